@@ -1,0 +1,35 @@
+// POSIX stand-in for the runtime's <io.h> wildcard directory search.
+#pragma once
+
+#include <stdint.h>
+#include <time.h>
+
+#define _A_NORMAL 0x00
+#define _A_RDONLY 0x01
+#define _A_HIDDEN 0x02
+#define _A_SYSTEM 0x04
+#define _A_SUBDIR 0x10
+#define _A_ARCH 0x20
+
+typedef unsigned long _fsize_t;
+
+struct _finddata_t {
+    unsigned attrib;
+    time_t time_create;
+    time_t time_access;
+    time_t time_write;
+    _fsize_t size;
+    char name[260];
+};
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+intptr_t _findfirst(const char *filespec, struct _finddata_t *fileinfo);
+int _findnext(intptr_t handle, struct _finddata_t *fileinfo);
+int _findclose(intptr_t handle);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,49 @@
+// POSIX stand-in for the parts of <setupapi.h> that ZULFuncts uses.
+#pragma once
+
+#include <windows.h>
+
+typedef void *HDEVINFO;
+
+typedef struct _SP_DEVINFO_DATA {
+    DWORD cbSize;
+    GUID ClassGuid;
+    DWORD DevInst;
+    ULONG_PTR Reserved;
+} SP_DEVINFO_DATA, *PSP_DEVINFO_DATA;
+
+#define DIGCF_DEFAULT 0x00000001
+#define DIGCF_PRESENT 0x00000002
+#define DIGCF_ALLCLASSES 0x00000004
+#define DIGCF_PROFILE 0x00000008
+#define DIGCF_DEVICEINTERFACE 0x00000010
+
+#define SPDRP_DEVICEDESC 0x00000000
+#define SPDRP_HARDWAREID 0x00000001
+#define SPDRP_CLASSGUID 0x00000008
+#define SPDRP_DRIVER 0x00000009
+
+#define DICS_FLAG_GLOBAL 0x00000001
+#define DIREG_DEV 0x00000001
+#define DIREG_DRV 0x00000002
+
+#define ERROR_INVALID_USER_BUFFER 1784L
+#define ERROR_NO_SUCH_DEVINST 0xE000020BL
+#define ERROR_INVALID_REG_PROPERTY 0xE0000209L
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *ClassGuid, LPCSTR Enumerator, HWND hwndParent, DWORD Flags);
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData);
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+                                              LPDWORD PropertyRegDataType, LPBYTE PropertyBuffer,
+                                              DWORD PropertyBufferSize, LPDWORD RequiredSize);
+HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Scope,
+                                 DWORD HwProfile, DWORD KeyType, REGSAM samDesired);
+BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,25 @@
+// Internals shared by the files of the POSIX stand-in; never seen by the program.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Directory named by ZULFUNCTS_SYSROOT, or null when it is unset or empty.
+const char *ZulStandinSysroot();
+
+// Windows path (backslashes or slashes) to a POSIX path. Each existing component is
+// matched without regard to case, as a Windows file system does; the components that
+// do not exist are kept as written.
+std::string ZulStandinPosixPath(const char *pszWinPath);
+
+// Windows error code (GetLastError) for a POSIX errno value.
+DWORD ZulStandinErrorFromErrno(int err);
+// msvcrt errno value for a Windows error code, as the runtime maps them.
+int ZulStandinErrnoFromError(DWORD dwError);
+
+// Case-insensitive comparison of ASCII letters, as Windows compares file and key names.
+bool ZulStandinEqualNoCase(const std::string &a, const std::string &b);
+
+// Forget the registry read from <sysroot>/registry.reg, so the next call reads it anew.
+void ZulStandinRegistryReset();
