@@ -15,6 +15,9 @@ std::string ZulStandinPosixPath(const char *pszWinPath);
 
 // Windows error code (GetLastError) for a POSIX errno value.
 DWORD ZulStandinErrorFromErrno(int err);
+// As ZulStandinErrorFromErrno, but ENOENT becomes ERROR_PATH_NOT_FOUND when the
+// directory that should hold pszWinPath's last component is missing.
+DWORD ZulStandinErrorForPath(int err, const char *pszWinPath);
 // msvcrt errno value for a Windows error code, as the runtime maps them.
 int ZulStandinErrnoFromError(DWORD dwError);
 

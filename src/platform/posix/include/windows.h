@@ -182,3 +182,13 @@ extern "C"
 #endif
     int ZulStandinRemove(const char *pszPath);
 #define remove ZulStandinRemove
+
+// msvcrt's 64-bit stream positions.
+#ifdef __cplusplus
+extern "C" {
+#endif
+int _fseeki64(FILE *stream, int64_t offset, int origin);
+int64_t _ftelli64(FILE *stream);
+#ifdef __cplusplus
+}
+#endif

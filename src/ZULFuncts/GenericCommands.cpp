@@ -1,0 +1,182 @@
+// MAddDS and MRemoveDS: install the generic data-source template for every
+// marked device, and sweep the TWAIN directory for instances no device has.
+#include "TwainDSInstaller.h"
+
+#include "BoundedString.h"
+#include "FileHelpers.h"
+#include "InstallLog.h"
+
+#include <direct.h>
+#include <errno.h>
+#include <mbstring.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <new>
+
+namespace {
+
+const char s_szMarkerValue[] = "MarelCLSID";
+const char s_szTemplateName[] = "qrvgnds2.tmp";
+
+} // namespace
+
+void TwainDSInstaller::MAddTwainDS(bool bAdd, bool bLog)
+{
+    InstallLog *pLog = nullptr;
+    if (bLog) {
+        pLog = new (std::nothrow) InstallLog(bAdd ? "_add_ds.log" : "_remove_ds.log");
+        bLog = pLog != nullptr;
+    }
+    if (bLog) {
+        LogPrintf(pLog, "In function MAddTwainDS");
+        LogPrintf(pLog, "bAdd = %d", bAdd ? 1 : 0);
+        pLog->WriteLabel("Data source prefix:");
+        pLog->WriteLine(m_pszPrefix);
+        pLog->WriteLabel("Check Key:");
+        pLog->WriteLine(m_pszCheckKey);
+        pLog->WriteLabel("Check Value:");
+        pLog->WriteLine(m_pszCheckValue);
+    }
+
+    if (TwainDirKnown(bLog, pLog)) {
+        char szInstance[5] = {0};
+        if (bAdd) {
+            // The marker decides; the check value is only logged.
+            while (NextInstance(szInstance, sizeof szInstance, bLog, pLog)) {
+                if (HasDriverValue(m_pDevInfoData, s_szMarkerValue, bLog, pLog))
+                    UpdateInstanceDS(szInstance, true, bLog, pLog);
+            }
+        } else {
+            // Runs the search to its end, which closes it.
+            while (NextTwainDir(szInstance, sizeof szInstance)) {
+                if (bLog)
+                    LogPrintf(pLog, "Found Twain_32 directory for Instance %s", szInstance);
+                if (!InstanceExists(szInstance, bLog, pLog))
+                    UpdateInstanceDS(szInstance, false, bLog, pLog);
+            }
+        }
+    }
+
+    delete pLog;
+}
+
+void TwainDSInstaller::UpdateInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog)
+{
+    char szTwainDir[260];
+    char szFileName[260];
+    char szFileNameDs[260];
+    char szFileNameGenericDs[260];
+    if (!BuildInstancePaths(szInstance, szTwainDir, szFileName, szFileNameDs) ||
+        !BoundedCopy(szFileNameGenericDs, sizeof szFileNameGenericDs, m_szTwainDir) ||
+        !BoundedAppend(szFileNameGenericDs, sizeof szFileNameGenericDs, "\\") ||
+        !BoundedAppend(szFileNameGenericDs, sizeof szFileNameGenericDs, s_szTemplateName)) {
+        LogPathTooLong(szInstance, bLog, pLog);
+        return;
+    }
+    if (bLog) {
+        LogPrintf(pLog, "m_szTwainDir = %s", m_szTwainDir);
+        LogPrintf(pLog, "szTwainDir = %s", szTwainDir);
+        LogPrintf(pLog, "szFileName = %s", szFileName);
+        LogPrintf(pLog, "szFileNameDs = %s", szFileNameDs);
+        LogPrintf(pLog, "szFileNameGenericDs = %s", szFileNameGenericDs);
+    }
+
+    // Both directions first remove an extension-less data source an earlier step left.
+    if (FileExists(szFileName))
+        RemoveFileLogged(szFileName, bLog, pLog);
+
+    if (bAdd) {
+        if (!FileExists(szFileNameGenericDs)) {
+            if (bLog)
+                LogPrintf(pLog, "Failed to find szFileNameGenericDs = %s", szFileNameGenericDs);
+            return;
+        }
+        if (!FileExists(szTwainDir) && _mkdir(szTwainDir) != 0 && bLog) {
+            int err = errno;
+            LogPrintf(pLog, "_mkdir fail to create %s", szTwainDir);
+            LogPrintf(pLog, "errno = %d", err);
+        }
+        if (CopyFileA(szFileNameGenericDs, szFileNameDs, FALSE)) {
+            if (bLog) {
+                LogPrintf(pLog, "CopyFile succeeded on %s", szFileNameGenericDs);
+                LogPrintf(pLog, "Copied to %s", szFileNameDs);
+            }
+        } else if (bLog) {
+            DWORD dwError = GetLastError();
+            LogPrintf(pLog, "CopyFile failed");
+            LogPrintf(pLog, "GetLastError returned %d", static_cast<int>(dwError));
+        }
+    } else {
+        if (FileExists(szFileNameDs))
+            RemoveFileLogged(szFileNameDs, bLog, pLog);
+        if (!SetFileAttributesA(szTwainDir, FILE_ATTRIBUTE_NORMAL) && bLog)
+            LogPrintf(pLog, "SetFileAttributes failed, GetLastError returned %d", static_cast<int>(GetLastError()));
+        if (_rmdir(szTwainDir) != 0 && bLog)
+            LogPrintf(pLog, "_trmdir failed, errno = %d", errno);
+    }
+}
+
+bool TwainDSInstaller::NextTwainDir(char *szInstance, size_t cbInstance)
+{
+    size_t cchPrefix = strlen(m_pszPrefix);
+    for (;;) {
+        if (m_bFindDone) {
+            m_hFind = -1;
+            m_bFindDone = false;
+            return false;
+        }
+        if (m_hFind == -1) {
+            char *pszPattern = static_cast<char *>(malloc(260));
+            if (!pszPattern)
+                return false;
+            bool bFits = !m_bTwainDirTooLong && BoundedCopy(pszPattern, 260, m_szTwainDir) &&
+                         BoundedAppend(pszPattern, 260, "\\") && BoundedAppend(pszPattern, 260, m_pszPrefix) &&
+                         BoundedAppend(pszPattern, 260, "*");
+            if (bFits)
+                m_hFind = _findfirst(pszPattern, &m_findData);
+            free(pszPattern);
+            if (m_hFind == -1)
+                return false;
+        }
+
+        // Only an entry whose whole suffix fits is handed out, and only when the
+        // name really begins with the prefix (the search also matches short
+        // names): a cut or shifted suffix would name another instance.
+        const char *pszName = m_findData.name;
+        bool bUsable = strlen(pszName) >= cchPrefix &&
+                       _mbsnbicmp(reinterpret_cast<const unsigned char *>(pszName),
+                                  reinterpret_cast<const unsigned char *>(m_pszPrefix), cchPrefix) == 0 &&
+                       strlen(pszName + cchPrefix) < cbInstance;
+        if (bUsable)
+            memcpy(szInstance, pszName + cchPrefix, strlen(pszName + cchPrefix) + 1);
+
+        if (_findnext(m_hFind, &m_findData) != 0) {
+            _findclose(m_hFind);
+            m_bFindDone = true;
+        }
+        if (bUsable)
+            return true;
+    }
+}
+
+bool TwainDSInstaller::InstanceExists(const char *szInstance, bool bLog, InstallLog *pLog)
+{
+    char *pszDevice = static_cast<char *>(malloc(260));
+    if (!pszDevice)
+        exit(1);
+    // Every search considers every device, whatever an earlier one left the cursor at.
+    m_enum.m_idx = 0;
+    bool bExists = false;
+    while (NextInstance(pszDevice, 260, bLog, pLog)) {
+        if (_mbsicmp(reinterpret_cast<const unsigned char *>(szInstance),
+                     reinterpret_cast<const unsigned char *>(pszDevice)) == 0) {
+            if (bLog)
+                LogPrintf(pLog, "%s exists", szInstance);
+            bExists = true;
+            break;
+        }
+    }
+    free(pszDevice);
+    return bExists;
+}

@@ -1,0 +1,106 @@
+// Construction, the TWAIN directory and the path layout of a data source.
+#include "TwainDSInstaller.h"
+
+#include "BoundedString.h"
+#include "InstallLog.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+char TwainDSInstaller::m_szTwainDir[260];
+bool TwainDSInstaller::m_bTwainDirTooLong = false;
+
+TwainDSInstaller::TwainDSInstaller(const char *pszHardwareId, const char *pszPrefix, const char *pszCheckKey,
+                                   const char *pszCheckValue, const char *pszParamsKey)
+    : m_pszParamsKey(pszParamsKey), m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey),
+      m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix)
+{
+    // The probe folds the identifier's case in place: it works on a copy of its own.
+    if (pszHardwareId) {
+        size_t cb = strlen(pszHardwareId) + 1;
+        m_pszHardwareId = static_cast<char *>(malloc(cb));
+        if (!m_pszHardwareId)
+            exit(1);
+        memcpy(m_pszHardwareId, pszHardwareId, cb);
+    }
+    Init();
+}
+
+TwainDSInstaller::TwainDSInstaller(const char *pszPrefix, const char *pszCheckKey, const char *pszCheckValue)
+    : m_pszParamsKey(nullptr), m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey),
+      m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix)
+{
+    Init();
+}
+
+void TwainDSInstaller::Init()
+{
+    m_bTwainDirTooLong = false;
+    UINT cch = GetWindowsDirectoryA(m_szTwainDir, sizeof m_szTwainDir);
+    if (cch == 0) {
+        m_szTwainDir[0] = '\0';
+    } else if (cch >= sizeof m_szTwainDir) {
+        m_szTwainDir[0] = '\0';
+        m_bTwainDirTooLong = true;
+    } else {
+        bool bFits = true;
+        if (m_szTwainDir[cch - 1] != '\\')
+            bFits = BoundedAppend(m_szTwainDir, sizeof m_szTwainDir, "\\");
+        if (!bFits || !BoundedAppend(m_szTwainDir, sizeof m_szTwainDir, "twain_32")) {
+            m_szTwainDir[0] = '\0';
+            m_bTwainDirTooLong = true;
+        }
+    }
+
+    m_pDevInfoData = static_cast<PSP_DEVINFO_DATA>(malloc(sizeof(SP_DEVINFO_DATA)));
+    if (!m_pDevInfoData)
+        exit(1);
+    m_pDevInfoData->cbSize = sizeof(SP_DEVINFO_DATA);
+    m_hFind = -1;
+    m_bFindDone = false;
+}
+
+TwainDSInstaller::~TwainDSInstaller()
+{
+    free(m_pszHardwareId);
+    free(m_pDevInfoData);
+}
+
+bool TwainDSInstaller::NextInstance(char *szInstance, size_t cbInstance, bool bLog, InstallLog *pLog)
+{
+    while (m_enum.EnumImagingDevices(m_pDevInfoData, bLog, pLog)) {
+        if (m_enum.GetDriverInstance(m_pDevInfoData, szInstance, cbInstance, bLog, pLog))
+            return true;
+    }
+    return false;
+}
+
+bool TwainDSInstaller::BuildInstancePaths(const char *szInstance, char *szTwainDir, char *szFileName,
+                                          char *szFileNameDs)
+{
+    const size_t cb = 260;
+    if (m_bTwainDirTooLong)
+        return false;
+    return BoundedCopy(szTwainDir, cb, m_szTwainDir) && BoundedAppend(szTwainDir, cb, "\\") &&
+           BoundedAppend(szTwainDir, cb, m_pszPrefix) && BoundedAppend(szTwainDir, cb, szInstance) &&
+           BoundedCopy(szFileName, cb, szTwainDir) && BoundedAppend(szFileName, cb, "\\") &&
+           BoundedAppend(szFileName, cb, m_pszPrefix) && BoundedAppend(szFileName, cb, szInstance) &&
+           BoundedCopy(szFileNameDs, cb, szFileName) && BoundedAppend(szFileNameDs, cb, ".ds");
+}
+
+void TwainDSInstaller::LogPathTooLong(const char *szInstance, bool bLog, InstallLog *pLog)
+{
+    if (bLog)
+        LogPrintf(pLog, "Path too long, instance %s skipped", szInstance);
+}
+
+bool TwainDSInstaller::TwainDirKnown(bool bLog, InstallLog *pLog)
+{
+    // Without the Windows directory every path would lie at the root of the drive.
+    if (m_szTwainDir[0] == '\0' && !m_bTwainDirTooLong) {
+        if (bLog)
+            LogPrintf(pLog, "GetWindowsDirectory failed, no data source changed");
+        return false;
+    }
+    return true;
+}

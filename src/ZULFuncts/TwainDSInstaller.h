@@ -1,0 +1,74 @@
+// The object of one command: its parameters, the imaging devices, the search
+// over the TWAIN directory, and where a data source lives on disk.
+#pragma once
+
+#include "ImagingDeviceEnumerator.h"
+
+#include <windows.h>
+
+#include <setupapi.h>
+
+#include <io.h>
+#include <stddef.h>
+#include <stdint.h>
+
+class InstallLog;
+
+class TwainDSInstaller
+{
+public:
+    // AddDS and RemoveDS.
+    TwainDSInstaller(const char *pszHardwareId, const char *pszPrefix, const char *pszCheckKey,
+                     const char *pszCheckValue, const char *pszParamsKey);
+    // MAddDS and MRemoveDS.
+    TwainDSInstaller(const char *pszPrefix, const char *pszCheckKey, const char *pszCheckValue);
+    virtual ~TwainDSInstaller();
+
+    // AddDS (bAdd) and RemoveDS: rename or remove the data source of every
+    // device whose check value contains the hardware identifier.
+    void AddTwainDS(bool bAdd, bool bLog);
+    // MAddDS (bAdd): install the template for every marked device.
+    // MRemoveDS: remove the data sources of instances no device has any more.
+    void MAddTwainDS(bool bAdd, bool bLog);
+
+    bool NextInstance(char *szInstance, size_t cbInstance, bool bLog, InstallLog *pLog);
+    bool MatchesHardwareId(PSP_DEVINFO_DATA pdeid);
+    bool HasDriverValue(PSP_DEVINFO_DATA pdeid, const char *szValueName, bool bLog, InstallLog *pLog);
+    void RenameInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog);
+    void UpdateInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog);
+    bool NextTwainDir(char *szInstance, size_t cbInstance);
+    bool InstanceExists(const char *szInstance, bool bLog, InstallLog *pLog);
+
+    // <WindowsDir>\twain_32; empty when the Windows directory cannot be read.
+    static char m_szTwainDir[260];
+    // The Windows directory was read but twain_32 does not fit after it.
+    static bool m_bTwainDirTooLong;
+
+    ImagingDeviceEnumerator m_enum;
+    PSP_DEVINFO_DATA m_pDevInfoData;
+    struct _finddata_t m_findData;
+    bool m_bFindDone;
+    intptr_t m_hFind;
+    const char *m_pszParamsKey;
+    const char *m_pszCheckValue;
+    const char *m_pszCheckKey;
+    char *m_pszHardwareId;
+    const char *m_pszPrefix;
+
+private:
+    TwainDSInstaller(const TwainDSInstaller &) = delete;
+    TwainDSInstaller &operator=(const TwainDSInstaller &) = delete;
+
+    void Init();
+
+    // The instance's directory, its extension-less data source and its .ds
+    // file. False when a path does not fit its 260-byte buffer; the caller
+    // then passes the instance over and says so in the log.
+    bool BuildInstancePaths(const char *szInstance, char *szTwainDir, char *szFileName, char *szFileNameDs);
+    void LogPathTooLong(const char *szInstance, bool bLog, InstallLog *pLog);
+    // False (and the reason in the log) when the TWAIN directory is unknown.
+    bool TwainDirKnown(bool bLog, InstallLog *pLog);
+
+    bool OpenCheckKey(PSP_DEVINFO_DATA pdeid, HKEY *phDriverKey, HKEY *phValueKey);
+    static void CloseCheckKey(HKEY hDriverKey, HKEY hValueKey);
+};

@@ -1,0 +1,229 @@
+// kernel32 file operations and the runtime's remove/_mkdir/_rmdir, with the
+// behaviour a Windows program can observe. Read-only is the lack of write
+// permission bits, which is how Wine keeps FILE_ATTRIBUTE_READONLY.
+#include "standin.h"
+
+#include <direct.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+static bool IsReadOnlyMode(mode_t mode)
+{
+    return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+static BOOL FailWith(DWORD dwError)
+{
+    SetLastError(dwError);
+    return FALSE;
+}
+
+static BOOL FailFromErrno(int err, const char *pszWinPath)
+{
+    return FailWith(ZulStandinErrorForPath(err, pszWinPath));
+}
+
+extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists)
+{
+    std::string sSrc = ZulStandinPosixPath(lpExistingFileName);
+    std::string sDst = ZulStandinPosixPath(lpNewFileName);
+    struct stat stSrc;
+    if (stat(sSrc.c_str(), &stSrc) != 0)
+        return FailFromErrno(errno, lpExistingFileName);
+    if (S_ISDIR(stSrc.st_mode))
+        return FailWith(ERROR_ACCESS_DENIED);
+    struct stat stDst;
+    if (stat(sDst.c_str(), &stDst) == 0) {
+        if (bFailIfExists)
+            return FailWith(ERROR_FILE_EXISTS);
+        if (S_ISDIR(stDst.st_mode) || IsReadOnlyMode(stDst.st_mode))
+            return FailWith(ERROR_ACCESS_DENIED);
+    }
+    int fdIn = open(sSrc.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fdIn < 0)
+        return FailFromErrno(errno, lpExistingFileName);
+    int fdOut = open(sDst.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fdOut < 0) {
+        int err = errno;
+        close(fdIn);
+        return FailFromErrno(err, lpNewFileName);
+    }
+    char buf[65536];
+    bool bOk = true;
+    for (;;) {
+        ssize_t n = read(fdIn, buf, sizeof buf);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            bOk = false;
+            break;
+        }
+        for (ssize_t off = 0; off < n;) {
+            ssize_t w = write(fdOut, buf + off, static_cast<size_t>(n - off));
+            if (w <= 0) {
+                bOk = false;
+                break;
+            }
+            off += w;
+        }
+        if (!bOk)
+            break;
+    }
+    int err = errno;
+    close(fdIn);
+    // CopyFile carries the source's attributes over, read-only included.
+    if (bOk && fchmod(fdOut, stSrc.st_mode & 07777) != 0)
+        bOk = false;
+    close(fdOut);
+    if (!bOk)
+        return FailFromErrno(err, lpNewFileName);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
+{
+    std::string sSrc = ZulStandinPosixPath(lpExistingFileName);
+    std::string sDst = ZulStandinPosixPath(lpNewFileName);
+    struct stat stSrc;
+    if (lstat(sSrc.c_str(), &stSrc) != 0)
+        return FailFromErrno(errno, lpExistingFileName);
+    struct stat stDst;
+    if (lstat(sDst.c_str(), &stDst) == 0) {
+        if (!(dwFlags & MOVEFILE_REPLACE_EXISTING))
+            return FailWith(ERROR_ALREADY_EXISTS);
+        if (S_ISDIR(stDst.st_mode) || S_ISDIR(stSrc.st_mode) || IsReadOnlyMode(stDst.st_mode))
+            return FailWith(ERROR_ACCESS_DENIED);
+    }
+    if (rename(sSrc.c_str(), sDst.c_str()) != 0)
+        return FailFromErrno(errno, lpNewFileName);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName)
+{
+    return MoveFileExA(lpExistingFileName, lpNewFileName, 0);
+}
+
+extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
+{
+    std::string s = ZulStandinPosixPath(lpFileName);
+    struct stat st;
+    if (lstat(s.c_str(), &st) != 0)
+        return FailFromErrno(errno, lpFileName);
+    if (S_ISDIR(st.st_mode))
+        return FailWith(ERROR_ACCESS_DENIED);
+    if (!S_ISLNK(st.st_mode) && IsReadOnlyMode(st.st_mode))
+        return FailWith(ERROR_ACCESS_DENIED);
+    if (unlink(s.c_str()) != 0)
+        return FailFromErrno(errno, lpFileName);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPVOID)
+{
+    std::string s = ZulStandinPosixPath(lpPathName);
+    if (mkdir(s.c_str(), 0777) != 0) {
+        if (errno == ENOENT)
+            return FailWith(ERROR_PATH_NOT_FOUND);
+        return FailFromErrno(errno, lpPathName);
+    }
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
+{
+    std::string s = ZulStandinPosixPath(lpPathName);
+    struct stat st;
+    if (lstat(s.c_str(), &st) != 0)
+        return FailFromErrno(errno, lpPathName);
+    if (!S_ISDIR(st.st_mode))
+        return FailWith(ERROR_DIRECTORY);
+    if (rmdir(s.c_str()) != 0) {
+        if (errno == EEXIST)
+            return FailWith(ERROR_DIR_NOT_EMPTY);
+        return FailFromErrno(errno, lpPathName);
+    }
+    return TRUE;
+}
+
+extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
+{
+    std::string s = ZulStandinPosixPath(lpFileName);
+    struct stat st;
+    if (lstat(s.c_str(), &st) != 0) {
+        SetLastError(ZulStandinErrorForPath(errno, lpFileName));
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD dwAttr = 0;
+    if (S_ISLNK(st.st_mode)) {
+        dwAttr |= FILE_ATTRIBUTE_REPARSE_POINT;
+        struct stat stTarget;
+        if (stat(s.c_str(), &stTarget) == 0)
+            st = stTarget;
+    }
+    if (S_ISDIR(st.st_mode))
+        dwAttr |= FILE_ATTRIBUTE_DIRECTORY;
+    else
+        dwAttr |= FILE_ATTRIBUTE_ARCHIVE;
+    if (!S_ISDIR(st.st_mode) && IsReadOnlyMode(st.st_mode))
+        dwAttr |= FILE_ATTRIBUTE_READONLY;
+    return dwAttr;
+}
+
+extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
+{
+    std::string s = ZulStandinPosixPath(lpFileName);
+    struct stat st;
+    if (stat(s.c_str(), &st) != 0)
+        return FailFromErrno(errno, lpFileName);
+    if (S_ISDIR(st.st_mode))
+        return TRUE; // directories keep their permissions, as under Wine
+    mode_t mode = st.st_mode & 07777;
+    if (dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+        mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
+    else if (IsReadOnlyMode(mode))
+        mode |= S_IWUSR | ((mode & (S_IRGRP | S_IROTH)) >> 1);
+    if (chmod(s.c_str(), mode) != 0)
+        return FailFromErrno(errno, lpFileName);
+    return TRUE;
+}
+
+// The runtime's file routines: the kernel32 call, then errno from the last error.
+extern "C" int ZulStandinRemove(const char *pszPath)
+{
+    if (DeleteFileA(pszPath))
+        return 0;
+    errno = ZulStandinErrnoFromError(GetLastError());
+    return -1;
+}
+
+extern "C" int _mkdir(const char *dirname)
+{
+    if (CreateDirectoryA(dirname, nullptr))
+        return 0;
+    errno = ZulStandinErrnoFromError(GetLastError());
+    return -1;
+}
+
+extern "C" int _rmdir(const char *dirname)
+{
+    if (RemoveDirectoryA(dirname))
+        return 0;
+    errno = ZulStandinErrnoFromError(GetLastError());
+    return -1;
+}
+
+extern "C" int _fseeki64(FILE *stream, int64_t offset, int origin)
+{
+    return fseeko(stream, static_cast<off_t>(offset), origin);
+}
+
+extern "C" int64_t _ftelli64(FILE *stream)
+{
+    return static_cast<int64_t>(ftello(stream));
+}

@@ -1,0 +1,219 @@
+// The runtime's multibyte string routines for the ANSI code page. The code page
+// is single-byte with ASCII case folding (the "C" locale) unless _setmbcp selects
+// 932, whose lead bytes start two-byte characters: a trail byte such as 0x5C is
+// never taken for a character of its own.
+#include <mbstring.h>
+
+#include <string.h>
+
+static int s_codepage = 0;
+static unsigned char *s_pTokNext = nullptr;
+
+extern "C" int _setmbcp(int codepage)
+{
+    if (codepage != 0 && codepage != 932 && codepage != 1252)
+        return -1;
+    s_codepage = codepage == 932 ? 932 : 0;
+    return 0;
+}
+
+extern "C" int _getmbcp(void)
+{
+    return s_codepage;
+}
+
+extern "C" int _ismbblead(unsigned int c)
+{
+    if (s_codepage != 932)
+        return 0;
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+// Length in bytes of the character at p: 2 for a lead byte followed by a trail byte.
+static size_t CharLen(const unsigned char *p)
+{
+    return (_ismbblead(p[0]) && p[1] != '\0') ? 2 : 1;
+}
+
+static unsigned int CharAt(const unsigned char *p)
+{
+    return CharLen(p) == 2 ? (static_cast<unsigned int>(p[0]) << 8) | p[1] : p[0];
+}
+
+static unsigned int FoldChar(unsigned int c)
+{
+    if (c >= 'A' && c <= 'Z')
+        return c + 32;
+    if (s_codepage == 932 && c >= 0x8260 && c <= 0x8279) // full-width A to Z
+        return c + 0x21;
+    return c;
+}
+
+static bool IsDelim(unsigned int c, const unsigned char *delim)
+{
+    for (const unsigned char *d = delim; *d; d += CharLen(d))
+        if (CharAt(d) == c)
+            return true;
+    return false;
+}
+
+extern "C" unsigned char *_mbstok(unsigned char *str, const unsigned char *delim)
+{
+    unsigned char *p = str ? str : s_pTokNext;
+    if (!p)
+        return nullptr;
+    while (*p && IsDelim(CharAt(p), delim))
+        p += CharLen(p);
+    if (!*p) {
+        s_pTokNext = nullptr;
+        return nullptr;
+    }
+    unsigned char *token = p;
+    while (*p && !IsDelim(CharAt(p), delim))
+        p += CharLen(p);
+    if (*p) {
+        size_t n = CharLen(p);
+        for (size_t i = 0; i < n; i++)
+            p[i] = '\0';
+        s_pTokNext = p + n;
+    } else {
+        s_pTokNext = nullptr;
+    }
+    return token;
+}
+
+static int Compare(const unsigned char *s1, const unsigned char *s2, size_t maxChars, size_t maxBytes,
+                   bool bFold)
+{
+    size_t chars = 0;
+    size_t bytes = 0;
+    while (chars < maxChars && bytes < maxBytes) {
+        unsigned int c1 = CharAt(s1);
+        unsigned int c2 = CharAt(s2);
+        if (bFold) {
+            c1 = FoldChar(c1);
+            c2 = FoldChar(c2);
+        }
+        if (c1 != c2)
+            return c1 < c2 ? -1 : 1;
+        if (c1 == 0)
+            return 0;
+        size_t n = CharLen(s1);
+        s1 += n;
+        s2 += CharLen(s2);
+        bytes += n;
+        chars++;
+    }
+    return 0;
+}
+
+extern "C" int _mbscmp(const unsigned char *s1, const unsigned char *s2)
+{
+    return Compare(s1, s2, static_cast<size_t>(-1), static_cast<size_t>(-1), false);
+}
+
+extern "C" int _mbsicmp(const unsigned char *s1, const unsigned char *s2)
+{
+    return Compare(s1, s2, static_cast<size_t>(-1), static_cast<size_t>(-1), true);
+}
+
+extern "C" int _mbsnicmp(const unsigned char *s1, const unsigned char *s2, size_t count)
+{
+    return Compare(s1, s2, count, static_cast<size_t>(-1), true);
+}
+
+extern "C" int _mbsnbicmp(const unsigned char *s1, const unsigned char *s2, size_t count)
+{
+    return Compare(s1, s2, static_cast<size_t>(-1), count, true);
+}
+
+extern "C" unsigned char *_mbslwr(unsigned char *str)
+{
+    for (unsigned char *p = str; *p;) {
+        size_t n = CharLen(p);
+        unsigned int c = FoldChar(CharAt(p));
+        if (n == 2) {
+            p[0] = static_cast<unsigned char>(c >> 8);
+            p[1] = static_cast<unsigned char>(c);
+        } else {
+            p[0] = static_cast<unsigned char>(c);
+        }
+        p += n;
+    }
+    return str;
+}
+
+extern "C" unsigned char *_mbsstr(const unsigned char *str, const unsigned char *substr)
+{
+    size_t n = strlen(reinterpret_cast<const char *>(substr));
+    for (const unsigned char *p = str;; p += CharLen(p)) {
+        if (strncmp(reinterpret_cast<const char *>(p), reinterpret_cast<const char *>(substr), n) == 0)
+            return const_cast<unsigned char *>(p);
+        if (!*p)
+            return nullptr;
+    }
+}
+
+extern "C" unsigned char *_mbschr(const unsigned char *str, unsigned int c)
+{
+    for (const unsigned char *p = str;; p += CharLen(p)) {
+        if (CharAt(p) == c)
+            return const_cast<unsigned char *>(p);
+        if (!*p)
+            return nullptr;
+    }
+}
+
+extern "C" unsigned char *_mbsrchr(const unsigned char *str, unsigned int c)
+{
+    const unsigned char *found = nullptr;
+    for (const unsigned char *p = str;; p += CharLen(p)) {
+        if (CharAt(p) == c)
+            found = p;
+        if (!*p)
+            break;
+    }
+    return const_cast<unsigned char *>(found);
+}
+
+extern "C" unsigned char *_mbsnbcpy(unsigned char *dest, const unsigned char *src, size_t count)
+{
+    size_t i = 0;
+    while (i < count && src[i]) {
+        if (CharLen(src + i) == 2) {
+            if (i + 1 >= count) {
+                dest[i++] = '\0'; // a character cut in two is not copied
+                break;
+            }
+            dest[i] = src[i];
+            dest[i + 1] = src[i + 1];
+            i += 2;
+        } else {
+            dest[i] = src[i];
+            i++;
+        }
+    }
+    while (i < count)
+        dest[i++] = '\0';
+    return dest;
+}
+
+extern "C" unsigned char *_mbsnbcat(unsigned char *dest, const unsigned char *src, size_t count)
+{
+    size_t len = strlen(reinterpret_cast<char *>(dest));
+    size_t i = 0;
+    while (i < count && src[i]) {
+        if (CharLen(src + i) == 2) {
+            if (i + 1 >= count)
+                break;
+            dest[len + i] = src[i];
+            dest[len + i + 1] = src[i + 1];
+            i += 2;
+        } else {
+            dest[len + i] = src[i];
+            i++;
+        }
+    }
+    dest[len + i] = '\0';
+    return dest;
+}

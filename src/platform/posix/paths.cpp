@@ -1,0 +1,176 @@
+// Path translation and error mapping shared by the stand-in's file operations.
+#include "standin.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+bool ZulStandinEqualNoCase(const std::string &a, const std::string &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); i++) {
+        unsigned char ca = static_cast<unsigned char>(a[i]);
+        unsigned char cb = static_cast<unsigned char>(b[i]);
+        if (ca >= 'A' && ca <= 'Z')
+            ca = static_cast<unsigned char>(ca + 32);
+        if (cb >= 'A' && cb <= 'Z')
+            cb = static_cast<unsigned char>(cb + 32);
+        if (ca != cb)
+            return false;
+    }
+    return true;
+}
+
+// Finds the entry of directory sDir whose name equals sName without regard to case.
+static bool FindNoCase(const std::string &sDir, const std::string &sName, std::string &sFound)
+{
+    DIR *pDir = opendir(sDir.empty() ? "." : sDir.c_str());
+    if (!pDir)
+        return false;
+    bool bFound = false;
+    while (struct dirent *pEnt = readdir(pDir)) {
+        if (ZulStandinEqualNoCase(pEnt->d_name, sName)) {
+            sFound = pEnt->d_name;
+            bFound = true;
+            break;
+        }
+    }
+    closedir(pDir);
+    return bFound;
+}
+
+std::string ZulStandinPosixPath(const char *pszWinPath)
+{
+    std::string sIn = pszWinPath ? pszWinPath : "";
+    for (char &c : sIn)
+        if (c == '\\')
+            c = '/';
+
+    // Split into components; keep a leading '/' and empty components (doubled separators).
+    std::string sOut;
+    size_t pos = 0;
+    if (!sIn.empty() && sIn[0] == '/') {
+        sOut = "/";
+        pos = 1;
+    }
+    bool bResolving = true;
+    while (pos <= sIn.size()) {
+        size_t next = sIn.find('/', pos);
+        if (next == std::string::npos)
+            next = sIn.size();
+        std::string sComp = sIn.substr(pos, next - pos);
+        if (!sComp.empty() && sComp != "." && sComp != ".." && bResolving) {
+            std::string sCandidate = sOut + sComp;
+            struct stat st;
+            if (lstat(sCandidate.c_str(), &st) != 0) {
+                std::string sFound;
+                if (FindNoCase(sOut.empty() ? std::string(".") : sOut, sComp, sFound))
+                    sComp = sFound;
+                else
+                    bResolving = false; // nothing below a missing component can exist
+            }
+        }
+        sOut += sComp;
+        if (next < sIn.size())
+            sOut += '/';
+        pos = next + 1;
+    }
+    return sOut;
+}
+
+static bool ParentExists(const char *pszWinPath)
+{
+    std::string s = ZulStandinPosixPath(pszWinPath);
+    while (!s.empty() && s.back() == '/')
+        s.pop_back();
+    size_t slash = s.rfind('/');
+    std::string sParent = slash == std::string::npos ? "." : (slash == 0 ? "/" : s.substr(0, slash));
+    struct stat st;
+    return stat(sParent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+DWORD ZulStandinErrorFromErrno(int err)
+{
+    switch (err) {
+    case 0:
+        return ERROR_SUCCESS;
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+        return ERROR_ACCESS_DENIED;
+    case EEXIST:
+        return ERROR_ALREADY_EXISTS;
+    case ENOTEMPTY:
+        return ERROR_DIR_NOT_EMPTY;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOSPC:
+        return 112L; // ERROR_DISK_FULL
+    case ENAMETOOLONG:
+        return 206L; // ERROR_FILENAME_EXCED_RANGE
+    case EBUSY:
+    case ETXTBSY:
+        return ERROR_SHARING_VIOLATION;
+    case EBADF:
+        return ERROR_INVALID_HANDLE;
+    case EINVAL:
+        return ERROR_INVALID_PARAMETER;
+    default:
+        return 31L; // ERROR_GEN_FAILURE
+    }
+}
+
+// ENOENT means "file not found" when the parent directory exists and "path not found" otherwise.
+DWORD ZulStandinErrorForPath(int err, const char *pszWinPath)
+{
+    if (err == ENOENT && !ParentExists(pszWinPath))
+        return ERROR_PATH_NOT_FOUND;
+    return ZulStandinErrorFromErrno(err);
+}
+
+// msvcrt's table (_dosmaperr): Windows error code to errno, with Windows' errno numbers.
+int ZulStandinErrnoFromError(DWORD dwError)
+{
+    switch (dwError) {
+    case 2: case 3: case 15: case 18: case 53: case 67: case 161: case 206:
+        return 2; // ENOENT
+    case 4:
+        return 24; // EMFILE
+    case 5: case 16: case 33: case 65: case 82: case 83: case 108: case 132: case 158: case 180:
+        return 13; // EACCES
+    case 6: case 114: case 124:
+        return 9; // EBADF
+    case 7: case 8: case 9: case 1816:
+        return 12; // ENOMEM
+    case 17:
+        return 18; // EXDEV
+    case 80: case 183:
+        return 17; // EEXIST
+    case 89: case 164: case 215:
+        return 11; // EAGAIN
+    case 109:
+        return 32; // EPIPE
+    case 112:
+        return 28; // ENOSPC
+    case 128: case 129:
+        return 10; // ECHILD
+    case 145:
+        return 41; // ENOTEMPTY
+    default:
+        if (dwError >= 19 && dwError <= 36)
+            return 13;
+        if (dwError >= 188 && dwError <= 202)
+            return 8; // ENOEXEC
+        return 22; // EINVAL
+    }
+}

@@ -1,0 +1,32 @@
+// The system's list of imaging devices, handed out one device at a time.
+#pragma once
+
+#include <windows.h>
+
+#include <setupapi.h>
+
+#include <stddef.h>
+
+class InstallLog;
+
+class ImagingDeviceEnumerator
+{
+public:
+    ImagingDeviceEnumerator();
+    virtual ~ImagingDeviceEnumerator();
+
+    // Delivers the device at the cursor into pdeid. Indices that fail are
+    // skipped; the end of the list sets the cursor back to the first device.
+    bool EnumImagingDevices(PSP_DEVINFO_DATA pdeid, bool bLog, InstallLog *pLog);
+
+    // The text after the last backslash of the device's driver key name.
+    bool GetDriverInstance(PSP_DEVINFO_DATA pdeid, char *szInstance, size_t cbInstance, bool bLog,
+                           InstallLog *pLog);
+
+    HDEVINFO m_hImagingKey;
+    int m_idx;
+
+private:
+    ImagingDeviceEnumerator(const ImagingDeviceEnumerator &) = delete;
+    ImagingDeviceEnumerator &operator=(const ImagingDeviceEnumerator &) = delete;
+};
