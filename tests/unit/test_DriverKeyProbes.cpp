@@ -1,0 +1,150 @@
+// The driver-key probes over the stand-in's registry, read from a .reg file
+// as Windows and Wine would import it.
+#include "InstallLog.h"
+#include "Sandbox.h"
+#include "TwainDSInstaller.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const std::string s_sGuid = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
+
+class ProbeTest : public ::testing::Test
+{
+protected:
+    // One device, instance 0000, whose driver key holds sDriverValues and whose
+    // DeviceData subkey holds sSubkeyValues (REGEDIT4 value lines).
+    void OneDevice(const std::string &sDriverValues, const std::string &sSubkeyValues)
+    {
+        std::string sClass = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\" + s_sGuid + "\\0000";
+        m_box.SetRegistry("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\IMAGE\\0000]\r\n"
+                          "\"ClassGUID\"=\"" + s_sGuid + "\"\r\n\"Driver\"=\"" + s_sGuid + "\\\\0000\"\r\n\r\n" +
+                          sClass + "]\r\n" + sDriverValues + "\r\n" + sClass + "\\DeviceData]\r\n" + sSubkeyValues +
+                          "\r\n");
+    }
+    bool Matches(const char *pszId, const char *pszCheckKey, const char *pszCheckValue)
+    {
+        TwainDSInstaller installer(pszId, "zorb_", pszCheckKey, pszCheckValue, "params");
+        char szInstance[5];
+        EXPECT_TRUE(installer.NextInstance(szInstance, sizeof szInstance, false, nullptr));
+        return installer.MatchesHardwareId(installer.m_pDevInfoData);
+    }
+    bool HasValue(const char *pszCheckKey, const char *pszName, bool bLog = false, InstallLog *pLog = nullptr)
+    {
+        TwainDSInstaller installer("zorb_", pszCheckKey, "InstallCLSID");
+        char szInstance[5];
+        EXPECT_TRUE(installer.NextInstance(szInstance, sizeof szInstance, false, nullptr));
+        return installer.HasDriverValue(installer.m_pDevInfoData, pszName, bLog, pLog);
+    }
+    static std::string Hex(const std::string &s)
+    {
+        std::string sHex;
+        char sz[4];
+        for (unsigned char c : s) {
+            snprintf(sz, sizeof sz, "%02x,", c);
+            sHex += sz;
+        }
+        sHex.pop_back();
+        return sHex;
+    }
+    Sandbox m_box;
+};
+
+} // namespace
+
+TEST_F(ProbeTest, IdentifierIsFoundAnywhereInTheValueWithoutRegardToCase)
+{
+    OneDevice("", "\"InstallCLSID\"=\"{ABCDEF00-1111-2222-3333-444455556666}\"");
+    EXPECT_TRUE(Matches("abcdef00", "DeviceData", "InstallCLSID"));
+    EXPECT_TRUE(Matches("{ABCDEF00-1111-2222-3333-444455556666}", "DeviceData", "InstallCLSID"));
+    EXPECT_TRUE(Matches("2222-3333", "DeviceData", "InstallCLSID"));
+    EXPECT_FALSE(Matches("abcdef01", "DeviceData", "InstallCLSID"));
+    EXPECT_TRUE(Matches("", "DeviceData", "InstallCLSID")) << "the empty identifier is in every text";
+    EXPECT_FALSE(Matches("abcdef00", "DeviceData", "NoSuchValue"));
+    EXPECT_FALSE(Matches("abcdef00", "NoSuchKey", "InstallCLSID"));
+
+    OneDevice("", "\"InstallCLSID\"=\"lower case text\"");
+    EXPECT_TRUE(Matches("LOWER CASE", "DeviceData", "InstallCLSID"));
+}
+
+TEST_F(ProbeTest, EmptyIdentifierDoesNotMatchAnEmptyValue)
+{
+    OneDevice("", "\"InstallCLSID\"=\"\"");
+    EXPECT_FALSE(Matches("", "DeviceData", "InstallCLSID"));
+}
+
+TEST_F(ProbeTest, NullOrEmptyCheckKeyReadsTheDriverKeyItself)
+{
+    OneDevice("\"InstallCLSID\"=\"in driver key\"\r\n@=\"default text\"", "\"InstallCLSID\"=\"in subkey\"");
+    EXPECT_TRUE(Matches("driver", nullptr, "InstallCLSID"));
+    EXPECT_TRUE(Matches("driver", "", "InstallCLSID"));
+    EXPECT_FALSE(Matches("driver", "DeviceData", "InstallCLSID"));
+    EXPECT_TRUE(Matches("default", "", "")) << "the empty name is the unnamed value";
+    EXPECT_TRUE(HasValue("", ""));
+    EXPECT_FALSE(HasValue("DeviceData", "")) << "the subkey has no unnamed value";
+}
+
+TEST_F(ProbeTest, ValueOf260BytesIsSearchedAndOneOf261IsNot)
+{
+    std::string s259(255, 'a');
+    s259 += "TAIL"; // 259 characters and the NUL: 260 bytes
+    std::string s260(256, 'b');
+    s260 += "TAIL";
+    OneDevice("", "\"Fits\"=\"" + s259 + "\"\r\n\"TooLong\"=\"" + s260 + "\"\r\n\"NoNul\"=hex:" +
+                      Hex(std::string(256, 'c') + "TAIL"));
+    EXPECT_TRUE(Matches("tail", "DeviceData", "Fits"));
+    EXPECT_FALSE(Matches("tail", "DeviceData", "TooLong"));
+    EXPECT_TRUE(HasValue("DeviceData", "TooLong")) << "existence does not depend on size";
+    EXPECT_TRUE(Matches("tail", "DeviceData", "NoNul")) << "260 bytes without a zero end where the data ends";
+}
+
+TEST_F(ProbeTest, OnlyTheFirstStringOfAMultiStringIsSearched)
+{
+    OneDevice("", "\"Multi\"=hex(7):" + Hex(std::string("first\0second\0\0", 14)));
+    EXPECT_TRUE(Matches("first", "DeviceData", "Multi"));
+    EXPECT_FALSE(Matches("second", "DeviceData", "Multi"));
+}
+
+TEST_F(ProbeTest, HasDriverValueFindsAnyTypeAndLogsOnlyWhatExists)
+{
+    OneDevice("", "\"MarelCLSID\"=dword:00000000\r\n\"Empty\"=hex:");
+    InstallLog *pLog = new InstallLog("_add_ds.log");
+    EXPECT_TRUE(HasValue("DeviceData", "MarelCLSID", true, pLog));
+    EXPECT_TRUE(HasValue("DeviceData", "Empty", true, pLog));
+    EXPECT_FALSE(HasValue("DeviceData", "Missing", true, pLog));
+    EXPECT_FALSE(HasValue("NoSuchKey", "MarelCLSID", true, pLog));
+    EXPECT_TRUE(HasValue("DeviceData", "MarelCLSID", false, pLog));
+    delete pLog;
+    std::string sLog = Sandbox::ReadFile(m_box.TempDir() + "/_add_ds.log");
+    size_t first = sLog.find("Start Log\r\n") + 11;
+    size_t end = sLog.find("End Log") - 20;
+    EXPECT_EQ("MarelCLSID value name exists\r\nEmpty value name exists\r\n", sLog.substr(first, end - first));
+}
+
+TEST_F(ProbeTest, FoldingTheIdentifierLeavesTheCallersTextAlone)
+{
+    OneDevice("", "\"InstallCLSID\"=\"ABC\"");
+    char szCommandLineCopy[] = "AbC";
+    TwainDSInstaller installer(szCommandLineCopy, "zorb_", "DeviceData", "InstallCLSID", "params");
+    char szInstance[5];
+    ASSERT_TRUE(installer.NextInstance(szInstance, sizeof szInstance, false, nullptr));
+    EXPECT_TRUE(installer.MatchesHardwareId(installer.m_pDevInfoData));
+    EXPECT_STREQ("abc", installer.m_pszHardwareId);
+    EXPECT_STREQ("AbC", szCommandLineCopy);
+}
+
+TEST_F(ProbeTest, DeviceWithoutDriverKeyMatchesNothing)
+{
+    m_box.SetRegistry(ImagingDevicesReg("0000:-|0001:\"InstallCLSID\"=\"x\""));
+    TwainDSInstaller installer("", "zorb_", "DeviceData", "InstallCLSID", "params");
+    char szInstance[5];
+    ASSERT_TRUE(installer.m_enum.EnumImagingDevices(installer.m_pDevInfoData, false, nullptr));
+    EXPECT_FALSE(installer.MatchesHardwareId(installer.m_pDevInfoData));
+    EXPECT_FALSE(installer.HasDriverValue(installer.m_pDevInfoData, "InstallCLSID", false, nullptr));
+    installer.m_enum.m_idx = 0;
+    ASSERT_TRUE(installer.NextInstance(szInstance, sizeof szInstance, false, nullptr));
+    EXPECT_STREQ("0001", szInstance) << "NextInstance passes the device without a driver over";
+}

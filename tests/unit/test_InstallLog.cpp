@@ -1,0 +1,272 @@
+// The install log: line formats, appending, the 25600-byte cap through the
+// side file, and what happens when the platform fails or plays tricks.
+#include "InstallLog.h"
+#include "Sandbox.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+
+// Link seams: fail MoveFileExA, or the fopen of a chosen mode.
+static bool s_bFailMove = false;
+static const char *s_pszFailOpenMode = nullptr;
+
+extern "C" BOOL __real_MoveFileExA(LPCSTR, LPCSTR, DWORD);
+extern "C" BOOL __wrap_MoveFileExA(LPCSTR pszFrom, LPCSTR pszTo, DWORD dwFlags)
+{
+    if (s_bFailMove) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return __real_MoveFileExA(pszFrom, pszTo, dwFlags);
+}
+
+extern "C" FILE *__real_fopen(const char *, const char *);
+extern "C" FILE *__wrap_fopen(const char *pszPath, const char *pszMode)
+{
+    if (s_pszFailOpenMode && strcmp(pszMode, s_pszFailOpenMode) == 0)
+        return nullptr;
+    return __real_fopen(pszPath, pszMode);
+}
+
+namespace {
+
+const std::string s_sStamp = "\\d\\d:\\d\\d:\\d\\d\\t\\d\\d/\\d\\d/\\d\\d\\t\\r\\n";
+const std::string s_sOpening = s_sStamp + "Start Log\\r\\n";
+const std::string s_sClosing = s_sStamp + "End Log\\r\\n\\r\\n";
+
+class InstallLogTest : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        s_bFailMove = false;
+        s_pszFailOpenMode = nullptr;
+    }
+    std::string LogPath() const { return m_box.TempDir() + "/_add_ds.log"; }
+    std::string SidePath() const { return m_box.TempDir() + "/_add_ds2.log"; }
+    void RunOnce(const char *pszLine = "run")
+    {
+        InstallLog log("_add_ds.log");
+        log.WriteLine(pszLine);
+    }
+    // Lines of fixed width: "line NNNNN" padded with dots to cb bytes, CR LF included.
+    static std::string Lines(int nFirst, int nCount, size_t cb)
+    {
+        std::string s;
+        for (int i = nFirst; i < nFirst + nCount; i++) {
+            std::string sLine = "line " + std::to_string(100000 + i).substr(1);
+            sLine.resize(cb - 2, '.');
+            s += sLine + "\r\n";
+        }
+        return s;
+    }
+
+    Sandbox m_box;
+};
+
+} // namespace
+
+TEST_F(InstallLogTest, RunWritesStampStartLinesAndClosingLines)
+{
+    {
+        InstallLog log("_add_ds.log");
+        ASSERT_TRUE(log.IsOpen());
+        EXPECT_TRUE(log.WriteLabel("Check Key:"));
+        EXPECT_TRUE(log.WriteLine("DeviceData"));
+        EXPECT_EQ(8, LogPrintf(&log, "bAdd = %d", 1));
+        EXPECT_TRUE(log.WriteLine(""));
+        EXPECT_TRUE(log.WriteTimestamp());
+    }
+    std::string sLog = Sandbox::ReadFile(LogPath());
+    EXPECT_TRUE(std::regex_match(sLog, std::regex(s_sOpening + "Check Key:\\tDeviceData\\r\\nbAdd = 1\\r\\n\\r\\n" +
+                                                   s_sStamp + s_sClosing)))
+        << sLog;
+}
+
+TEST_F(InstallLogTest, EachRunAppendsAndEveryEndedLineIsOnDisk)
+{
+    RunOnce("first");
+    RunOnce("second");
+    std::string sLog = Sandbox::ReadFile(LogPath());
+    EXPECT_TRUE(std::regex_match(sLog, std::regex(s_sOpening + "first\\r\\n" + s_sClosing + s_sOpening +
+                                                   "second\\r\\n" + s_sClosing)))
+        << sLog;
+
+    // A run that never ends its log leaves every ended line, without "End Log".
+    InstallLog *pLog = new InstallLog("_remove_ds.log");
+    pLog->WriteLine("flushed");
+    std::string sOpen = Sandbox::ReadFile(m_box.TempDir() + "/_remove_ds.log");
+    EXPECT_TRUE(std::regex_match(sOpen, std::regex(s_sOpening + "flushed\\r\\n"))) << sOpen;
+    delete pLog;
+}
+
+TEST_F(InstallLogTest, LogPrintfWritesLongLinesWholeAndCountsThem)
+{
+    std::string sLong(1000, 'x');
+    {
+        InstallLog log("_add_ds.log");
+        EXPECT_EQ(1000 + 4, LogPrintf(&log, "%s end", sLong.c_str()));
+        EXPECT_EQ(259, LogPrintf(&log, "%s", std::string(259, 'y').c_str()));
+        EXPECT_EQ(260, LogPrintf(&log, "%s", std::string(260, 'z').c_str()));
+    }
+    std::string sLog = Sandbox::ReadFile(LogPath());
+    EXPECT_NE(std::string::npos, sLog.find("\r\n" + sLong + " end\r\n"));
+    EXPECT_NE(std::string::npos, sLog.find("\r\n" + std::string(259, 'y') + "\r\n"));
+    EXPECT_NE(std::string::npos, sLog.find("\r\n" + std::string(260, 'z') + "\r\n"));
+}
+
+TEST_F(InstallLogTest, LogThatCannotBeOpenedWritesNothing)
+{
+    setenv("TMPDIR", (m_box.Root() + "/missing/").c_str(), 1);
+    InstallLog log("_add_ds.log");
+    EXPECT_FALSE(log.IsOpen());
+    EXPECT_FALSE(log.WriteLine("x"));
+    EXPECT_FALSE(log.WriteLabel("x"));
+    EXPECT_FALSE(log.WriteTimestamp());
+    EXPECT_EQ(0, LogPrintf(&log, "bAdd = %d", 1));
+    EXPECT_FALSE(Sandbox::Exists(m_box.Root() + "/missing"));
+}
+
+TEST_F(InstallLogTest, TempPathThatDoesNotFitLeavesTheLogClosed)
+{
+    std::string sDeep = m_box.Root() + "/" + std::string(240, 'd');
+    Sandbox::MakeDir(sDeep);
+    setenv("TMPDIR", (sDeep + "/").c_str(), 1);
+    InstallLog log("_remove_ds.log");
+    EXPECT_FALSE(log.IsOpen());
+}
+
+TEST_F(InstallLogTest, LogOfExactly25600BytesIsNotCut)
+{
+    std::string sOld = Lines(0, 512, 50); // 25600 bytes
+    ASSERT_EQ(25600u, sOld.size());
+    Sandbox::WriteFile(LogPath(), sOld);
+    RunOnce();
+    std::string sLog = Sandbox::ReadFile(LogPath());
+    EXPECT_EQ(sOld, sLog.substr(0, sOld.size()));
+}
+
+TEST_F(InstallLogTest, CapKeepsTheLast25600BytesCutAtLineEnds)
+{
+    // 25601 bytes: the cut falls one byte into the first line.
+    std::string sOld = "X" + Lines(0, 512, 50);
+    Sandbox::WriteFile(LogPath(), sOld);
+    RunOnce("after cap");
+    std::string sLog = Sandbox::ReadFile(LogPath());
+    EXPECT_EQ(Lines(0, 512, 50), sLog.substr(0, 25600));
+    EXPECT_TRUE(std::regex_match(sLog.substr(25600), std::regex(s_sOpening + "after cap\\r\\n" + s_sClosing)));
+    EXPECT_FALSE(Sandbox::Exists(SidePath()));
+
+    // Lines of 51 bytes: the first line kept is the fragment that starts 25600 bytes before the end.
+    sOld = Lines(0, 600, 51);
+    Sandbox::WriteFile(LogPath(), sOld);
+    RunOnce();
+    sLog = Sandbox::ReadFile(LogPath());
+    std::string sTail = sOld.substr(sOld.size() - 25600);
+    EXPECT_EQ(sTail, sLog.substr(0, 25600));
+    EXPECT_EQ(sTail.substr(0, sTail.find("\r\n")), std::string(Lines(98, 1, 51)).substr(2, 47))
+        << "first kept line is a fragment";
+}
+
+TEST_F(InstallLogTest, CapEndsEveryLineWithCRLFAndKeepsEveryByte)
+{
+    // LF-only lines gain CR; 0x1A and NUL are ordinary bytes; a last line without
+    // an end of line is kept and ended.
+    std::string sBody;
+    for (int i = 0; i < 700; i++)
+        sBody += "v\x1A" + std::string(1, '\0') + "alue " + std::to_string(i) + "\n";
+    std::string sOld = std::string(30000, 'h') + "\r\n" + sBody + "last";
+    Sandbox::WriteFile(LogPath(), sOld);
+    RunOnce();
+    std::string sLog = Sandbox::ReadFile(LogPath());
+
+    std::string sTail = sOld.substr(sOld.size() - 25600);
+    std::string sExpected;
+    size_t start = 0;
+    while (start < sTail.size()) {
+        size_t lf = sTail.find('\n', start);
+        size_t next = lf == std::string::npos ? sTail.size() : lf;
+        size_t end = (lf != std::string::npos && next > start && sTail[next - 1] == '\r') ? next - 1 : next;
+        sExpected += sTail.substr(start, end - start) + "\r\n";
+        start = next + 1;
+    }
+    ASSERT_GE(sLog.size(), sExpected.size());
+    EXPECT_EQ(sExpected, sLog.substr(0, sExpected.size()));
+    EXPECT_NE(std::string::npos, sLog.find("last\r\n"));
+}
+
+TEST_F(InstallLogTest, LeftoverSideFileIsReplacedByTheCap)
+{
+    Sandbox::WriteFile(SidePath(), "stale side file\r\n");
+    Sandbox::WriteFile(LogPath(), "Z" + Lines(0, 512, 50));
+    RunOnce();
+    EXPECT_FALSE(Sandbox::Exists(SidePath()));
+    std::string sLog = Sandbox::ReadFile(LogPath());
+    EXPECT_EQ(std::string::npos, sLog.find("stale")) << "the side file is emptied before the copy";
+    EXPECT_EQ(Lines(0, 512, 50), sLog.substr(0, 25600));
+}
+
+TEST_F(InstallLogTest, FailedReplaceKeepsTheWholeOldLogAndAppends)
+{
+    std::string sOld = Lines(0, 600, 50);
+    Sandbox::WriteFile(LogPath(), sOld);
+    s_bFailMove = true;
+    RunOnce("appended");
+    std::string sLog = Sandbox::ReadFile(LogPath());
+    EXPECT_EQ(sOld, sLog.substr(0, sOld.size())) << "the uncut log survives";
+    EXPECT_TRUE(std::regex_match(sLog.substr(sOld.size()), std::regex(s_sOpening + "appended\\r\\n" + s_sClosing)));
+    EXPECT_FALSE(Sandbox::Exists(SidePath()));
+}
+
+TEST_F(InstallLogTest, CapThatCannotOpenItsFilesLeavesTheLogAsItIsAndClosed)
+{
+    std::string sOld = Lines(0, 600, 50);
+    Sandbox::WriteFile(LogPath(), sOld);
+    s_pszFailOpenMode = "r+b";
+    {
+        InstallLog log("_add_ds.log");
+        EXPECT_FALSE(log.IsOpen());
+    }
+    EXPECT_EQ(sOld, Sandbox::ReadFile(LogPath()));
+    s_pszFailOpenMode = nullptr;
+    RunOnce();
+    EXPECT_EQ(Lines(88, 512, 50), Sandbox::ReadFile(LogPath()).substr(0, 25600)) << "the next run caps it";
+}
+
+TEST_F(InstallLogTest, LogPathThatIsALinkIsNeverFollowed)
+{
+    std::string sTarget = m_box.Root() + "/precious.txt";
+    Sandbox::WriteFile(sTarget, "precious\r\n");
+    ASSERT_EQ(0, symlink(sTarget.c_str(), LogPath().c_str()));
+    {
+        InstallLog log("_add_ds.log");
+        EXPECT_FALSE(log.IsOpen());
+        EXPECT_FALSE(log.WriteLine("attack"));
+    }
+    EXPECT_EQ("precious\r\n", Sandbox::ReadFile(sTarget));
+
+    // A link at the side file's name: the cap would write through it.
+    unlink(LogPath().c_str());
+    std::string sOld = Lines(0, 600, 50);
+    Sandbox::WriteFile(LogPath(), sOld);
+    ASSERT_EQ(0, symlink(sTarget.c_str(), SidePath().c_str()));
+    {
+        InstallLog log("_add_ds.log");
+        EXPECT_FALSE(log.IsOpen());
+    }
+    EXPECT_EQ("precious\r\n", Sandbox::ReadFile(sTarget));
+    EXPECT_EQ(sOld, Sandbox::ReadFile(LogPath()));
+}
+
+TEST_F(InstallLogTest, LogPathThatIsADirectoryLeavesTheLogClosed)
+{
+    Sandbox::MakeDir(LogPath());
+    InstallLog log("_add_ds.log");
+    EXPECT_FALSE(log.IsOpen());
+}
