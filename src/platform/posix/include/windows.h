@@ -175,8 +175,14 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey);
 #endif
 
 // The program calls the C runtime's remove() with Windows paths; the stand-in's
-// version understands them and fails as msvcrt does (no directories, no read-only files).
+// version understands them and fails as msvcrt does (no directories, no read-only
+// files). <cstdio> is included first: it #undefs remove, so a later inclusion
+// must find it already done.
+#ifdef __cplusplus
+#include <cstdio>
+#else
 #include <stdio.h>
+#endif
 #ifdef __cplusplus
 extern "C"
 #endif

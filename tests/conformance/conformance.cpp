@@ -1,0 +1,558 @@
+// Conformance test: the Windows and C runtime behaviour that ZULFuncts relies on.
+// The same source runs under Wine (the reference) and natively on the POSIX stand-in.
+// Each check's message names the behaviour it relies on.
+
+#include <windows.h>
+#include <setupapi.h>
+#include <direct.h>
+#include <io.h>
+#include <mbstring.h>
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include <set>
+#include <string>
+
+#include "wtest.h"
+
+static const GUID imagingGuid = {0x6BDD1FC6, 0x810F, 0x11D0, {0xBE, 0xC7, 0x08, 0x00, 0x2B, 0xE2, 0x09, 0x2F}};
+static const char szDriverPrefix[] = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\";
+
+// Scratch directory below the temporary directory, without a trailing separator.
+static std::string g_strScratch;
+
+static std::string Scratch(const char *pszName)
+{
+    return g_strScratch + "\\" + pszName;
+}
+
+// The runtime's fopen takes the Windows path under Wine; natively it needs the POSIX spelling.
+static std::string StdioPath(const std::string &strPath)
+{
+    std::string str = strPath;
+#ifndef _WIN32
+    for (char &ch : str) {
+        if (ch == '\\') {
+            ch = '/';
+        }
+    }
+#endif
+    return str;
+}
+
+static bool WriteText(const std::string &strPath, const char *pszText)
+{
+    FILE *pFile = fopen(StdioPath(strPath).c_str(), "wb");
+    if (!pFile) {
+        return false;
+    }
+    size_t cch = strlen(pszText);
+    bool bOk = fwrite(pszText, 1, cch, pFile) == cch;
+    return fclose(pFile) == 0 && bOk;
+}
+
+static std::string ReadText(const std::string &strPath)
+{
+    std::string str;
+    FILE *pFile = fopen(StdioPath(strPath).c_str(), "rb");
+    if (!pFile) {
+        return "<missing>";
+    }
+    char buf[256];
+    size_t cb;
+    while ((cb = fread(buf, 1, sizeof(buf), pFile)) > 0) {
+        str.append(buf, cb);
+    }
+    fclose(pFile);
+    return str;
+}
+
+static bool Exists(const std::string &strPath)
+{
+    return GetFileAttributesA(strPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+static unsigned long LastError()
+{
+    return (unsigned long)GetLastError();
+}
+
+// The error code and errno are read right after the call, before anything else can change them.
+#define ok_win(expr, what)                                                                                             \
+    do {                                                                                                               \
+        bool b_ = (expr);                                                                                              \
+        unsigned long e_ = LastError();                                                                                \
+        ok(b_, what " must succeed, error %lu\n", e_);                                                                 \
+    } while (0)
+#define ok_win_fails(expr, err, what)                                                                                  \
+    do {                                                                                                               \
+        SetLastError(0xdeadbeef);                                                                                      \
+        bool b_ = (expr);                                                                                              \
+        unsigned long e_ = LastError();                                                                                \
+        ok(!b_, what " must fail\n");                                                                                  \
+        ok(e_ == (err), what ": error %lu expected, got %lu\n", (unsigned long)(err), e_);                             \
+    } while (0)
+#define ok_crt(expr, what)                                                                                             \
+    do {                                                                                                               \
+        errno = 0;                                                                                                     \
+        bool b_ = (expr) == 0;                                                                                         \
+        int e_ = errno;                                                                                                \
+        ok(b_, what " must succeed, errno %d\n", e_);                                                                  \
+    } while (0)
+#define ok_crt_fails(expr, err, what)                                                                                  \
+    do {                                                                                                               \
+        errno = 0;                                                                                                     \
+        bool b_ = (expr) == -1;                                                                                        \
+        int e_ = errno;                                                                                                \
+        ok(b_, what " must fail with -1\n");                                                                           \
+        ok(e_ == (err), what ": errno %d expected, got %d\n", (int)(err), e_);                                         \
+    } while (0)
+
+static void test_MoveAndCopy()
+{
+    std::string strA = Scratch("a.txt"), strB = Scratch("b.txt"), strC = Scratch("c.txt");
+    ok(WriteText(strA, "alpha") && WriteText(strB, "beta"), "cannot write the scratch files\n");
+
+    ok_win_fails(MoveFileA(strA.c_str(), strB.c_str()), ERROR_ALREADY_EXISTS, "MoveFileA onto an existing file");
+    ok(ReadText(strA) == "alpha" && ReadText(strB) == "beta", "a failed MoveFileA changes neither file\n");
+    ok_win_fails(MoveFileA(Scratch("missing.txt").c_str(), strC.c_str()), ERROR_FILE_NOT_FOUND,
+                 "MoveFileA of a missing source");
+    ok(!Exists(strC), "a failed MoveFileA creates no target\n");
+
+    ok_win(MoveFileA(strA.c_str(), strC.c_str()), "MoveFileA to a free name");
+    ok(!Exists(strA) && ReadText(strC) == "alpha", "MoveFileA moves the content to the new name\n");
+    ok_win(MoveFileExA(strC.c_str(), strB.c_str(), MOVEFILE_REPLACE_EXISTING),
+           "MoveFileExA(MOVEFILE_REPLACE_EXISTING) onto an existing file");
+    ok(!Exists(strC) && ReadText(strB) == "alpha", "MoveFileExA(MOVEFILE_REPLACE_EXISTING) replaces the target\n");
+
+    ok(WriteText(strA, "gamma"), "cannot write the scratch file\n");
+    ok_win(CopyFileA(strA.c_str(), strB.c_str(), FALSE), "CopyFileA(FALSE) over an existing file");
+    ok(ReadText(strB) == "gamma" && ReadText(strA) == "gamma", "CopyFileA(FALSE) overwrites the target\n");
+    ok_win_fails(CopyFileA(Scratch("missing.txt").c_str(), strC.c_str(), FALSE), ERROR_FILE_NOT_FOUND,
+                 "CopyFileA of a missing source");
+    ok(!Exists(strC), "a failed CopyFileA creates no target\n");
+    ok_win_fails(CopyFileA(strA.c_str(), Scratch("nodir\\c.txt").c_str(), FALSE), ERROR_PATH_NOT_FOUND,
+                 "CopyFileA into a missing directory");
+
+    DeleteFileA(strA.c_str());
+    DeleteFileA(strB.c_str());
+}
+
+static void test_DeleteAndAttributes()
+{
+    std::string strRo = Scratch("ro.txt"), strDir = Scratch("full");
+    ok(WriteText(strRo, "read-only"), "cannot write the scratch file\n");
+    ok_win(SetFileAttributesA(strRo.c_str(), FILE_ATTRIBUTE_READONLY), "SetFileAttributesA(READONLY)");
+
+    DWORD dwAttr = GetFileAttributesA(strRo.c_str());
+    ok(dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_READONLY) && !(dwAttr & FILE_ATTRIBUTE_DIRECTORY),
+       "GetFileAttributesA of a read-only file has FILE_ATTRIBUTE_READONLY, got %#lx\n", (unsigned long)dwAttr);
+
+    ok_win_fails(DeleteFileA(strRo.c_str()), ERROR_ACCESS_DENIED, "DeleteFileA of a read-only file");
+    ok(Exists(strRo), "a read-only file stays after DeleteFileA\n");
+    ok_win(SetFileAttributesA(strRo.c_str(), FILE_ATTRIBUTE_NORMAL), "SetFileAttributesA(NORMAL)");
+    ok_win(DeleteFileA(strRo.c_str()), "DeleteFileA after clearing FILE_ATTRIBUTE_READONLY");
+    ok(!Exists(strRo), "the file is gone after DeleteFileA\n");
+
+    ok_win_fails(DeleteFileA(strRo.c_str()), ERROR_FILE_NOT_FOUND, "DeleteFileA of a missing file");
+    ok_win_fails(SetFileAttributesA(strRo.c_str(), FILE_ATTRIBUTE_NORMAL), ERROR_FILE_NOT_FOUND,
+                 "SetFileAttributesA of a missing path");
+    ok_win_fails(GetFileAttributesA(strRo.c_str()) != INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND,
+                 "GetFileAttributesA of a missing file (INVALID_FILE_ATTRIBUTES)");
+
+    ok_win(CreateDirectoryA(strDir.c_str(), NULL), "CreateDirectoryA");
+    dwAttr = GetFileAttributesA(strDir.c_str());
+    ok(dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY),
+       "GetFileAttributesA of a directory has FILE_ATTRIBUTE_DIRECTORY, got %#lx\n", (unsigned long)dwAttr);
+    ok_win(SetFileAttributesA(strDir.c_str(), FILE_ATTRIBUTE_NORMAL), "SetFileAttributesA(NORMAL) on a directory");
+
+    std::string strInner = strDir + "\\inner.txt";
+    ok(WriteText(strInner, "x"), "cannot write the scratch file\n");
+    ok_win_fails(RemoveDirectoryA(strDir.c_str()), ERROR_DIR_NOT_EMPTY, "RemoveDirectoryA of a non-empty directory");
+    ok(Exists(strInner), "a failed RemoveDirectoryA leaves the content\n");
+    ok_win(DeleteFileA(strInner.c_str()), "DeleteFileA");
+    ok_win(RemoveDirectoryA(strDir.c_str()), "RemoveDirectoryA of an empty directory");
+}
+
+static void test_PathSpelling()
+{
+    std::string strSub = Scratch("Sub");
+    ok_win(CreateDirectoryA(strSub.c_str(), NULL), "CreateDirectoryA");
+    ok(WriteText(strSub + "\\File.txt", "x"), "cannot write the scratch file\n");
+
+    ok(Exists(g_strScratch + "/Sub/File.txt"), "forward slashes separate path components\n");
+    ok(Exists(g_strScratch + "\\Sub/File.txt"), "backslashes and slashes mix in one path\n");
+    ok(Exists(g_strScratch + "\\SUB\\file.TXT"), "file names are matched without regard to case\n");
+
+    ok_win(CopyFileA((g_strScratch + "\\SUB\\FILE.TXT").c_str(), (g_strScratch + "\\sub\\COPY.txt").c_str(), FALSE),
+           "CopyFileA from and into a directory named in another case");
+    ok(Exists(strSub + "\\copy.txt"), "a new file goes into the existing directory named in another case\n");
+    ok_win(DeleteFileA((strSub + "\\copy.TXT").c_str()), "DeleteFileA with a name in another case");
+    ok_win(DeleteFileA((g_strScratch + "/sub/file.txt").c_str()), "DeleteFileA with slashes");
+    ok_win(RemoveDirectoryA((g_strScratch + "\\SUB").c_str()), "RemoveDirectoryA with a name in another case");
+}
+
+// The runtime's errno values are msvcrt's: 13 EACCES, 2 ENOENT, 17 EEXIST, 41 ENOTEMPTY.
+static void test_RuntimeFiles()
+{
+    std::string strRo = Scratch("ro.txt"), strDir = Scratch("rtdir");
+    ok(WriteText(strRo, "x") && SetFileAttributesA(strRo.c_str(), FILE_ATTRIBUTE_READONLY),
+       "cannot make the read-only scratch file\n");
+    ok_crt_fails(remove(strRo.c_str()), 13, "remove() of a read-only file");
+    ok(Exists(strRo), "a read-only file stays after remove()\n");
+    SetFileAttributesA(strRo.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ok_crt(remove(strRo.c_str()), "remove() of a writable file");
+    ok(!Exists(strRo), "the file is gone after remove()\n");
+    ok_crt_fails(remove(strRo.c_str()), 2, "remove() of a missing file");
+
+    ok_crt(_mkdir(strDir.c_str()), "_mkdir");
+    ok_crt_fails(_mkdir(strDir.c_str()), 17, "_mkdir of an existing directory");
+    ok_crt_fails(_mkdir(Scratch("nodir\\child").c_str()), 2, "_mkdir with a missing parent");
+
+    ok_crt_fails(remove(strDir.c_str()), 13, "remove() of a directory");
+    ok(Exists(strDir), "a directory stays after remove()\n");
+
+    std::string strInner = strDir + "\\inner";
+    ok(WriteText(strInner, "x"), "cannot write the scratch file\n");
+    ok_crt_fails(_rmdir(strDir.c_str()), 41, "_rmdir of a non-empty directory");
+    ok(Exists(strInner), "a failed _rmdir leaves the content\n");
+    DeleteFileA(strInner.c_str());
+    ok_crt(_rmdir(strDir.c_str()), "_rmdir of an empty directory");
+    ok_crt_fails(_rmdir(strDir.c_str()), 2, "_rmdir of a missing directory");
+}
+
+static bool FindsOne(const std::string &strPattern, const char *pszName)
+{
+    WIN32_FIND_DATAA wfd;
+    HANDLE h = FindFirstFileA(strPattern.c_str(), &wfd);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bool bOk = strcmp(wfd.cFileName, pszName) == 0;
+    SetLastError(0xdeadbeef);
+    bOk = bOk && !FindNextFileA(h, &wfd) && GetLastError() == ERROR_NO_MORE_FILES;
+    return FindClose(h) && bOk;
+}
+
+static void test_Find()
+{
+    std::string strTwain = Scratch("twain");
+    ok(CreateDirectoryA(strTwain.c_str(), NULL) && CreateDirectoryA((strTwain + "\\zorb_0000").c_str(), NULL) &&
+           WriteText(strTwain + "\\ZORB_0001", "x") && WriteText(strTwain + "\\other.ds", "x") &&
+           WriteText(strTwain + "\\qrvgnds2.tmp", "x"),
+       "cannot make the scratch tree\n");
+
+    struct _finddata_t fd;
+    memset(&fd, 0, sizeof(fd));
+    intptr_t hFind = _findfirst((strTwain + "\\Zorb_*").c_str(), &fd);
+    ok(hFind != -1, "_findfirst matches names without regard to case\n");
+    std::set<std::string> names;
+    bool bSubdirSeen = false;
+    if (hFind != -1) {
+        int cEntries = 0;
+        do {
+            names.insert(fd.name);
+            if (strcmp(fd.name, "zorb_0000") == 0) {
+                bSubdirSeen = (fd.attrib & _A_SUBDIR) != 0;
+            }
+        } while (++cEntries < 10 && _findnext(hFind, &fd) == 0);
+        ok(_findnext(hFind, &fd) == -1, "_findnext keeps returning -1 at the end\n");
+        ok(_findclose(hFind) == 0, "_findclose succeeds\n");
+    }
+    ok(names.size() == 2 && names.count("zorb_0000") && names.count("ZORB_0001"),
+       "_findfirst/_findnext give the directory and the file that match, in their own case, got %d entries\n",
+       (int)names.size());
+    ok(bSubdirSeen, "_findfirst marks a directory with _A_SUBDIR\n");
+
+    ok_crt_fails(_findfirst((strTwain + "\\nomatch_*").c_str(), &fd), 2, "_findfirst without a match");
+    ok(_findfirst(Scratch("nodir\\zorb_*").c_str(), &fd) == -1, "_findfirst in a missing directory returns -1\n");
+
+    WIN32_FIND_DATAA wfd;
+    HANDLE h = FindFirstFileA((strTwain + "\\zorb_0000").c_str(), &wfd);
+    ok(h != INVALID_HANDLE_VALUE, "FindFirstFileA finds a directory named without a trailing backslash\n");
+    if (h != INVALID_HANDLE_VALUE) {
+        ok(strcmp(wfd.cFileName, "zorb_0000") == 0 && (wfd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY),
+           "FindFirstFileA gives the directory's name and attribute, got %s\n", wfd.cFileName);
+        FindClose(h);
+    }
+    ok_win_fails((h = FindFirstFileA(Scratch("nodir\\file.txt").c_str(), &wfd)) != INVALID_HANDLE_VALUE,
+                 ERROR_PATH_NOT_FOUND, "FindFirstFileA of a file in a missing directory");
+    if (h != INVALID_HANDLE_VALUE) {
+        FindClose(h);
+    }
+    ok(FindsOne(strTwain + "\\QRV*.TMP", "qrvgnds2.tmp"),
+       "FindFirstFileA with a '*' pattern finds the one match by its own name, then FindNextFileA fails with 18\n");
+    ok(FindsOne(strTwain + "\\qrvgnds?.tmp", "qrvgnds2.tmp"), "FindFirstFileA with a '?' pattern finds the file\n");
+
+    // Existence tests count read-only, hidden and system files; clearing the attributes makes them removable.
+    std::string strHidden = strTwain + "\\hidden.ds";
+    ok(WriteText(strHidden, "x"), "cannot write the scratch file\n");
+    ok_win(SetFileAttributesA(strHidden.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+           "SetFileAttributesA(READONLY|HIDDEN|SYSTEM)");
+    ok(FindsOne(strHidden, "hidden.ds"), "FindFirstFileA finds a read-only hidden system file\n");
+    ok_win(SetFileAttributesA(strHidden.c_str(), FILE_ATTRIBUTE_NORMAL), "SetFileAttributesA(NORMAL) on a hidden file");
+    ok_crt(remove(strHidden.c_str()), "remove() after clearing the attributes");
+
+    DeleteFileA((strTwain + "\\ZORB_0001").c_str());
+    DeleteFileA((strTwain + "\\other.ds").c_str());
+    DeleteFileA((strTwain + "\\qrvgnds2.tmp").c_str());
+    RemoveDirectoryA((strTwain + "\\zorb_0000").c_str());
+    ok_win(RemoveDirectoryA(strTwain.c_str()), "RemoveDirectoryA of the emptied find tree");
+}
+
+static void test_MbString()
+{
+    unsigned char line[] = "  AddDS   a\tb  c ";
+    const unsigned char *pszBlank = (const unsigned char *)" ";
+    unsigned char *psz = _mbstok(line, pszBlank);
+    ok(psz == line + 2 && strcmp((char *)psz, "AddDS") == 0, "_mbstok skips leading blanks, got %s\n",
+       psz ? (char *)psz : "(null)");
+    ok(line[7] == '\0' && line[8] == ' ', "_mbstok writes one NUL in place after the token\n");
+    psz = _mbstok(NULL, pszBlank);
+    ok(psz && strcmp((char *)psz, "a\tb") == 0, "_mbstok: a run of blanks is one separator, tab is no delimiter, "
+       "got %s\n", psz ? (char *)psz : "(null)");
+    psz = _mbstok(NULL, pszBlank);
+    ok(psz && strcmp((char *)psz, "c") == 0, "_mbstok: last token before trailing blank, got %s\n",
+       psz ? (char *)psz : "(null)");
+    ok(_mbstok(NULL, pszBlank) == NULL, "_mbstok returns NULL after the last token\n");
+    unsigned char blanks[] = "   ";
+    ok(_mbstok(blanks, pszBlank) == NULL, "_mbstok of blanks only returns NULL\n");
+
+    const unsigned char *pszA = (const unsigned char *)"zorb_ABC";
+    ok(_mbsicmp(pszA, (const unsigned char *)"ZORB_abc") == 0, "_mbsicmp ignores case\n");
+    ok(_mbsicmp((const unsigned char *)"abc", (const unsigned char *)"ABD") < 0, "_mbsicmp orders abc before ABD\n");
+    ok(_mbsicmp((const unsigned char *)"B", (const unsigned char *)"a") > 0, "_mbsicmp orders B after a\n");
+    ok(_mbsicmp((const unsigned char *)"ab", (const unsigned char *)"abc") < 0, "_mbsicmp: a prefix sorts first\n");
+
+    ok(_mbsnbicmp((const unsigned char *)"madds", (const unsigned char *)"MAxx", 2) == 0,
+       "_mbsnbicmp compares only the first 2 bytes, without case\n");
+    ok(_mbsnbicmp((const unsigned char *)"MRemoveDS", (const unsigned char *)"MAddDS", 2) != 0,
+       "_mbsnbicmp sees a difference in the second byte\n");
+    ok(_mbsnbicmp((const unsigned char *)"A", (const unsigned char *)"AddDS", 2) != 0,
+       "_mbsnbicmp: a 1-byte text differs from a longer one over 2 bytes\n");
+
+    unsigned char lower[] = "ZORB_{ABC}\\0000";
+    ok(_mbslwr(lower) == lower && strcmp((char *)lower, "zorb_{abc}\\0000") == 0,
+       "_mbslwr folds in place and returns its argument, got %s\n", lower);
+
+    const unsigned char *pszHay = (const unsigned char *)"{ABC},{ABCD}";
+    ok(_mbsstr(pszHay, (const unsigned char *)"{ABCD}") == pszHay + 6, "_mbsstr finds the substring\n");
+    ok(_mbsstr(pszHay, (const unsigned char *)"{abc}") == NULL, "_mbsstr is case-sensitive\n");
+    ok(_mbsstr(pszHay, (const unsigned char *)"") == pszHay, "_mbsstr with an empty needle returns the haystack\n");
+
+    const unsigned char *pszKey = (const unsigned char *)"{6BDD}\\0000\\x";
+    ok(_mbsrchr(pszKey, '\\') == pszKey + 11, "_mbsrchr finds the last backslash\n");
+    ok(_mbsrchr((const unsigned char *)"0000", '\\') == NULL, "_mbsrchr without the character returns NULL\n");
+
+    unsigned char buf[8];
+    memset(buf, 'X', sizeof(buf));
+    ok(_mbsnbcpy(buf, (const unsigned char *)"ab", 5) == buf, "_mbsnbcpy returns its destination\n");
+    ok(memcmp(buf, "ab\0\0\0XXX", 8) == 0, "_mbsnbcpy pads the rest of count with NULs and no further\n");
+    memset(buf, 'X', sizeof(buf));
+    _mbsnbcpy(buf, (const unsigned char *)"abcde", 5);
+    ok(memcmp(buf, "abcdeXXX", 8) == 0, "_mbsnbcpy of a source as long as count writes no NUL\n");
+}
+
+static void test_System()
+{
+    char szDir[MAX_PATH + 1];
+    memset(szDir, 0, sizeof(szDir));
+    UINT cch = GetWindowsDirectoryA(szDir, MAX_PATH);
+    ok(cch > 0 && cch < MAX_PATH, "GetWindowsDirectoryA returns a length in 1..259, got %u\n", cch);
+    ok(strlen(szDir) == cch, "GetWindowsDirectoryA returns the text's length, got %u for %s\n", cch, szDir);
+    DWORD dwAttr = GetFileAttributesA(szDir);
+    ok(dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY),
+       "the Windows directory %s exists\n", szDir);
+
+    memset(szDir, 0, sizeof(szDir));
+    DWORD cchTemp = GetTempPathA(MAX_PATH, szDir);
+    ok(cchTemp > 0 && cchTemp < MAX_PATH && strlen(szDir) == cchTemp, "GetTempPathA returns its length, got %lu\n",
+       (unsigned long)cchTemp);
+    ok(cchTemp > 0 && (szDir[cchTemp - 1] == '\\' || szDir[cchTemp - 1] == '/'),
+       "GetTempPathA ends with a separator: %s\n", szDir);
+
+    SYSTEMTIME st;
+    memset(&st, 0xff, sizeof(st));
+    GetLocalTime(&st);
+    ok(st.wYear >= 2020 && st.wYear < 2100 && st.wMonth >= 1 && st.wMonth <= 12 && st.wDay >= 1 && st.wDay <= 31,
+       "GetLocalTime gives a plausible date, got %u-%u-%u\n", st.wYear, st.wMonth, st.wDay);
+    ok(st.wHour < 24 && st.wMinute < 60 && st.wSecond < 61 && st.wDayOfWeek < 7,
+       "GetLocalTime gives a plausible time, got %u:%u:%u\n", st.wHour, st.wMinute, st.wSecond);
+}
+
+// Reads a value into a 260-byte buffer as the driver-key probes do.
+static LONG QueryValue(HKEY hKey, const char *pszName, DWORD *pdwType, char *pszBuf, DWORD *pcb)
+{
+    *pcb = MAX_PATH;
+    memset(pszBuf, 0, MAX_PATH);
+    if (pdwType) {
+        *pdwType = REG_NONE;
+    }
+    return RegQueryValueExA(hKey, pszName, NULL, pdwType, (LPBYTE)pszBuf, pcb);
+}
+
+static void test_DriverKey(HKEY hKey)
+{
+    HKEY hSame = NULL;
+    ok(RegOpenKeyA(hKey, "", &hSame) == ERROR_SUCCESS && hSame == hKey,
+       "RegOpenKeyA with an empty subkey gives the same handle\n");
+
+    HKEY hSub = NULL;
+    ok(RegOpenKeyA(hKey, "Missing", &hSub) == ERROR_FILE_NOT_FOUND, "RegOpenKeyA of a missing subkey fails with 2\n");
+
+    ok(RegQueryValueExA(hKey, "Over261", NULL, NULL, NULL, NULL) == ERROR_SUCCESS,
+       "RegQueryValueExA without buffer and size succeeds for an existing value, whatever its size\n");
+    ok(RegQueryValueExA(hKey, "Empty", NULL, NULL, NULL, NULL) == ERROR_SUCCESS,
+       "RegQueryValueExA without buffer and size succeeds for a value of no data\n");
+    ok(RegQueryValueExA(hKey, "MarelCLSID", NULL, NULL, NULL, NULL) == ERROR_FILE_NOT_FOUND,
+       "RegQueryValueExA without buffer and size fails with 2 for a missing value\n");
+
+    char szBuf[MAX_PATH];
+    DWORD dwType = 0, cb = 0;
+    LONG lRet = QueryValue(hKey, "Exact260", NULL, szBuf, &cb);
+    ok(lRet == ERROR_SUCCESS && cb == 260 && strlen(szBuf) == 259,
+       "260 bytes of string data fit a 260-byte buffer, got %ld, cb %lu\n", (long)lRet, (unsigned long)cb);
+    lRet = QueryValue(hKey, "Over261", NULL, szBuf, &cb);
+    ok(lRet == ERROR_MORE_DATA, "261 bytes of data into a 260-byte buffer fail with 234, got %ld\n", (long)lRet);
+
+    lRet = QueryValue(hKey, "Multi", &dwType, szBuf, &cb);
+    ok(lRet == ERROR_SUCCESS && dwType == REG_MULTI_SZ && strcmp(szBuf, "first") == 0,
+       "a REG_MULTI_SZ reads as its strings, the first ending at the first NUL, got %ld, %s\n", (long)lRet, szBuf);
+    lRet = QueryValue(hKey, "Dword", &dwType, szBuf, &cb);
+    DWORD dw = 0;
+    memcpy(&dw, szBuf, sizeof(dw));
+    ok(lRet == ERROR_SUCCESS && dwType == REG_DWORD && cb == 4 && dw == 0x102,
+       "a dword reads as 4 bytes, got %ld, cb %lu, %#lx\n", (long)lRet, (unsigned long)cb, (unsigned long)dw);
+    lRet = QueryValue(hKey, "", &dwType, szBuf, &cb);
+    ok(lRet == ERROR_SUCCESS && dwType == REG_SZ && strcmp(szBuf, "default text") == 0,
+       "the empty value name reads the key's default value, got %ld, %s\n", (long)lRet, szBuf);
+
+    ok(RegOpenKeyA(hKey, "DEVICEDATA", &hSub) == ERROR_SUCCESS,
+       "RegOpenKeyA opens the DeviceData subkey, key names without regard to case\n");
+    lRet = QueryValue(hSub, "installclsid", &dwType, szBuf, &cb);
+    ok(lRet == ERROR_SUCCESS && strcmp(szBuf, "{ABCDEF00-1111-2222-3333-444455556666}") == 0,
+       "a string value of the subkey reads, value names without regard to case, got %ld, %s\n", (long)lRet, szBuf);
+    ok(cb == 39, "a string's size counts its NUL, got %lu\n", (unsigned long)cb);
+    ok(RegQueryValueExA(hSub, "MarelCLSID", NULL, NULL, NULL, NULL) == ERROR_SUCCESS,
+       "the marker value exists in the subkey\n");
+    ok(RegCloseKey(hSub) == ERROR_SUCCESS, "RegCloseKey of a subkey succeeds\n");
+}
+
+static void test_Devices()
+{
+    ok(sizeof(SP_DEVINFO_DATA) == (sizeof(void *) == 4 ? 28u : 32u), "sizeof(SP_DEVINFO_DATA) is %u\n",
+       (unsigned)sizeof(SP_DEVINFO_DATA));
+
+    HDEVINFO hDevs = SetupDiGetClassDevsA(&imagingGuid, NULL, NULL, 0);
+    unsigned long dwErr = LastError();
+    ok(hDevs != INVALID_HANDLE_VALUE, "SetupDiGetClassDevsA of the imaging class succeeds, error %lu\n", dwErr);
+    if (hDevs == INVALID_HANDLE_VALUE) {
+        return;
+    }
+
+    SP_DEVINFO_DATA did;
+    memset(&did, 0, sizeof(did));
+    did.cbSize = sizeof(did) + 1;
+    ok_win_fails(SetupDiEnumDeviceInfo(hDevs, 0, &did), ERROR_INVALID_USER_BUFFER,
+                 "SetupDiEnumDeviceInfo with a wrong cbSize");
+
+    // The devices come in the order of their Enum key names, not the order of the .reg file;
+    // device 0003 is of another class. Expected driver instance per index, "" for none.
+    static const char *const rgszDriver[] = {"0003", "", "0000"};
+    const DWORD cDevices = sizeof(rgszDriver) / sizeof(rgszDriver[0]);
+    for (DWORD idx = 0; idx <= cDevices; ++idx) {
+        memset(&did, 0, sizeof(did));
+        did.cbSize = sizeof(did);
+        SetLastError(0xdeadbeef);
+        BOOL bOk = SetupDiEnumDeviceInfo(hDevs, idx, &did);
+        dwErr = LastError();
+        if (idx == cDevices) {
+            ok(!bOk && dwErr == ERROR_NO_MORE_ITEMS,
+               "SetupDiEnumDeviceInfo past the last device fails with 259, got %d, %lu\n", bOk, dwErr);
+            break;
+        }
+        ok(bOk, "SetupDiEnumDeviceInfo gives device %lu, error %lu\n", (unsigned long)idx, dwErr);
+        if (!bOk) {
+            continue;
+        }
+        char szDriver[MAX_PATH];
+        memset(szDriver, 0, sizeof(szDriver));
+        DWORD cbNeeded = 0;
+        bOk = SetupDiGetDeviceRegistryPropertyA(hDevs, &did, SPDRP_DRIVER, NULL, (LPBYTE)szDriver, sizeof(szDriver),
+                                                &cbNeeded);
+        HKEY hKey = SetupDiOpenDevRegKey(hDevs, &did, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_QUERY_VALUE);
+        dwErr = LastError();
+        if (!rgszDriver[idx][0]) {
+            ok(!bOk, "SPDRP_DRIVER of device %lu without a Driver value fails\n", (unsigned long)idx);
+            ok(hKey == INVALID_HANDLE_VALUE, "SetupDiOpenDevRegKey of device %lu without a driver gives "
+               "INVALID_HANDLE_VALUE, got %p\n", (unsigned long)idx, (void *)hKey);
+            if (hKey != INVALID_HANDLE_VALUE) {
+                RegCloseKey(hKey);
+            }
+            continue;
+        }
+        std::string strWant = std::string(szDriverPrefix) + rgszDriver[idx];
+        ok(bOk && strWant == szDriver, "SPDRP_DRIVER of device %lu is the Driver value %s, got %s\n",
+           (unsigned long)idx, strWant.c_str(), szDriver);
+        ok(hKey != INVALID_HANDLE_VALUE, "SetupDiOpenDevRegKey(DIREG_DRV) opens device %lu's driver key, error %lu\n",
+           (unsigned long)idx, dwErr);
+        if (hKey == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        if (strcmp(rgszDriver[idx], "0000") == 0) {
+            test_DriverKey(hKey);
+        } else {
+            // Each device's driver key is the one its Driver value names.
+            HKEY hSub = NULL;
+            char szBuf[MAX_PATH];
+            DWORD cb = 0;
+            LONG lRet = RegOpenKeyA(hKey, "DeviceData", &hSub);
+            if (lRet == ERROR_SUCCESS) {
+                lRet = QueryValue(hSub, "InstallCLSID", NULL, szBuf, &cb);
+                RegCloseKey(hSub);
+            }
+            ok(lRet == ERROR_SUCCESS && strcmp(szBuf, "{11111111-2222-3333-4444-555555555555}") == 0,
+               "device %lu's driver key is the one its Driver value names, got %ld\n", (unsigned long)idx, (long)lRet);
+        }
+        ok(RegCloseKey(hKey) == ERROR_SUCCESS, "RegCloseKey of a driver key succeeds\n");
+    }
+    ok(SetupDiDestroyDeviceInfoList(hDevs), "SetupDiDestroyDeviceInfoList succeeds\n");
+}
+
+int main()
+{
+    char szTemp[MAX_PATH];
+    DWORD cch = GetTempPathA(MAX_PATH, szTemp);
+    if (cch == 0 || cch >= MAX_PATH) {
+        printf("GetTempPathA failed\n");
+        return 1;
+    }
+    // A fresh directory of our own, so that nothing left from another run can disturb the checks.
+    bool bCreated = false;
+    for (unsigned long n = (unsigned long)time(NULL) % 100000, cTries = 0; !bCreated && cTries < 100; ++n, ++cTries) {
+        char szName[32];
+        snprintf(szName, sizeof(szName), "zulconf_%lu", n);
+        g_strScratch = std::string(szTemp) + szName;
+        bCreated = CreateDirectoryA(g_strScratch.c_str(), NULL) != FALSE;
+    }
+    if (!bCreated) {
+        printf("cannot create a scratch directory in %s, error %lu\n", szTemp, LastError());
+        return 1;
+    }
+
+    test_MoveAndCopy();
+    test_DeleteAndAttributes();
+    test_PathSpelling();
+    test_RuntimeFiles();
+    test_Find();
+    test_MbString();
+    test_System();
+    test_Devices();
+
+    ok_win(RemoveDirectoryA(g_strScratch.c_str()), "RemoveDirectoryA of the emptied scratch directory");
+    return WtestSummary("conformance");
+}

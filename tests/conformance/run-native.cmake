@@ -1,0 +1,19 @@
+# Runs the conformance exe on the stand-in: a fresh sysroot (windows directory and
+# registry.reg = devices.reg) and a scratch temporary directory.
+# cmake -DEXE=<exe> -DREG=<devices.reg> -DWORK=<dir> -P run-native.cmake
+foreach(var EXE REG WORK)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "run-native.cmake: ${var} is not set")
+  endif()
+endforeach()
+
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}/sysroot/windows" "${WORK}/tmp")
+file(COPY_FILE "${REG}" "${WORK}/sysroot/registry.reg")
+
+set(ENV{ZULFUNCTS_SYSROOT} "${WORK}/sysroot")
+set(ENV{TMPDIR} "${WORK}/tmp")
+execute_process(COMMAND "${EXE}" RESULT_VARIABLE rc)
+if(NOT rc STREQUAL "0")
+  message(FATAL_ERROR "conformance failed: ${rc}")
+endif()
