@@ -12,8 +12,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <new>
-
 namespace {
 
 const char s_szMarkerValue[] = "MarelCLSID";
@@ -23,20 +21,13 @@ const char s_szTemplateName[] = "qrvgnds2.tmp";
 
 void TwainDSInstaller::MAddTwainDS(bool bAdd, bool bLog)
 {
-    InstallLog *pLog = nullptr;
-    if (bLog) {
-        pLog = new (std::nothrow) InstallLog(bAdd ? "_add_ds.log" : "_remove_ds.log");
-        bLog = pLog != nullptr;
-    }
+    InstallLog *pLog = CreateCommandLog(bAdd, bLog);
     if (bLog) {
         LogPrintf(pLog, "In function MAddTwainDS");
         LogPrintf(pLog, "bAdd = %d", bAdd ? 1 : 0);
-        pLog->WriteLabel("Data source prefix:");
-        pLog->WriteLine(m_pszPrefix);
-        pLog->WriteLabel("Check Key:");
-        pLog->WriteLine(m_pszCheckKey);
-        pLog->WriteLabel("Check Value:");
-        pLog->WriteLine(m_pszCheckValue);
+        LogLabelLine(pLog, "Data source prefix:", m_pszPrefix);
+        LogLabelLine(pLog, "Check Key:", m_pszCheckKey);
+        LogLabelLine(pLog, "Check Value:", m_pszCheckValue);
     }
 
     if (TwainDirKnown(bLog, pLog)) {

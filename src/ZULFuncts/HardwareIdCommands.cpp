@@ -4,27 +4,16 @@
 
 #include "InstallLog.h"
 
-#include <new>
-
-static void LogLabel(InstallLog *pLog, const char *pszLabel, const char *pszValue)
-{
-    pLog->WriteLabel(pszLabel);
-    pLog->WriteLine(pszValue ? pszValue : "");
-}
 
 void TwainDSInstaller::AddTwainDS(bool bAdd, bool bLog)
 {
-    InstallLog *pLog = nullptr;
+    InstallLog *pLog = CreateCommandLog(bAdd, bLog);
     if (bLog) {
-        pLog = new (std::nothrow) InstallLog(bAdd ? "_add_ds.log" : "_remove_ds.log");
-        bLog = pLog != nullptr;
-    }
-    if (bLog) {
-        LogLabel(pLog, "Hardware Identifier:", m_pszHardwareId);
-        LogLabel(pLog, "Data source prefix:", m_pszPrefix);
-        LogLabel(pLog, "Check Key:", m_pszCheckKey);
-        LogLabel(pLog, "Check Value:", m_pszCheckValue);
-        LogLabel(pLog, "Params Key:", m_pszParamsKey);
+        LogLabelLine(pLog, "Hardware Identifier:", m_pszHardwareId);
+        LogLabelLine(pLog, "Data source prefix:", m_pszPrefix);
+        LogLabelLine(pLog, "Check Key:", m_pszCheckKey);
+        LogLabelLine(pLog, "Check Value:", m_pszCheckValue);
+        LogLabelLine(pLog, "Params Key:", m_pszParamsKey);
     }
 
     if (TwainDirKnown(bLog, pLog)) {
@@ -49,15 +38,15 @@ void TwainDSInstaller::RenameInstanceDS(const char *szInstance, bool bAdd, bool 
     }
     if (bAdd) {
         if (bLog) {
-            LogLabel(pLog, "Existing File:", szFileName);
-            LogLabel(pLog, "New File:", szFileNameDs);
+            LogLabelLine(pLog, "Existing File:", szFileName);
+            LogLabelLine(pLog, "New File:", szFileNameDs);
         }
         MoveFileA(szFileName, szFileNameDs);
     } else {
         // The add case's labels with the two paths exchanged; log readers know them so.
         if (bLog) {
-            LogLabel(pLog, "Existing File:", szFileNameDs);
-            LogLabel(pLog, "New File:", szFileName);
+            LogLabelLine(pLog, "Existing File:", szFileNameDs);
+            LogLabelLine(pLog, "New File:", szFileName);
         }
         DeleteFileA(szFileNameDs);
         RemoveDirectoryA(szTwainDir);

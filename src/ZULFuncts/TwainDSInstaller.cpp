@@ -7,6 +7,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
+
 char TwainDSInstaller::m_szTwainDir[260];
 bool TwainDSInstaller::m_bTwainDirTooLong = false;
 
@@ -103,4 +105,19 @@ bool TwainDSInstaller::TwainDirKnown(bool bLog, InstallLog *pLog)
         return false;
     }
     return true;
+}
+
+InstallLog *TwainDSInstaller::CreateCommandLog(bool bAdd, bool &bLog)
+{
+    if (!bLog)
+        return nullptr;
+    InstallLog *pLog = new (std::nothrow) InstallLog(bAdd ? "_add_ds.log" : "_remove_ds.log");
+    bLog = pLog != nullptr;
+    return pLog;
+}
+
+void TwainDSInstaller::LogLabelLine(InstallLog *pLog, const char *pszLabel, const char *pszValue)
+{
+    pLog->WriteLabel(pszLabel);
+    pLog->WriteLine(pszValue ? pszValue : "");
 }

@@ -61,6 +61,11 @@ private:
 
     void Init();
 
+    // The command's log when bLog is set, named for its direction; bLog is
+    // cleared when the log cannot be allocated, so no write goes through null.
+    static InstallLog *CreateCommandLog(bool bAdd, bool &bLog);
+    static void LogLabelLine(InstallLog *pLog, const char *pszLabel, const char *pszValue);
+
     // The instance's directory, its extension-less data source and its .ds
     // file. False when a path does not fit its 260-byte buffer; the caller
     // then passes the instance over and says so in the log.

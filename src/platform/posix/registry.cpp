@@ -44,7 +44,7 @@ struct RegistryState {
     std::shared_ptr<const RegTree> pRegistry;
     std::map<uintptr_t, OpenKey> openKeys;
     uintptr_t nextHandle = kFirstKeyHandle;
-    const RegKey emptyKey;  // an alias root whose target key does not exist
+    const RegKey emptyKey{};  // an alias root whose target key does not exist
 };
 
 // Never destroyed, so that calls made from exit handlers still find it.
@@ -88,19 +88,6 @@ bool ResolveKey(HKEY hKey, std::shared_ptr<const RegTree> &pTree, const RegKey *
     return true;
 }
 
-LSTATUS ErrorFromWalk(WalkResult result) {
-    switch (result) {
-    case WALK_OK:
-        return ERROR_SUCCESS;
-    case WALK_NOT_FOUND:
-        return ERROR_FILE_NOT_FOUND;
-    case WALK_BAD_PATH:
-        return ERROR_BAD_PATHNAME;
-    case WALK_NAME_TOO_LONG:
-        return ERROR_INVALID_PARAMETER;
-    }
-    return ERROR_INVALID_PARAMETER;
-}
 
 }  // namespace
 
@@ -247,4 +234,18 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey) {
     RegistryState &state = State();
     std::lock_guard<std::recursive_mutex> lock(state.mutex);
     return state.openKeys.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+long ZulStandin::ErrorFromWalk(ZulStandin::WalkResult result) {
+    switch (result) {
+    case WALK_OK:
+        return ERROR_SUCCESS;
+    case WALK_NOT_FOUND:
+        return ERROR_FILE_NOT_FOUND;
+    case WALK_BAD_PATH:
+        return ERROR_BAD_PATHNAME;
+    case WALK_NAME_TOO_LONG:
+        return ERROR_INVALID_PARAMETER;
+    }
+    return ERROR_INVALID_PARAMETER;
 }

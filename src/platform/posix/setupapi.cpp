@@ -207,19 +207,6 @@ const RegKey *KeyAt(const RegTree &tree, const char *pszPath) {
     return pKey;
 }
 
-LONG ErrorFromWalk(WalkResult result) {
-    switch (result) {
-    case WALK_OK:
-        return ERROR_SUCCESS;
-    case WALK_NOT_FOUND:
-        return ERROR_FILE_NOT_FOUND;
-    case WALK_BAD_PATH:
-        return ERROR_BAD_PATHNAME;
-    case WALK_NAME_TOO_LONG:
-        return ERROR_INVALID_PARAMETER;
-    }
-    return ERROR_INVALID_PARAMETER;
-}
 
 // The driver key: Control\Class\<Driver>, Driver being a text value of at most 49 characters.
 LONG OpenDriverKey(const RegTree &tree, const Device &device, const RegKey **ppKey) {
