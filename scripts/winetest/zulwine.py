@@ -198,12 +198,20 @@ class WinePrefix:
 
     def create(self):
         start = time.monotonic()
-        os.makedirs(self.path, exist_ok=True)
-        self._wine_quiet(["wineserver", "-p"], check=False)
-        self.server_running = True
-        res = self._wine_quiet(["wineboot", "-i"], check=False, timeout=300)
-        if res.returncode != 0 or not self.is_prefix():
-            raise WineError("wineboot -i failed in %s (status %d)" % (self.path, res.returncode))
+        # wineboot now and then fails at once on a busy machine (seen: status 53
+        # after 0.2 s); a second try in a clean directory has always worked.
+        for attempt in (1, 2):
+            os.makedirs(self.path, exist_ok=True)
+            self._wine_quiet(["wineserver", "-p"], check=False)
+            self.server_running = True
+            res = self._wine_quiet(["wineboot", "-i"], check=False, timeout=300)
+            if res.returncode == 0 and self.is_prefix():
+                break
+            self.stop_server()
+            if attempt == 2:
+                raise WineError("wineboot -i failed in %s (status %d)" % (self.path, res.returncode))
+            sys.stderr.write("zulwine: wineboot -i failed (status %d), trying once more\n" % res.returncode)
+            _remove_tree(self.path)
         # Ending the server writes the registry files, which tell which keys a fresh prefix has.
         self.stop_server()
         self._save_baseline()

@@ -169,5 +169,6 @@ bool TwainDSInstaller::InstanceExists(const char *szInstance, bool bLog, Install
         }
     }
     free(pszDevice);
-    return bExists;
+    // A device the walk could not read may own the instance: its data source stays.
+    return bExists || m_enum.m_bIncomplete;
 }

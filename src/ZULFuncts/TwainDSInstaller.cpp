@@ -59,6 +59,7 @@ void TwainDSInstaller::Init()
         exit(1);
     m_pDevInfoData->cbSize = sizeof(SP_DEVINFO_DATA);
     m_hFind = -1;
+    memset(&m_findData, 0, sizeof m_findData);
     m_bFindDone = false;
 }
 

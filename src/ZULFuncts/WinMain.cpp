@@ -18,6 +18,8 @@ const char s_szUsage[] =
     "should be enclosed in quotes\n\n\t\t<0|1> parameter indicates logging and is optional.  Default is logging "
     "on (1).";
 
+typedef int(WINAPI *PFN_MESSAGEBOXA)(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+
 bool IsHelpText(const char *pszCmdLine)
 {
     for (const char *pszHelp : s_rgpszHelp) {
@@ -28,12 +30,28 @@ bool IsHelpText(const char *pszCmdLine)
     return false;
 }
 
+// USER32 is loaded only for the box: linked statically, it would cost every
+// run, refused or not, most of a process's start-up time.
+void ShowUsage()
+{
+    HMODULE hUser32 = LoadLibraryA("user32.dll");
+    if (!hUser32)
+        return;
+    // Through void (*)(void), which converts to any function pointer type
+    // without a cast-function-type warning.
+    PFN_MESSAGEBOXA pfnMessageBoxA = reinterpret_cast<PFN_MESSAGEBOXA>(
+        reinterpret_cast<void (*)(void)>(GetProcAddress(hUser32, "MessageBoxA")));
+    if (pfnMessageBoxA)
+        pfnMessageBoxA(nullptr, s_szUsage, "Usage", MB_OK);
+    FreeLibrary(hUser32);
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR lpCmdLine, int)
 {
     if (IsHelpText(lpCmdLine)) {
-        MessageBoxA(nullptr, s_szUsage, "Usage", MB_OK);
+        ShowUsage();
         return 0;
     }
     CommandLine commandLine;

@@ -15,7 +15,7 @@ const int s_idxFailureLimit = 1000;
 
 } // namespace
 
-ImagingDeviceEnumerator::ImagingDeviceEnumerator() : m_idx(0)
+ImagingDeviceEnumerator::ImagingDeviceEnumerator() : m_idx(0), m_bIncomplete(false)
 {
     // Flags 0: every installed device of the class, present or not.
     m_hImagingKey = SetupDiGetClassDevsA(&s_guidImaging, nullptr, nullptr, 0);
@@ -29,8 +29,12 @@ ImagingDeviceEnumerator::~ImagingDeviceEnumerator()
 
 bool ImagingDeviceEnumerator::EnumImagingDevices(PSP_DEVINFO_DATA pdeid, bool bLog, InstallLog *pLog)
 {
-    if (m_hImagingKey == INVALID_HANDLE_VALUE)
+    if (m_idx == 0)
+        m_bIncomplete = false;
+    if (m_hImagingKey == INVALID_HANDLE_VALUE) {
+        m_bIncomplete = true;
         return false;
+    }
     for (;;) {
         BOOL bFound = SetupDiEnumDeviceInfo(m_hImagingKey, static_cast<DWORD>(m_idx), pdeid);
         DWORD dwError = bFound ? ERROR_SUCCESS : GetLastError();
@@ -40,6 +44,8 @@ bool ImagingDeviceEnumerator::EnumImagingDevices(PSP_DEVINFO_DATA pdeid, bool bL
             m_idx++;
             return true;
         }
+        if (dwError != ERROR_NO_MORE_ITEMS)
+            m_bIncomplete = true;
         if (dwError == ERROR_NO_MORE_ITEMS || m_idx > s_idxFailureLimit) {
             if (bLog)
                 LogPrintf(pLog, "EnumImagingDevices terminating condition, m_idx = %d", m_idx);
@@ -63,8 +69,12 @@ bool ImagingDeviceEnumerator::GetDriverInstance(PSP_DEVINFO_DATA pdeid, char *sz
     BOOL bRead = SetupDiGetDeviceRegistryPropertyA(m_hImagingKey, pdeid, SPDRP_DRIVER, nullptr,
                                                    reinterpret_cast<BYTE *>(szDriver), sizeof szDriver,
                                                    &cbRequired);
-    if (!bRead)
+    if (!bRead) {
+        // A device without a driver key name has no instance; any other failure may hide one.
+        if (GetLastError() != ERROR_INVALID_DATA)
+            m_bIncomplete = true;
         szDriver[0] = '\0'; // the buffer's content is undefined after a failed read
+    }
     szDriver[sizeof szDriver - 1] = '\0';
     if (bLog)
         LogPrintf(pLog, "SetupDiGetDeviceRegistryProperty returned %d, producing %s", bRead ? 1 : 0, szDriver);

@@ -13,11 +13,17 @@ namespace {
 const char s_szSideSuffix[] = "2.log";
 
 // A log path that is a symbolic link, junction or other reparse point is never
-// followed: both names are predictable and the program may run elevated.
-bool IsReparsePoint(const char *pszPath)
+// followed: both names are predictable and the program may run elevated. A name
+// whose attributes cannot be read, for another reason than that it does not
+// exist, is not trusted either.
+bool MayBeReparsePoint(const char *pszPath)
 {
     DWORD dwAttr = GetFileAttributesA(pszPath);
-    return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (dwAttr == INVALID_FILE_ATTRIBUTES) {
+        DWORD dwError = GetLastError();
+        return dwError != ERROR_FILE_NOT_FOUND && dwError != ERROR_PATH_NOT_FOUND;
+    }
+    return (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 // Side file: the log's path without its last four characters, then "2.log".
@@ -62,7 +68,7 @@ InstallLog::InstallLog(const char *pszName) : m_stream(nullptr)
     // fit, leaves the log closed.
     if (cch > 0 && cch < sizeof szTemp && BoundedCopy(m_szPath, sizeof m_szPath, szTemp) &&
         BoundedAppend(m_szPath, sizeof m_szPath, pszName) && MakeSidePath(m_szPath, szSide, sizeof szSide) &&
-        !IsReparsePoint(m_szPath) && !IsReparsePoint(szSide)) {
+        !MayBeReparsePoint(m_szPath) && !MayBeReparsePoint(szSide)) {
         m_stream = fopen(m_szPath, "a+b");
         if (m_stream && _fseeki64(m_stream, 0, SEEK_END) == 0 && _ftelli64(m_stream) > s_cbCap)
             Cap(szSide);
@@ -73,7 +79,8 @@ InstallLog::InstallLog(const char *pszName) : m_stream(nullptr)
 
 // Replaces the log with its last s_cbCap bytes, cut at line ends, through the
 // side file. The old log stays in place until the side file is complete and
-// replaces it in one step; whatever fails, the log is reopened as it is.
+// replaces it in one step; when the copy or the replacement fails, the log is
+// reopened as it is.
 void InstallLog::Cap(const char *pszSidePath)
 {
     fclose(m_stream);
@@ -82,12 +89,18 @@ void InstallLog::Cap(const char *pszSidePath)
     FILE *pSide = fopen(pszSidePath, "wb");
     FILE *pOld = fopen(m_szPath, "r+b");
     if (!pSide || !pOld) {
-        if (pSide)
+        // No cut, and no log for this run: appending would let the log grow
+        // past the cap on every run for as long as the cut cannot be made. The
+        // side file, if this run made it, goes.
+        if (pSide) {
             fclose(pSide);
+            DeleteFileA(pszSidePath);
+        }
         if (pOld)
             fclose(pOld);
         return;
     }
+
     // Only the tail is read, however large the log has grown.
     char *pchTail = static_cast<char *>(malloc(static_cast<size_t>(s_cbCap)));
     bool bCopied = pchTail && _fseeki64(pOld, -s_cbCap, SEEK_END) == 0 &&

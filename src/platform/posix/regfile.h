@@ -84,7 +84,7 @@ enum WalkResult { WALK_OK, WALK_NOT_FOUND, WALK_BAD_PATH, WALK_NAME_TOO_LONG };
 WalkResult WalkPath(const RegKey *pStart, const std::string &sPath, const RegKey **ppKey);
 
 // The registry's error code (LSTATUS) for a walk's result; defined with the registry functions.
-long ErrorFromWalk(WalkResult result);
+int32_t ErrorFromWalk(WalkResult result);
 
 // Reads registry-file text (REGEDIT4 or version 5.00; ANSI bytes, or UTF-16LE after a byte-order
 // mark) into the tree, changing it as the import would. Returns false when the text has no valid

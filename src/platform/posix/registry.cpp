@@ -236,7 +236,7 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey) {
     return state.openKeys.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
-long ZulStandin::ErrorFromWalk(ZulStandin::WalkResult result) {
+int32_t ZulStandin::ErrorFromWalk(ZulStandin::WalkResult result) {
     switch (result) {
     case WALK_OK:
         return ERROR_SUCCESS;

@@ -198,3 +198,20 @@ int64_t _ftelli64(FILE *stream);
 #ifdef __cplusplus
 }
 #endif
+
+// Modules: LoadLibraryA, GetProcAddress, FreeLibrary.
+typedef HINSTANCE HMODULE;
+typedef intptr_t(WINAPI *FARPROC)();
+
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,515 @@
+#!/usr/bin/env python3
+"""Performance figures of ZULFuncts, as ratios measured in one run.
+
+  zulbench.py [--native-exe EXE] [--wine-exe EXE] [--prefix DIR] [--work DIR]
+              [--runs N] [--markdown FILE] [--smoke]
+
+Measures, on each platform given (the native build on the stand-in, the
+Windows exe under Wine):
+
+  log cap     MAddDS with an existing log of 1 GiB against one of 30 KB: the
+              cap reads only the tail, so the times and the peak memory
+              (/usr/bin/time -v) should match;
+  start-up    (Wine) a refused command line (exit status 1) against an exe
+              that does nothing and imports only KERNEL32 and the C runtime,
+              and two more such exes that also import USER32, and USER32,
+              SETUPAPI and ADVAPI32;
+  devices     MAddDS on 16 and 64 marked imaging devices, logging on and off,
+              and on 64 unmarked ones (enumeration and registry probes
+              without a copy), against the same floor;
+  sweep       MRemoveDS with 50, 200 and 800 entries in the TWAIN directory
+              against 10 and 50 devices, logging off and on.
+
+Timing, as hyperfine does it: warm-up runs, then N timed runs, each after its
+preparation, which is not timed. Unlike hyperfine, the runs of all cases of a
+measure take turns, so that a change in the machine's load touches them alike,
+and the preparations are this script's own functions. The table gives the
+median and the minimum: the judged ratios are of medians, the costs derived
+from differences (per device, per entry) of minimums, the figures least
+disturbed by other load on the machine. --smoke runs tiny sizes once or twice
+to show that everything works; it judges no figure. Exit status: 0, or 1 when
+a run did not end as expected (a benchmark of a failing run would mean
+nothing).
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(ROOT, "scripts", "winetest"))
+
+IMAGING = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}"
+TEMPLATE = "qrvgnds2.tmp"
+PREFIX = "zorb_"
+
+FULL = {"big_log": 1 << 30, "small_log": 30000, "devices": (16, 64), "entries": (50, 200, 800),
+        "sweep_devices": (10, 50), "runs": 15, "startup_runs": 40, "warmup": 2}
+SMOKE = {"big_log": 4 << 20, "small_log": 30000, "devices": (2, 4), "entries": (5, 10),
+         "sweep_devices": (2, 3), "runs": 2, "startup_runs": 2, "warmup": 1}
+
+# Limits the figures are judged by (full runs only).
+LIMIT_LOG_CAP = 1.5
+LIMIT_STARTUP = 1.3
+LIMIT_PEAK_MEMORY = 1.05
+
+
+# -- machines --------------------------------------------------------------
+
+def registry_text(instances, marked):
+    out = ["REGEDIT4", ""]
+    for inst in instances:
+        out += ["[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\IMAGE\\%s]" % inst,
+                '"ClassGUID"="%s"' % IMAGING, '"Driver"="%s\\\\%s"' % (IMAGING, inst), "",
+                "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\%s\\%s\\DeviceData]" % (IMAGING, inst),
+                '"InstallCLSID"="{ABCDEF00-1111-2222-3333-444455556666}"']
+        if marked:
+            out.append('"MarelCLSID"="1"')
+        out.append("")
+    return "\n".join(out) + "\n"
+
+
+def instance_names(count):
+    return ["%04d" % i for i in range(count)]
+
+
+class NativeMachine:
+    """The native build on the stand-in: a sysroot and a temporary directory."""
+
+    name = "native"
+
+    def __init__(self, exe, work):
+        self.exe = os.path.abspath(exe)
+        self.root = os.path.join(work, "native")
+        shutil.rmtree(self.root, ignore_errors=True)
+        self.sysroot = os.path.join(self.root, "sysroot")
+        self.windows_dir = os.path.join(self.sysroot, "windows")
+        self.temp_dir = os.path.join(self.root, "temp")
+        os.makedirs(self.windows_dir)
+        os.makedirs(self.temp_dir)
+        self.env = dict(os.environ, ZULFUNCTS_SYSROOT=self.sysroot, TMPDIR=self.temp_dir + "/")
+        self.env.pop("ZULFUNCTS_CMDLINE", None)
+
+    def set_devices(self, count, marked=True):
+        with open(os.path.join(self.sysroot, "registry.reg"), "w") as f:
+            f.write(registry_text(instance_names(count), marked))
+
+    def argv(self, args):
+        return [self.exe] + args
+
+    def close(self):
+        pass
+
+
+class WineMachine:
+    """The Windows exe under Wine, in a prefix with its wineserver kept up."""
+
+    name = "wine"
+
+    def __init__(self, exe, prefix_dir):
+        from zulwine import WinePrefix
+        self.exe = os.path.abspath(exe)
+        self.prefix = WinePrefix(prefix_dir).open()
+        self.windows_dir = self.prefix.windows_dir
+        self.temp_dir = self.prefix.temp_dir
+        self.env = self.prefix.env
+        self.prefix.clean_dirs()
+
+    def set_devices(self, count, marked=True):
+        self.prefix.replace_registry(registry_text(instance_names(count), marked))
+
+    def argv(self, args, exe=None):
+        return ["wine", exe or self.exe] + args
+
+    def close(self):
+        self.prefix.clean_dirs()
+        self.prefix.replace_registry("")
+        self.prefix.close()
+
+
+def twain(machine, *parts):
+    return os.path.join(machine.windows_dir, "twain_32", *parts)
+
+
+def fresh_twain(machine):
+    shutil.rmtree(twain(machine), ignore_errors=True)
+    os.makedirs(twain(machine))
+    with open(twain(machine, TEMPLATE), "wb") as f:
+        f.write(b"generic data source template\r\n" * 64)
+
+
+def clear_temp(machine):
+    for name in os.listdir(machine.temp_dir):
+        path = os.path.join(machine.temp_dir, name)
+        if os.path.isdir(path) and not os.path.islink(path):
+            shutil.rmtree(path)
+        else:
+            os.unlink(path)
+
+
+# -- measuring -------------------------------------------------------------
+
+class Case:
+    def __init__(self, label, machine, argv, status=0, prepare=None, verify=None):
+        self.label = label
+        self.machine = machine
+        self.argv = argv
+        self.status = status
+        self.prepare = prepare or (lambda: None)
+        self.verify = verify
+        self.times = []
+        self.peak_kib = None
+
+    @property
+    def median_ms(self):
+        return statistics.median(self.times) * 1000.0
+
+    @property
+    def min_ms(self):
+        return min(self.times) * 1000.0
+
+    def run_once(self):
+        self.prepare()
+        start = time.perf_counter()
+        status = subprocess.run(self.argv, env=self.machine.env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+        elapsed = time.perf_counter() - start
+        if status != self.status:
+            raise BenchError("%s: exit status %d, expected %d" % (self.label, status, self.status))
+        return elapsed
+
+
+class BenchError(Exception):
+    pass
+
+
+def measure(cases, runs, warmup):
+    """Times every case, interleaved round by round, then checks what a run leaves."""
+    for round_no in range(warmup + runs):
+        for case in cases:
+            elapsed = case.run_once()
+            if round_no >= warmup:
+                case.times.append(elapsed)
+    for case in cases:
+        if case.verify:
+            case.prepare()
+            case.run_once()
+            problem = case.verify()
+            if problem:
+                raise BenchError("%s: %s" % (case.label, problem))
+
+
+def peak_memory(case):
+    """Maximum resident set size of one run, from /usr/bin/time -v, in KiB."""
+    case.prepare()
+    res = subprocess.run(["/usr/bin/time", "-v"] + case.argv, env=case.machine.env, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    for line in res.stderr.decode("latin-1").splitlines():
+        if "Maximum resident set size" in line:
+            case.peak_kib = int(line.rsplit(":", 1)[1])
+            return case.peak_kib
+    raise BenchError("%s: /usr/bin/time -v gave no peak memory" % case.label)
+
+
+# -- the measures ----------------------------------------------------------
+
+def make_log(path, size):
+    """A log of exactly size bytes made of the program's own kind of lines."""
+    block = b"".join(b"12:00:00\t01/01/24\t\r\nSetupDiEnumDeviceInfo returned 1, m_idx = %d\r\n" % i
+                     for i in range(20000))
+    with open(path, "wb") as f:
+        left = size
+        while left > 0:
+            chunk = block[:left]
+            f.write(chunk)
+            left -= len(chunk)
+
+
+def log_cap(machine, sizes, work):
+    """MAddDS with a large and a small existing log, each restored before every run by a hard link."""
+    machine.set_devices(0)
+    fresh_twain(machine)
+    clear_temp(machine)
+    cases = []
+    for label, size in (("log 1 GiB" if sizes["big_log"] == 1 << 30 else "log %d MiB" % (sizes["big_log"] >> 20),
+                         sizes["big_log"]), ("log 30 KB", sizes["small_log"])):
+        keep = os.path.join(work, "%s-%d.log" % (machine.name, size))
+        if not os.path.isfile(keep) or os.path.getsize(keep) != size:
+            make_log(keep, size)
+        log = os.path.join(machine.temp_dir, "_add_ds.log")
+
+        def prepare(keep=keep, log=log):
+            for name in (log, log[:-4] + "2.log"):
+                if os.path.lexists(name):
+                    os.unlink(name)
+            os.link(keep, log)  # the run replaces the log's name, never the kept file
+
+        def verify(log=log):
+            return None if os.path.getsize(log) < 30000 else "the log was not cut"
+        cases.append(Case(label, machine, machine.argv(["MAddDS"]), prepare=prepare, verify=verify))
+    return cases
+
+
+def floor_exes(exe, work):
+    """The three start-up floors, built for the exe's architecture."""
+    with open(exe, "rb") as f:
+        head = f.read(4096)
+    pe = struct.unpack_from("<I", head, 0x3C)[0]
+    machine = struct.unpack_from("<H", head, pe + 4)[0]
+    triple = "x86_64-w64-mingw32" if machine == 0x8664 else "i686-w64-mingw32"
+    out = {}
+    for name, flags in (("kernel32", []), ("user32", ["-DFLOOR_USER32", "-luser32"]),
+                        ("all", ["-DFLOOR_ALL", "-lsetupapi", "-ladvapi32", "-luser32"])):
+        target = os.path.join(work, "floor-%s-%s.exe" % (triple.split("-")[0], name))
+        src = os.path.join(HERE, "floor.c")
+        if not os.path.isfile(target) or os.path.getmtime(target) < os.path.getmtime(src):
+            subprocess.run(["%s-gcc" % triple, "-std=c11", "-Wall", "-Wextra", "-Os", "-s", "-static", "-mwindows",
+                            "-o", target, src] + flags, check=True)
+        out[name] = target
+    return out
+
+
+def startup(machine, floors):
+    machine.set_devices(0)
+    return [Case("refused command line", machine, machine.argv(["XX"]), status=1),
+            Case("floor: KERNEL32 + C runtime", machine, machine.argv(["x"], floors["kernel32"]), status=1),
+            Case("floor + USER32", machine, machine.argv(["x"], floors["user32"]), status=1),
+            Case("floor + USER32, SETUPAPI, ADVAPI32", machine, machine.argv(["x"], floors["all"]), status=1)]
+
+
+def log_flag(logging):
+    return "1" if logging else "0"
+
+
+def devices(machine, count, marked):
+    """MAddDS on count devices, logging off and on; every run installs into an empty TWAIN directory."""
+    def verify():
+        made = sum(os.path.isfile(twain(machine, PREFIX + i, PREFIX + i + ".ds")) for i in instance_names(count))
+        expected = count if marked else 0
+        return None if made == expected else "%d data sources installed, expected %d" % (made, expected)
+    return [Case("MAddDS, %d %s devices, log %s" % (count, "marked" if marked else "unmarked",
+                                                    "on" if logging else "off"),
+                 machine, machine.argv(["MAddDS", PREFIX, "DeviceData", "InstallCLSID", log_flag(logging)]),
+                 prepare=lambda: fresh_twain(machine), verify=verify)
+            for logging in (False, True)]
+
+
+def sweep(machine, count, entries):
+    """MRemoveDS against count devices with each number of entries, logging off and on."""
+    cases = []
+    for n in entries:
+        def prepare(n=n):
+            root = twain(machine)
+            shutil.rmtree(root, ignore_errors=True)
+            for inst in instance_names(n):
+                os.makedirs(os.path.join(root, PREFIX + inst))
+                with open(os.path.join(root, PREFIX + inst, PREFIX + inst + ".ds"), "wb") as f:
+                    f.write(b"data source\r\n")
+
+        def verify(n=n):
+            left = len([e for e in os.listdir(twain(machine)) if e.startswith(PREFIX)])
+            expected = min(count, n)
+            return None if left == expected else "%d entries left, expected %d" % (left, expected)
+        for logging in (False, True):
+            cases.append(Case("MRemoveDS, %d entries, %d devices, log %s" % (n, count, "on" if logging else "off"),
+                              machine, machine.argv(["MRemoveDS", PREFIX, "DeviceData", "InstallCLSID",
+                                                     log_flag(logging)]),
+                              prepare=prepare, verify=verify))
+    return cases
+
+
+# -- report ----------------------------------------------------------------
+
+class Report:
+    def __init__(self):
+        self.rows = []
+        self.verdicts = []
+        self.findings = []
+
+    def add(self, section, case, reference=None, note=""):
+        """A table row; the ratio is the case's median over the reference's."""
+        ratio = case.median_ms / reference.median_ms if reference else None
+        against = "" if reference is None or reference is case else reference.label
+        self.rows.append((section, case.machine.name, case.label, case.median_ms, case.min_ms,
+                          ratio, against, note))
+        return ratio
+
+    def judge(self, what, value, limit, smoke):
+        if not smoke:
+            self.verdicts.append("%s: %.2f (limit %.2f) %s" % (what, value, limit,
+                                                              "met" if value <= limit else "NOT met"))
+
+    def finding(self, text):
+        self.findings.append(text)
+
+    def markdown(self):
+        out = ["| measure | platform | case | median ms | min ms | ratio | against | note |",
+               "|---|---|---|---:|---:|---:|---|---|"]
+        for section, platform, label, median, least, ratio, against, note in self.rows:
+            out.append("| %s | %s | %s | %.1f | %.1f | %s | %s | %s |" % (
+                section, platform, label, median, least, "%.2f" % ratio if ratio is not None else "", against, note))
+        return "\n".join(out) + "\n"
+
+
+MEASURES = ("cap", "start-up", "devices", "sweep")
+
+
+def bench_machine(machine, sizes, args, report, floors):
+    runs, warmup = args.runs or sizes["runs"], sizes["warmup"]
+
+    # Log cap.
+    if "cap" in args.measures:
+        bench_log_cap(machine, sizes, args, report, runs, warmup)
+    # Start-up (Wine only: natively there is no platform floor to compare with).
+    floor = None
+    if floors and ({"start-up", "devices"} & args.measures):
+        floor = bench_startup(machine, floors, sizes, args, report, warmup)
+    if "devices" in args.measures:
+        bench_devices(machine, sizes, report, runs, warmup, floor)
+    if "sweep" in args.measures:
+        bench_sweep(machine, sizes, report, runs, warmup)
+
+
+def bench_log_cap(machine, sizes, args, report, runs, warmup):
+    name = machine.name
+    cap = log_cap(machine, sizes, args.work)
+    measure(cap, runs, warmup)
+    big, small = cap
+    for case in cap:
+        peak_memory(case)
+    ratio = report.add("log cap", big, small, "peak %d KiB" % big.peak_kib)
+    report.add("log cap", small, small, "peak %d KiB" % small.peak_kib)
+    report.judge("%s: log cap, time ratio" % name, ratio, LIMIT_LOG_CAP, args.smoke)
+    report.judge("%s: log cap, peak memory ratio" % name, big.peak_kib / small.peak_kib, LIMIT_PEAK_MEMORY,
+                 args.smoke)
+    clear_temp(machine)
+
+
+def bench_startup(machine, floors, sizes, args, report, warmup):
+    """Returns the floor case, which the per-device figures are set against."""
+    cases = startup(machine, floors)
+    measure(cases, args.runs or sizes["startup_runs"], warmup)
+    refused, floor = cases[0], cases[1]
+    ratio = report.add("start-up", refused, floor)
+    for case in cases[1:]:
+        report.add("start-up", case, floor)
+    report.judge("%s: start-up, refused command line against the floor" % machine.name, ratio, LIMIT_STARTUP,
+                 args.smoke)
+    return floor
+
+
+def bench_devices(machine, sizes, report, runs, warmup, floor):
+    """One registry per group of cases, both logging states taking turns."""
+    name = machine.name
+    low, high = sizes["devices"]
+    groups = {}
+    for count, marked in ((low, True), (high, True), (high, False)):
+        machine.set_devices(count, marked)
+        groups[count, marked] = devices(machine, count, marked)
+        measure(groups[count, marked], runs, warmup)
+        clear_temp(machine)
+    for logging in (0, 1):
+        for key in ((low, True), (high, True), (high, False)):
+            report.add("devices", groups[key][logging], floor)
+        per = (groups[high, True][logging].min_ms - groups[low, True][logging].min_ms) / (high - low)
+        copy = (groups[high, True][logging].min_ms - groups[high, False][logging].min_ms) / high
+        report.finding("%s, log %s: MAddDS costs %.2f ms per marked device, of which %.2f ms are its own "
+                       "directory, copy and log lines (the rest: enumeration and registry probes)"
+                       % (name, "on" if logging else "off", per, copy))
+
+
+def bench_sweep(machine, sizes, report, runs, warmup):
+    """One registry per device count, all numbers of entries and both logging states taking turns."""
+    name = machine.name
+    entries = sizes["entries"]
+    counts = sizes["sweep_devices"]
+    most = {}
+    for count in counts:
+        machine.set_devices(count, True)
+        cases = sweep(machine, count, entries)
+        measure(cases, runs, warmup)
+        clear_temp(machine)
+        for i, case in enumerate(cases):
+            report.add("sweep", case, cases[i % 2])
+        for logging in (0, 1):
+            first, last = cases[logging], cases[len(cases) - 2 + logging]
+            most[count, logging] = last.min_ms
+            report.finding("%s, %d devices, log %s: %d to %d entries (x%g) takes x%.1f the time, %.3f ms per entry"
+                           % (name, count, "on" if logging else "off", entries[0], entries[-1],
+                              entries[-1] / entries[0], last.min_ms / first.min_ms,
+                              (last.min_ms - first.min_ms) / (entries[-1] - entries[0])))
+    if len(counts) > 1:
+        for logging in (0, 1):
+            report.finding("%s, %d entries, log %s: %d to %d devices (x%g) takes x%.1f the time"
+                           % (name, entries[-1], "on" if logging else "off", counts[0], counts[-1],
+                              counts[-1] / counts[0], most[counts[-1], logging] / most[counts[0], logging]))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--native-exe", help="the native build (Release, no sanitizers, for true figures)")
+    parser.add_argument("--wine-exe", help="the Windows exe, run under Wine")
+    parser.add_argument("--prefix", help="Wine prefix (default: a temporary one)")
+    parser.add_argument("--work", help="scratch directory, on the prefix's file system (default: a temporary one)")
+    parser.add_argument("--runs", type=int, help="timed runs per case")
+    parser.add_argument("--measures", default=",".join(MEASURES),
+                        help="comma-separated subset of %s (default: all)" % ", ".join(MEASURES))
+    parser.add_argument("--markdown", help="write the table to this file as well")
+    parser.add_argument("--smoke", action="store_true", help="tiny sizes, few runs: shows that it works")
+    args = parser.parse_args()
+    if not args.native_exe and not args.wine_exe:
+        parser.error("give --native-exe, --wine-exe or both")
+    args.measures = set(args.measures.split(","))
+    if not args.measures <= set(MEASURES):
+        parser.error("unknown measure in --measures")
+    sizes = SMOKE if args.smoke else FULL
+    scratch = None
+    if not args.work:
+        scratch = tempfile.mkdtemp(prefix="zulbench-")
+        args.work = scratch
+    args.work = os.path.abspath(args.work)
+    os.makedirs(args.work, exist_ok=True)
+
+    report = Report()
+    started = time.monotonic()
+    try:
+        if args.native_exe:
+            machine = NativeMachine(args.native_exe, args.work)
+            try:
+                bench_machine(machine, sizes, args, report, None)
+            finally:
+                machine.close()
+        if args.wine_exe:
+            floors = floor_exes(args.wine_exe, args.work)
+            prefix_dir = args.prefix or os.path.join(args.work, "prefix")
+            machine = WineMachine(args.wine_exe, prefix_dir)
+            try:
+                bench_machine(machine, sizes, args, report, floors)
+            finally:
+                machine.close()
+    except BenchError as e:
+        print("zulbench: " + str(e), file=sys.stderr)
+        return 1
+    finally:
+        if scratch:
+            shutil.rmtree(scratch, ignore_errors=True)
+
+    table = report.markdown()
+    text = table + "\n" + "".join("- %s\n" % line for line in report.verdicts + report.findings)
+    print(text)
+    print("(%s run, %.0f s)" % ("smoke" if args.smoke else "full", time.monotonic() - started))
+    if args.markdown:
+        with open(args.markdown, "w") as f:
+            f.write(text)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

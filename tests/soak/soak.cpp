@@ -1,0 +1,310 @@
+// Soak: thousands of runs alternating MAddDS and MRemoveDS with logging on,
+// on one machine. After every run: the exit status is 0, both logs hold at
+// most 25600 bytes before the last run's lines and end with a whole run, no
+// side file is left, no file descriptor (from /proc/self/fd) or platform
+// handle is left open, and the data-source tree is what the command leaves.
+//
+//   zul_soak [--runs N] [--spawn PROGRAM]
+//
+// In-process (the default) the program's WinMain runs in this process, so a
+// handle or descriptor it leaks stays here to be counted. With --spawn each
+// run is a new process of PROGRAM, its exit status checked.
+#include <windows.h>
+
+#include <dirent.h>
+#include <errno.h>
+#include <io.h>
+#include <setupapi.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char **environ;
+
+// Handles the program opens and closes, counted through link seams.
+static long g_cOpen = 0;
+static long g_cOpened = 0;
+
+static void Opened(bool b)
+{
+    if (b) {
+        g_cOpen++;
+        g_cOpened++;
+    }
+}
+
+extern "C" {
+FILE *__real_fopen(const char *, const char *);
+FILE *__wrap_fopen(const char *pszPath, const char *pszMode)
+{
+    FILE *p = __real_fopen(pszPath, pszMode);
+    Opened(p != nullptr);
+    return p;
+}
+int __real_fclose(FILE *);
+int __wrap_fclose(FILE *p)
+{
+    g_cOpen--;
+    return __real_fclose(p);
+}
+HANDLE __real_FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA);
+HANDLE __wrap_FindFirstFileA(LPCSTR psz, LPWIN32_FIND_DATAA p)
+{
+    HANDLE h = __real_FindFirstFileA(psz, p);
+    Opened(h != INVALID_HANDLE_VALUE);
+    return h;
+}
+BOOL __real_FindClose(HANDLE);
+BOOL __wrap_FindClose(HANDLE h)
+{
+    g_cOpen--;
+    return __real_FindClose(h);
+}
+intptr_t __real__findfirst(const char *, struct _finddata_t *);
+intptr_t __wrap__findfirst(const char *psz, struct _finddata_t *p)
+{
+    intptr_t h = __real__findfirst(psz, p);
+    Opened(h != -1);
+    return h;
+}
+int __real__findclose(intptr_t);
+int __wrap__findclose(intptr_t h)
+{
+    g_cOpen--;
+    return __real__findclose(h);
+}
+HDEVINFO __real_SetupDiGetClassDevsA(const GUID *, LPCSTR, HWND, DWORD);
+HDEVINFO __wrap_SetupDiGetClassDevsA(const GUID *pGuid, LPCSTR psz, HWND hwnd, DWORD dw)
+{
+    HDEVINFO h = __real_SetupDiGetClassDevsA(pGuid, psz, hwnd, dw);
+    Opened(h != INVALID_HANDLE_VALUE);
+    return h;
+}
+BOOL __real_SetupDiDestroyDeviceInfoList(HDEVINFO);
+BOOL __wrap_SetupDiDestroyDeviceInfoList(HDEVINFO h)
+{
+    g_cOpen--;
+    return __real_SetupDiDestroyDeviceInfoList(h);
+}
+HKEY __real_SetupDiOpenDevRegKey(HDEVINFO, PSP_DEVINFO_DATA, DWORD, DWORD, DWORD, REGSAM);
+HKEY __wrap_SetupDiOpenDevRegKey(HDEVINFO h, PSP_DEVINFO_DATA p, DWORD a, DWORD b, DWORD c, REGSAM d)
+{
+    HKEY hKey = __real_SetupDiOpenDevRegKey(h, p, a, b, c, d);
+    Opened(hKey != reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE));
+    return hKey;
+}
+LSTATUS __real_RegOpenKeyA(HKEY, LPCSTR, PHKEY);
+LSTATUS __wrap_RegOpenKeyA(HKEY h, LPCSTR psz, PHKEY ph)
+{
+    LSTATUS status = __real_RegOpenKeyA(h, psz, ph);
+    Opened(status == ERROR_SUCCESS && *ph != h); // an empty name hands back the same key
+    return status;
+}
+LSTATUS __real_RegCloseKey(HKEY);
+LSTATUS __wrap_RegCloseKey(HKEY h)
+{
+    g_cOpen--;
+    return __real_RegCloseKey(h);
+}
+}
+
+namespace {
+
+const char s_szTemplate[] = "template data source";
+
+std::string g_sRoot, g_sTwain, g_sTemp;
+
+[[noreturn]] void Fail(long nRun, const std::string &sWhy)
+{
+    fprintf(stderr, "soak: run %ld: %s\n", nRun, sWhy.c_str());
+    exit(2);
+}
+
+void WriteFile(const std::string &sPath, const std::string &s)
+{
+    std::filesystem::create_directories(std::filesystem::path(sPath).parent_path());
+    std::ofstream out(sPath, std::ios::binary | std::ios::trunc);
+    out << s;
+}
+
+std::string ReadFile(const std::string &sPath)
+{
+    std::ifstream in(sPath, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+int CountFds()
+{
+    int c = 0;
+    DIR *pDir = opendir("/proc/self/fd");
+    if (!pDir)
+        return -1;
+    while (struct dirent *pEnt = readdir(pDir))
+        c += pEnt->d_name[0] != '.';
+    closedir(pDir);
+    return c - 1; // the directory's own descriptor
+}
+
+// Every file below twain_32, relative, "name=content" ("name/" for a directory).
+std::string Tree()
+{
+    std::vector<std::string> entries;
+    for (auto &e : std::filesystem::recursive_directory_iterator(g_sTwain)) {
+        std::string sRel = e.path().string().substr(g_sTwain.size() + 1);
+        entries.push_back(e.is_directory() ? sRel + "/" : sRel + "=" + ReadFile(e.path().string()));
+    }
+    std::sort(entries.begin(), entries.end());
+    std::string s;
+    for (auto &sEntry : entries)
+        s += sEntry + "\n";
+    return s;
+}
+
+// After a run: the log is capped before the run's lines and ends with a whole run.
+size_t CheckLog(long nRun, const char *pszName, size_t *pcbMax)
+{
+    std::string sLog = ReadFile(g_sTemp + pszName);
+    size_t posStart = sLog.rfind("Start Log\r\n");
+    if (posStart == std::string::npos || posStart < 20)
+        Fail(nRun, std::string(pszName) + " has no run");
+    size_t posRun = posStart - 20; // "HH:MM:SS\tMM/DD/YY\t\r\n"
+    if (posRun > 25600)
+        Fail(nRun, std::string(pszName) + " holds more than 25600 bytes before the last run");
+    const std::string sEnd = "End Log\r\n\r\n";
+    if (sLog.size() < sEnd.size() || sLog.compare(sLog.size() - sEnd.size(), sEnd.size(), sEnd) != 0)
+        Fail(nRun, std::string(pszName) + " does not end with a whole run");
+    if (sLog.size() > *pcbMax)
+        *pcbMax = sLog.size();
+    return sLog.size() - posRun;
+}
+
+int RunInProcess(const char *pszCommand)
+{
+    std::vector<char> text(pszCommand, pszCommand + strlen(pszCommand) + 1);
+    return WinMain(nullptr, nullptr, text.data(), 1);
+}
+
+int RunSpawned(const char *pszProgram, const char *pszCommand)
+{
+    setenv("ZULFUNCTS_CMDLINE", pszCommand, 1);
+    pid_t pid;
+    char *argv[] = {const_cast<char *>(pszProgram), nullptr};
+    if (posix_spawn(&pid, pszProgram, nullptr, nullptr, argv, environ) != 0)
+        return -1;
+    int status;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    long cRuns = 10000;
+    const char *pszSpawn = nullptr;
+    for (int i = 1; i < argc; i++) {
+        if (strcmp(argv[i], "--runs") == 0 && i + 1 < argc)
+            cRuns = atol(argv[++i]);
+        else if (strcmp(argv[i], "--spawn") == 0 && i + 1 < argc)
+            pszSpawn = argv[++i];
+        else {
+            fprintf(stderr, "usage: zul_soak [--runs N] [--spawn PROGRAM]\n");
+            return 2;
+        }
+    }
+    if (cRuns % 2)
+        cRuns++; // end on MRemoveDS
+
+    struct stat st;
+    std::string sBase = stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "/tmp";
+    char szRoot[64];
+    snprintf(szRoot, sizeof szRoot, "%s/zulsoak.XXXXXX", sBase.c_str());
+    if (!mkdtemp(szRoot))
+        Fail(0, "no scratch directory");
+    g_sRoot = szRoot;
+    g_sTwain = g_sRoot + "/sysroot/windows/twain_32";
+    g_sTemp = g_sRoot + "/temp/";
+    std::filesystem::create_directories(g_sTemp);
+    WriteFile(g_sTwain + "/qrvgnds2.tmp", s_szTemplate);
+    // Two marked devices, one that is not, one without a driver.
+    const std::string sGuid = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
+    std::string sReg = "REGEDIT4\r\n\r\n";
+    const char *rgpszDevices[][2] = {{"0000", "\"MarelCLSID\"=\"x\"\r\n\"InstallCLSID\"=\"{A}\""},
+                                     {"0001", "\"MarelCLSID\"=\"y\""},
+                                     {"0002", "\"InstallCLSID\"=\"{B}\""},
+                                     {"0003", nullptr}};
+    for (auto &device : rgpszDevices) {
+        sReg += "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\IMAGE\\" + std::string(device[0]) +
+                "]\r\n\"ClassGUID\"=\"" + sGuid + "\"\r\n";
+        if (device[1])
+            sReg += "\"Driver\"=\"" + sGuid + "\\\\" + device[0] + "\"\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\" +
+                    "CurrentControlSet\\Control\\Class\\" + sGuid + "\\" + device[0] + "\\DeviceData]\r\n" +
+                    device[1] + "\r\n";
+        sReg += "\r\n";
+    }
+    WriteFile(g_sRoot + "/sysroot/registry.reg", sReg);
+    setenv("ZULFUNCTS_SYSROOT", (g_sRoot + "/sysroot").c_str(), 1);
+    setenv("TMPDIR", g_sTemp.c_str(), 1);
+
+    // What both commands leave: the template and the data sources of the two marked devices.
+    const std::string sTemplate = s_szTemplate;
+    const std::string sAfterAdd = "qrvgnds2.tmp=" + sTemplate + "\nzorb_0000/\nzorb_0000/zorb_0000.ds=" + sTemplate +
+                                  "\nzorb_0001/\nzorb_0001/zorb_0001.ds=" + sTemplate + "\n";
+    const int cFdsBefore = CountFds();
+    size_t cbAddMax = 0, cbRemoveMax = 0, cbRunMax = 0;
+    struct timespec t0, t1;
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    for (long nRun = 1; nRun <= cRuns; nRun++) {
+        bool bAdd = nRun % 2 == 1;
+        // Leftovers each command must clear: an extension-less data source for
+        // MAddDS, an instance without a device for MRemoveDS.
+        if (bAdd)
+            WriteFile(g_sTwain + "/zorb_0000/zorb_0000", "inactive");
+        else {
+            WriteFile(g_sTwain + "/zorb_0009/zorb_0009.ds", "stale");
+            WriteFile(g_sTwain + "/zorb_0009/zorb_0009", "stale inactive");
+        }
+        const char *pszCommand = bAdd ? "MAddDS" : "MRemoveDS";
+        int status = pszSpawn ? RunSpawned(pszSpawn, pszCommand) : RunInProcess(pszCommand);
+        if (status != 0)
+            Fail(nRun, std::string(pszCommand) + " exited with " + std::to_string(status));
+        if (g_cOpen != 0)
+            Fail(nRun, std::to_string(g_cOpen) + " platform handles left open");
+        if (CountFds() != cFdsBefore)
+            Fail(nRun, "file descriptors: " + std::to_string(CountFds()) + ", before " + std::to_string(cFdsBefore));
+        size_t cbRun = CheckLog(nRun, bAdd ? "_add_ds.log" : "_remove_ds.log", bAdd ? &cbAddMax : &cbRemoveMax);
+        if (cbRun > cbRunMax)
+            cbRunMax = cbRun;
+        if (stat((g_sTemp + "_add_ds2.log").c_str(), &st) == 0 || stat((g_sTemp + "_remove_ds2.log").c_str(), &st) == 0)
+            Fail(nRun, "a side file was left");
+        if (Tree() != sAfterAdd)
+            Fail(nRun, "data-source tree after " + std::string(pszCommand) + ":\n" + Tree());
+    }
+    clock_gettime(CLOCK_MONOTONIC, &t1);
+    double dSeconds = (t1.tv_sec - t0.tv_sec) + (t1.tv_nsec - t0.tv_nsec) / 1e9;
+
+    printf("soak: %ld runs (%s) in %.1f s, %.0f runs/s\n", cRuns, pszSpawn ? "spawned" : "in-process", dSeconds,
+           cRuns / dSeconds);
+    printf("soak: largest _add_ds.log %zu bytes, _remove_ds.log %zu bytes (cap 25600 + one run of at most %zu)\n",
+           cbAddMax, cbRemoveMax, cbRunMax);
+    printf("soak: descriptors before and after %d and %d; platform handles opened %ld, left open %ld\n", cFdsBefore,
+           CountFds(), g_cOpened, g_cOpen);
+    std::error_code ec;
+    std::filesystem::remove_all(g_sRoot, ec);
+    return 0;
+}
