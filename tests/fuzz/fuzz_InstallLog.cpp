@@ -7,6 +7,7 @@
 // set: any size below 32768; clear: 25600 - 64 .. 25600 + 64), then a pattern
 // repeated to that size. The lines written are cut from the pattern too.
 #include "InstallLog.h"
+#include "LogModel.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -47,29 +48,6 @@ bool ReadWhole(const std::string &sPath, std::string &s)
         s.append(buf, cb);
     fclose(p);
     return true;
-}
-
-// The old text as the rules keep it: over the cap, the last 25600 bytes with
-// every line (up to LF, a CR before the LF dropped, or a last line without LF)
-// ended by CR LF; otherwise untouched.
-std::string Kept(const std::string &sOld)
-{
-    if (sOld.size() <= 25600)
-        return sOld;
-    std::string sTail = sOld.substr(sOld.size() - 25600);
-    std::string sOut;
-    size_t start = 0;
-    while (start < sTail.size()) {
-        size_t lf = sTail.find('\n', start);
-        size_t next = lf == std::string::npos ? sTail.size() : lf;
-        size_t end = next;
-        if (lf != std::string::npos && end > start && sTail[end - 1] == '\r')
-            end--;
-        sOut.append(sTail, start, end - start);
-        sOut += "\r\n";
-        start = next + 1;
-    }
-    return sOut;
 }
 
 // "HH:MM:SS\tMM/DD/YY\t\r\n" at pos.
@@ -175,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t cb)
     std::string sAfter;
     if (!ReadWhole(sLog, sAfter))
         Fail("the log is gone");
-    std::string sKept = Kept(sOld);
+    std::string sKept = KeptAfterCap(sOld);
     if (sAfter.compare(0, sKept.size(), sKept) != 0 || sAfter.size() < sKept.size())
         Fail("the kept old text is not what the cap rules give");
     size_t pos = sKept.size();

@@ -4,6 +4,7 @@
 // with the exit status the rules give (1 only when an installer record cannot
 // be allocated), keep the old log whole (cut or not) and lose no data source;
 // after a crash the next run must find the log whole and clear up.
+#include "LogModel.h"
 #include "Sandbox.h"
 #include "regfile.h"
 
@@ -474,22 +475,6 @@ std::string OldLog(char chTag)
     return s + "last line without end";
 }
 
-std::string Kept(const std::string &sOld)
-{
-    if (sOld.size() <= 25600)
-        return sOld;
-    std::string sTail = sOld.substr(sOld.size() - 25600), sOut;
-    size_t start = 0;
-    while (start < sTail.size()) {
-        size_t lf = sTail.find('\n', start);
-        size_t next = lf == std::string::npos ? sTail.size() : lf;
-        size_t end = (lf != std::string::npos && next > start && sTail[next - 1] == '\r') ? next - 1 : next;
-        sOut += sTail.substr(start, end - start) + "\r\n";
-        start = next + 1;
-    }
-    return sOut;
-}
-
 bool IsStampLine(const std::string &sLine)
 {
     static const char szShape[] = "00:00:00\t00/00/00\t";
@@ -531,7 +516,7 @@ std::string CheckRunText(const std::string &sRun, bool bMayBeCut)
 // then the run's. Returns a problem, or "".
 std::string CheckLog(const std::string &sOld, const std::string &sLog, bool bRunMayBeCut, bool bRunMayBeDamaged)
 {
-    std::string sKept = Kept(sOld);
+    std::string sKept = KeptAfterCap(sOld);
     size_t cbPrefix;
     if (sLog.compare(0, sKept.size(), sKept) == 0 && sLog.size() >= sKept.size())
         cbPrefix = sKept.size();

@@ -1,6 +1,7 @@
 // The install log: line formats, appending, the 25600-byte cap through the
 // side file, and what happens when the platform fails or plays tricks.
 #include "InstallLog.h"
+#include "LogModel.h"
 #include "Sandbox.h"
 
 #include <gtest/gtest.h>
@@ -186,16 +187,7 @@ TEST_F(InstallLogTest, CapEndsEveryLineWithCRLFAndKeepsEveryByte)
     RunOnce();
     std::string sLog = Sandbox::ReadFile(LogPath());
 
-    std::string sTail = sOld.substr(sOld.size() - 25600);
-    std::string sExpected;
-    size_t start = 0;
-    while (start < sTail.size()) {
-        size_t lf = sTail.find('\n', start);
-        size_t next = lf == std::string::npos ? sTail.size() : lf;
-        size_t end = (lf != std::string::npos && next > start && sTail[next - 1] == '\r') ? next - 1 : next;
-        sExpected += sTail.substr(start, end - start) + "\r\n";
-        start = next + 1;
-    }
+    std::string sExpected = KeptAfterCap(sOld);
     ASSERT_GE(sLog.size(), sExpected.size());
     EXPECT_EQ(sExpected, sLog.substr(0, sExpected.size()));
     EXPECT_NE(std::string::npos, sLog.find("last\r\n"));
