@@ -2,7 +2,7 @@
 """Performance figures of ZULFuncts, as ratios measured in one run.
 
   zulbench.py [--native-exe EXE] [--wine-exe EXE] [--prefix DIR] [--work DIR]
-              [--runs N] [--markdown FILE] [--smoke]
+              [--runs N] [--turn N] [--measures LIST] [--markdown FILE] [--smoke]
 
 Measures, on each platform given (the native build on the stand-in, the
 Windows exe under Wine):
@@ -20,20 +20,26 @@ Windows exe under Wine):
   sweep       MRemoveDS with 50, 200 and 800 entries in the TWAIN directory
               against 10 and 50 devices, logging off and on.
 
-Timing, as hyperfine does it: warm-up runs, then N timed runs, each after its
-preparation, which is not timed. Unlike hyperfine, the runs of all cases of a
-measure take turns, so that a change in the machine's load touches them alike,
-and the preparations are this script's own functions. The table gives the
-median and the minimum: the judged ratios are of medians, the costs derived
-from differences (per device, per entry) of minimums, the figures least
-disturbed by other load on the machine. --smoke runs tiny sizes once or twice
-to show that everything works; it judges no figure. Exit status: 0, or 1 when
-a run did not end as expected (a benchmark of a failing run would mean
-nothing).
+Timing is hyperfine's (1.15, --shell=none), each run after its preparation,
+which is not timed. Hyperfine runs one case's runs in a row; so that a burst
+of load from other jobs does not fall on one case only, a measure is timed in
+rounds, one hyperfine run each with all its cases as commands and a turn of
+--turn runs per case (warm-up runs in the first round). The preparations are
+zulprep.py commands, which also check what the run before left; every run's
+exit status comes from hyperfine's JSON export. Peak memory is one more run
+of each log-cap case under /usr/bin/time -v. The table gives the median
+and the minimum: the judged ratios are of medians, the costs derived from
+differences (per device, per entry) of minimums, the figures least disturbed
+by other load on the machine. --smoke runs tiny sizes once or twice to show
+that everything works; it judges no figure. Exit status: 0, or 1 when a run
+did not end as expected (a benchmark of a failing run would mean nothing) or
+hyperfine is missing.
 """
 
 import argparse
+import json
 import os
+import shlex
 import shutil
 import statistics
 import struct
@@ -42,18 +48,20 @@ import sys
 import tempfile
 import time
 
+import zulprep
+from zulprep import PREFIX, instance_names
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "scripts", "winetest"))
 
 IMAGING = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}"
-TEMPLATE = "qrvgnds2.tmp"
-PREFIX = "zorb_"
+ZULPREP = os.path.join(HERE, "zulprep.py")
 
 FULL = {"big_log": 1 << 30, "small_log": 30000, "devices": (16, 64), "entries": (50, 200, 800),
-        "sweep_devices": (10, 50), "runs": 15, "startup_runs": 40, "warmup": 2}
+        "sweep_devices": (10, 50), "runs": 15, "startup_runs": 40, "warmup": 2, "turn": 3}
 SMOKE = {"big_log": 4 << 20, "small_log": 30000, "devices": (2, 4), "entries": (5, 10),
-         "sweep_devices": (2, 3), "runs": 2, "startup_runs": 2, "warmup": 1}
+         "sweep_devices": (2, 3), "runs": 2, "startup_runs": 2, "warmup": 1, "turn": 2}
 
 # Limits the figures are judged by (full runs only).
 LIMIT_LOG_CAP = 1.5
@@ -74,10 +82,6 @@ def registry_text(instances, marked):
             out.append('"MarelCLSID"="1"')
         out.append("")
     return "\n".join(out) + "\n"
-
-
-def instance_names(count):
-    return ["%04d" % i for i in range(count)]
 
 
 class NativeMachine:
@@ -126,6 +130,8 @@ class WineMachine:
         self.prefix.replace_registry(registry_text(instance_names(count), marked))
 
     def argv(self, args, exe=None):
+        # Plain `wine EXE ARGS`: these command lines need no exact text, and zulwine's
+        # launcher would add a second Wine process (~9 ms) to every timed run.
         return ["wine", exe or self.exe] + args
 
     def close(self):
@@ -134,15 +140,8 @@ class WineMachine:
         self.prefix.close()
 
 
-def twain(machine, *parts):
-    return os.path.join(machine.windows_dir, "twain_32", *parts)
-
-
-def fresh_twain(machine):
-    shutil.rmtree(twain(machine), ignore_errors=True)
-    os.makedirs(twain(machine))
-    with open(twain(machine, TEMPLATE), "wb") as f:
-        f.write(b"generic data source template\r\n" * 64)
+def twain(machine):
+    return os.path.join(machine.windows_dir, "twain_32")
 
 
 def clear_temp(machine):
@@ -157,13 +156,14 @@ def clear_temp(machine):
 # -- measuring -------------------------------------------------------------
 
 class Case:
-    def __init__(self, label, machine, argv, status=0, prepare=None, verify=None):
+    """One command line to time; prepare: zulprep.py's arguments after the label, or None."""
+
+    def __init__(self, label, machine, argv, status=0, prepare=None):
         self.label = label
         self.machine = machine
         self.argv = argv
         self.status = status
-        self.prepare = prepare or (lambda: None)
-        self.verify = verify
+        self.prepare = prepare
         self.times = []
         self.peak_kib = None
 
@@ -175,42 +175,95 @@ class Case:
     def min_ms(self):
         return min(self.times) * 1000.0
 
-    def run_once(self):
-        self.prepare()
-        start = time.perf_counter()
-        status = subprocess.run(self.argv, env=self.machine.env, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
-        elapsed = time.perf_counter() - start
-        if status != self.status:
-            raise BenchError("%s: exit status %d, expected %d" % (self.label, status, self.status))
-        return elapsed
-
 
 class BenchError(Exception):
     pass
 
 
-def measure(cases, runs, warmup):
-    """Times every case, interleaved round by round, then checks what a run leaves."""
-    for round_no in range(warmup + runs):
-        for case in cases:
-            elapsed = case.run_once()
-            if round_no >= warmup:
-                case.times.append(elapsed)
+def hyperfine():
+    path = shutil.which("hyperfine")
+    if not path:
+        raise BenchError("hyperfine not found (scripts/bootstrap installs it)")
+    return path
+
+
+class Timing:
+    """How cases are timed: warm-up runs (first round only), timed runs per case and round, scratch directory."""
+
+    def __init__(self, warmup, turn, work):
+        self.warmup = warmup
+        self.turn = turn
+        self.work = work
+
+
+def measure(cases, runs, timing):
+    """Times the cases with hyperfine, in rounds that split the runs; every run's status and leavings are checked.
+
+    Hyperfine runs one case's runs in a row, so a burst of load from other
+    jobs would fall on one case only. Hence rounds, one hyperfine run each,
+    that give each case a turn of a few runs.
+    """
+    rounds = max(1, -(-runs // max(1, timing.turn)))
     for case in cases:
-        if case.verify:
-            case.prepare()
-            case.run_once()
-            problem = case.verify()
-            if problem:
-                raise BenchError("%s: %s" % (case.label, problem))
+        case.times = []
+    for index in range(rounds):
+        share = runs // rounds + (1 if index < runs % rounds else 0)
+        hyperfine_round(cases, share, timing.warmup if index == 0 else 0, timing.work)
+
+
+def hyperfine_round(cases, runs, warmup, work):
+    state = os.path.join(work, "pending-check.json")
+    problem_file = state + ".problem"
+    export = os.path.join(work, "hyperfine.json")
+    for name in (state, problem_file, export):
+        if os.path.exists(name):
+            os.unlink(name)
+    prepared = [case.prepare is not None for case in cases]
+    assert all(prepared) or not any(prepared), "hyperfine takes one --prepare per command or none"
+    argv = [hyperfine(), "--shell=none", "--style=none", "--warmup", str(warmup), "--runs", str(runs),
+            "--export-json", export]
+    # Without it hyperfine stops at a non-zero status; where one is expected, the export is checked.
+    if any(case.status != 0 for case in cases):
+        argv.append("--ignore-failure")
+    for case in cases:
+        argv += ["--command-name", case.label]
+        if case.prepare is not None:
+            argv += ["--prepare", shlex.join([sys.executable, "-S", ZULPREP, state, case.label] + case.prepare)]
+    argv += [shlex.join(case.argv) for case in cases]
+    with tempfile.TemporaryFile(dir=work) as err:
+        status = subprocess.run(argv, env=cases[0].machine.env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=err).returncode
+        err.seek(0)
+        said = err.read().decode("utf-8", "replace").strip()
+    if os.path.exists(problem_file):
+        with open(problem_file) as f:
+            raise BenchError(f.read().strip())
+    if status != 0:
+        raise BenchError("hyperfine failed (status %d): %s" % (status, said.splitlines()[-1] if said else ""))
+    with open(export) as f:
+        results = json.load(f)["results"]
+    for case, result in zip(cases, results):
+        wrong = [code for code in result["exit_codes"] if code != case.status]
+        if wrong:
+            raise BenchError("%s: exit status %s, expected %d" % (case.label, wrong[0], case.status))
+        case.times += result["times"]
+    problem = zulprep.check_pending(state)
+    if problem:
+        raise BenchError(problem)
 
 
 def peak_memory(case):
-    """Maximum resident set size of one run, from /usr/bin/time -v, in KiB."""
-    case.prepare()
+    """Maximum resident set size of one more run, from /usr/bin/time -v, in KiB."""
+    if case.prepare is not None:
+        zulprep.prepare(case.prepare)
     res = subprocess.run(["/usr/bin/time", "-v"] + case.argv, env=case.machine.env, stdin=subprocess.DEVNULL,
                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    if res.returncode != case.status:
+        raise BenchError("%s: exit status %d under /usr/bin/time, expected %d" % (case.label, res.returncode,
+                                                                                  case.status))
+    problem = zulprep.check(case.prepare) if case.prepare is not None else None
+    if problem:
+        raise BenchError("%s: %s" % (case.label, problem))
     for line in res.stderr.decode("latin-1").splitlines():
         if "Maximum resident set size" in line:
             case.peak_kib = int(line.rsplit(":", 1)[1])
@@ -235,7 +288,7 @@ def make_log(path, size):
 def log_cap(machine, sizes, work):
     """MAddDS with a large and a small existing log, each restored before every run by a hard link."""
     machine.set_devices(0)
-    fresh_twain(machine)
+    zulprep.fresh_twain(twain(machine))
     clear_temp(machine)
     cases = []
     for label, size in (("log 1 GiB" if sizes["big_log"] == 1 << 30 else "log %d MiB" % (sizes["big_log"] >> 20),
@@ -244,16 +297,7 @@ def log_cap(machine, sizes, work):
         if not os.path.isfile(keep) or os.path.getsize(keep) != size:
             make_log(keep, size)
         log = os.path.join(machine.temp_dir, "_add_ds.log")
-
-        def prepare(keep=keep, log=log):
-            for name in (log, log[:-4] + "2.log"):
-                if os.path.lexists(name):
-                    os.unlink(name)
-            os.link(keep, log)  # the run replaces the log's name, never the kept file
-
-        def verify(log=log):
-            return None if os.path.getsize(log) < 30000 else "the log was not cut"
-        cases.append(Case(label, machine, machine.argv(["MAddDS"]), prepare=prepare, verify=verify))
+        cases.append(Case(label, machine, machine.argv(["MAddDS"]), prepare=["log", keep, log]))
     return cases
 
 
@@ -290,14 +334,11 @@ def log_flag(logging):
 
 def devices(machine, count, marked):
     """MAddDS on count devices, logging off and on; every run installs into an empty TWAIN directory."""
-    def verify():
-        made = sum(os.path.isfile(twain(machine, PREFIX + i, PREFIX + i + ".ds")) for i in instance_names(count))
-        expected = count if marked else 0
-        return None if made == expected else "%d data sources installed, expected %d" % (made, expected)
+    prepare = ["install", twain(machine), str(count), str(count if marked else 0)]
     return [Case("MAddDS, %d %s devices, log %s" % (count, "marked" if marked else "unmarked",
                                                     "on" if logging else "off"),
                  machine, machine.argv(["MAddDS", PREFIX, "DeviceData", "InstallCLSID", log_flag(logging)]),
-                 prepare=lambda: fresh_twain(machine), verify=verify)
+                 prepare=prepare)
             for logging in (False, True)]
 
 
@@ -305,23 +346,12 @@ def sweep(machine, count, entries):
     """MRemoveDS against count devices with each number of entries, logging off and on."""
     cases = []
     for n in entries:
-        def prepare(n=n):
-            root = twain(machine)
-            shutil.rmtree(root, ignore_errors=True)
-            for inst in instance_names(n):
-                os.makedirs(os.path.join(root, PREFIX + inst))
-                with open(os.path.join(root, PREFIX + inst, PREFIX + inst + ".ds"), "wb") as f:
-                    f.write(b"data source\r\n")
-
-        def verify(n=n):
-            left = len([e for e in os.listdir(twain(machine)) if e.startswith(PREFIX)])
-            expected = min(count, n)
-            return None if left == expected else "%d entries left, expected %d" % (left, expected)
+        prepare = ["sweep", twain(machine), str(n), str(min(count, n))]
         for logging in (False, True):
             cases.append(Case("MRemoveDS, %d entries, %d devices, log %s" % (n, count, "on" if logging else "off"),
                               machine, machine.argv(["MRemoveDS", PREFIX, "DeviceData", "InstallCLSID",
                                                      log_flag(logging)]),
-                              prepare=prepare, verify=verify))
+                              prepare=prepare))
     return cases
 
 
@@ -362,25 +392,26 @@ MEASURES = ("cap", "start-up", "devices", "sweep")
 
 
 def bench_machine(machine, sizes, args, report, floors):
-    runs, warmup = args.runs or sizes["runs"], sizes["warmup"]
+    runs = args.runs or sizes["runs"]
+    timing = Timing(sizes["warmup"], args.turn or sizes["turn"], args.work)
 
     # Log cap.
     if "cap" in args.measures:
-        bench_log_cap(machine, sizes, args, report, runs, warmup)
+        bench_log_cap(machine, sizes, args, report, runs, timing)
     # Start-up (Wine only: natively there is no platform floor to compare with).
     floor = None
     if floors and ({"start-up", "devices"} & args.measures):
-        floor = bench_startup(machine, floors, sizes, args, report, warmup)
+        floor = bench_startup(machine, floors, sizes, args, report, timing)
     if "devices" in args.measures:
-        bench_devices(machine, sizes, report, runs, warmup, floor)
+        bench_devices(machine, sizes, report, runs, timing, floor)
     if "sweep" in args.measures:
-        bench_sweep(machine, sizes, report, runs, warmup)
+        bench_sweep(machine, sizes, report, runs, timing)
 
 
-def bench_log_cap(machine, sizes, args, report, runs, warmup):
+def bench_log_cap(machine, sizes, args, report, runs, timing):
     name = machine.name
     cap = log_cap(machine, sizes, args.work)
-    measure(cap, runs, warmup)
+    measure(cap, runs, timing)
     big, small = cap
     for case in cap:
         peak_memory(case)
@@ -392,10 +423,10 @@ def bench_log_cap(machine, sizes, args, report, runs, warmup):
     clear_temp(machine)
 
 
-def bench_startup(machine, floors, sizes, args, report, warmup):
+def bench_startup(machine, floors, sizes, args, report, timing):
     """Returns the floor case, which the per-device figures are set against."""
     cases = startup(machine, floors)
-    measure(cases, args.runs or sizes["startup_runs"], warmup)
+    measure(cases, args.runs or sizes["startup_runs"], timing)
     refused, floor = cases[0], cases[1]
     ratio = report.add("start-up", refused, floor)
     for case in cases[1:]:
@@ -405,15 +436,15 @@ def bench_startup(machine, floors, sizes, args, report, warmup):
     return floor
 
 
-def bench_devices(machine, sizes, report, runs, warmup, floor):
-    """One registry per group of cases, both logging states taking turns."""
+def bench_devices(machine, sizes, report, runs, timing, floor):
+    """One registry and one measure per group of cases (logging off and on)."""
     name = machine.name
     low, high = sizes["devices"]
     groups = {}
     for count, marked in ((low, True), (high, True), (high, False)):
         machine.set_devices(count, marked)
         groups[count, marked] = devices(machine, count, marked)
-        measure(groups[count, marked], runs, warmup)
+        measure(groups[count, marked], runs, timing)
         clear_temp(machine)
     for logging in (0, 1):
         for key in ((low, True), (high, True), (high, False)):
@@ -425,8 +456,8 @@ def bench_devices(machine, sizes, report, runs, warmup, floor):
                        % (name, "on" if logging else "off", per, copy))
 
 
-def bench_sweep(machine, sizes, report, runs, warmup):
-    """One registry per device count, all numbers of entries and both logging states taking turns."""
+def bench_sweep(machine, sizes, report, runs, timing):
+    """One registry and one measure per device count, for all numbers of entries and both logging states."""
     name = machine.name
     entries = sizes["entries"]
     counts = sizes["sweep_devices"]
@@ -434,7 +465,7 @@ def bench_sweep(machine, sizes, report, runs, warmup):
     for count in counts:
         machine.set_devices(count, True)
         cases = sweep(machine, count, entries)
-        measure(cases, runs, warmup)
+        measure(cases, runs, timing)
         clear_temp(machine)
         for i, case in enumerate(cases):
             report.add("sweep", case, cases[i % 2])
@@ -459,6 +490,8 @@ def main():
     parser.add_argument("--prefix", help="Wine prefix (default: a temporary one)")
     parser.add_argument("--work", help="scratch directory, on the prefix's file system (default: a temporary one)")
     parser.add_argument("--runs", type=int, help="timed runs per case")
+    parser.add_argument("--turn", type=int, help="timed runs per case in one hyperfine run; the cases of a "
+                        "measure take turns (default: 3)")
     parser.add_argument("--measures", default=",".join(MEASURES),
                         help="comma-separated subset of %s (default: all)" % ", ".join(MEASURES))
     parser.add_argument("--markdown", help="write the table to this file as well")
