@@ -2,15 +2,15 @@
  * Starts a program with an exact command-line text, which `wine prog args...`
  * cannot do (Wine quotes every argument again).
  *
- * Usage: launcher.exe SPECFILE
- *   SPECFILE line 1: application path (empty: NULL lpApplicationName, the
+ * Usage: launcher.exe LAUNCHFILE
+ *   LAUNCHFILE line 1: application path (empty: NULL lpApplicationName, the
  *                    program is then taken from the command line);
  *   the rest, after the first LF: the whole command line, byte for byte,
  *                    program name first, no newline added or removed.
  * A CR just before the first LF is dropped so the file may be written on Windows.
  *
  * Exit status: the child's exit code; LAUNCHER_FAILED (255) with a message on
- * stderr when the spec file cannot be read or the child cannot be started.
+ * stderr when the launch file cannot be read or the child cannot be started.
  */
 #include <windows.h>
 
@@ -19,7 +19,7 @@
 #include <string.h>
 
 #define LAUNCHER_FAILED 255
-#define LAUNCHER_MAX_SPEC (1024 * 1024)
+#define LAUNCHER_MAX_FILE (1024 * 1024)
 
 static int Fail(const char *pszWhat, const char *pszDetail, DWORD dwError)
 {
@@ -41,29 +41,29 @@ int main(int argc, char **argv)
     DWORD dwExitCode = 0;
 
     if (argc != 2) {
-        fprintf(stderr, "usage: launcher SPECFILE\n");
+        fprintf(stderr, "usage: launcher LAUNCHFILE\n");
         return LAUNCHER_FAILED;
     }
     pFile = fopen(argv[1], "rb");
     if (pFile == NULL)
         return Fail("cannot open", argv[1], GetLastError());
-    /* One byte more than the limit to notice a spec that is too long, one for the NUL. */
-    pBuffer = (char *)malloc(LAUNCHER_MAX_SPEC + 2);
+    /* One byte more than the limit to notice a launch file that is too long, one for the NUL. */
+    pBuffer = (char *)malloc(LAUNCHER_MAX_FILE + 2);
     if (pBuffer == NULL) {
         fclose(pFile);
         return Fail("out of memory", argv[1], 0);
     }
-    cbRead = fread(pBuffer, 1, LAUNCHER_MAX_SPEC + 1, pFile);
+    cbRead = fread(pBuffer, 1, LAUNCHER_MAX_FILE + 1, pFile);
     fclose(pFile);
-    if (cbRead > LAUNCHER_MAX_SPEC)
-        return Fail("spec file too long", argv[1], 0);
+    if (cbRead > LAUNCHER_MAX_FILE)
+        return Fail("launch file too long", argv[1], 0);
     pBuffer[cbRead] = '\0';
     if (strlen(pBuffer) != cbRead)
-        return Fail("spec file holds a NUL byte", argv[1], 0);
+        return Fail("launch file holds a NUL byte", argv[1], 0);
 
     pNewline = strchr(pBuffer, '\n');
     if (pNewline == NULL)
-        return Fail("spec file has no command line", argv[1], 0);
+        return Fail("launch file has no command line", argv[1], 0);
     *pNewline = '\0';
     if (pNewline > pBuffer && pNewline[-1] == '\r')
         pNewline[-1] = '\0';

@@ -378,10 +378,10 @@ class WinePrefix:
         text = self.command_line(exe, cmdline, raw_cmdline)
         if isinstance(text, str):
             text = text.encode("latin-1")
-        spec = os.path.join(self.work_dir(), "launch.txt")
-        with open(spec, "wb") as f:
+        launch_file = os.path.join(self.work_dir(), "launch.txt")
+        with open(launch_file, "wb") as f:
             f.write(windows_path(exe).encode("latin-1") + b"\n" + text)
-        proc = subprocess.Popen(["wine", launcher, windows_path(spec)], env=self.env,
+        proc = subprocess.Popen(["wine", launcher, windows_path(launch_file)], env=self.env,
                                 stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr, cwd=cwd,
                                 start_new_session=True)
         try:

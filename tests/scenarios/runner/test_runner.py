@@ -16,8 +16,8 @@ SCRIPTS = os.path.join(HERE, "..", "..", "..", "scripts")
 
 def _load_runner():
     loader = importlib.machinery.SourceFileLoader("run_scenarios", os.path.join(SCRIPTS, "run-scenarios"))
-    spec = importlib.util.spec_from_loader("run_scenarios", loader)
-    module = importlib.util.module_from_spec(spec)
+    module_info = importlib.util.spec_from_loader("run_scenarios", loader)
+    module = importlib.util.module_from_spec(module_info)
     loader.exec_module(module)
     return module
 
