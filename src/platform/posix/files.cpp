@@ -194,28 +194,27 @@ extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttribu
 }
 
 // The runtime's file routines: the kernel32 call, then errno from the last error.
-extern "C" int ZulStandinRemove(const char *pszPath)
+static int CrtResult(BOOL bOk)
 {
-    if (DeleteFileA(pszPath))
+    if (bOk)
         return 0;
     errno = ZulStandinErrnoFromError(GetLastError());
     return -1;
+}
+
+extern "C" int ZulStandinRemove(const char *pszPath)
+{
+    return CrtResult(DeleteFileA(pszPath));
 }
 
 extern "C" int _mkdir(const char *dirname)
 {
-    if (CreateDirectoryA(dirname, nullptr))
-        return 0;
-    errno = ZulStandinErrnoFromError(GetLastError());
-    return -1;
+    return CrtResult(CreateDirectoryA(dirname, nullptr));
 }
 
 extern "C" int _rmdir(const char *dirname)
 {
-    if (RemoveDirectoryA(dirname))
-        return 0;
-    errno = ZulStandinErrnoFromError(GetLastError());
-    return -1;
+    return CrtResult(RemoveDirectoryA(dirname));
 }
 
 extern "C" int _fseeki64(FILE *stream, int64_t offset, int origin)
