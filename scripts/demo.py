@@ -7,6 +7,9 @@ extension-less data source zorb_0000\\zorb_0000. The installer's two steps:
 MAddDS, then device 0000 is uninstalled (its keys leave the registry) and
 MRemoveDS sweeps. Once natively on the stand-in's sysroot, once as the i686
 exe under Wine. The data-source tree is shown after each step, then the logs.
+
+Started by scripts/demo, which installs what is missing and builds the two
+programs first.
 """
 
 import os
@@ -32,18 +35,6 @@ SCANNER_WITH_MARKER = device("0000", '"InstallCLSID"="{ABCDEF00-1111-2222-3333-4
 OTHER_SCANNER = device("0001", '"InstallCLSID"="{12345678-1111-2222-3333-444455556666}"')
 BOTH = "REGEDIT4\n\n" + SCANNER_WITH_MARKER + OTHER_SCANNER
 AFTER_UNINSTALL = "REGEDIT4\n\n" + OTHER_SCANNER
-
-
-def run(argv, **kw):
-    return subprocess.run(argv, check=True, **kw)
-
-
-def build():
-    run([os.path.join(ROOT, "scripts", "bootstrap")])
-    for preset, product in (("native", "ZULFuncts"), ("mingw-i686", "ZULFuncts.exe")):
-        if not os.path.isfile(os.path.join(ROOT, "build", preset, product)):
-            run(["cmake", "--preset", preset], cwd=ROOT, stdout=subprocess.DEVNULL)
-            run(["cmake", "--build", "--preset", preset, "--target", "ZULFuncts"], cwd=ROOT)
 
 
 def seed(windows_dir):
@@ -113,7 +104,6 @@ def wine(scratch):
 
 
 def main():
-    build()
     scratch = tempfile.mkdtemp(prefix="zulfuncts-demo-")
     try:
         native(scratch)
