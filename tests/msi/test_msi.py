@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""The sample installer packages of examples/msi, end to end under Wine.
+"""The sample installer packages of examples/msi through their life cycle,
+under Wine's msiexec.
 
-  test_msi.py --exe ZULFuncts.exe --variant maddds|addds --work DIR [--arch x86|x64] [--prefix DIR]
+  test_msi.py --exe ZULFuncts.exe --package maddds|addds --work DIR [--arch x86|x64] [--prefix DIR]
 
-Builds the package with wixl around EXE, registers imaging devices, installs
-with msiexec /i, checks the data sources and the program's log, removes one
-device, uninstalls with msiexec /x and checks again.
+EXE is the exe the package ships: the i686 build, in x86 and x64 packages
+alike. Each case starts from an empty TWAIN directory with no sample product
+installed, builds its packages with examples/msi/wixl-build, runs msiexec
+through cmd (which reports its whole exit status, where Wine's own exit status
+keeps only the low 8 bits) and, after every step, checks the status and every
+entry below twain_32.
 """
 
 import argparse
@@ -23,6 +27,30 @@ from zulwine import WinePrefix, windows_path  # noqa: E402
 IMAGING = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}"
 TEMPLATE = "qrvgnds2.tmp"
 
+# msiexec's exit statuses as Wine 8 reports them. Windows reports a failed
+# custom action as 1603 (its log shows error 1722 first); Wine as 1627.
+SUCCESS = 0
+ACTION_FAILED = 1627
+INSTALL_FAILURE = 1603
+
+# A deferred action after the data-source action that fails on purpose: the
+# exe refuses an unknown command word with status 1.
+FAILING_ACTION = ('<CustomAction Id="ZulTestFailure" FileKey="ZULFunctsExe" ExeCommand="NoSuchCommand" '
+                  'Execute="deferred" Impersonate="no" Return="check"/>\n')
+FAILING_STEP = '<Custom Action="ZulTestFailure" Sequence="4090">NOT REMOVE~="ALL"</Custom>\n'
+
+# Windows' RemoveExistingProducts uninstalls the old product with
+# UPGRADINGPRODUCTCODE set to the new product code; Wine 8's passes only
+# REMOVE=ALL, so the old product's clean-up would run as on a plain
+# uninstall. An upgrade package of the test does in its place, at the same
+# point of the sequence, what Windows does.
+WINDOWS_UPGRADE_ACTION = ('<Property Id="ZulTestMsiexec" Value="msiexec.exe"/>\n'
+                          '<CustomAction Id="ZulTestRemoveExistingProducts" Property="ZulTestMsiexec" '
+                          'ExeCommand="/x [WIX_UPGRADE_DETECTED] /qn UPGRADINGPRODUCTCODE=[ProductCode]" '
+                          'Return="check"/>\n')
+WINDOWS_UPGRADE_STEP = ('<Custom Action="ZulTestRemoveExistingProducts" Sequence="1402">'
+                        'WIX_UPGRADE_DETECTED</Custom>\n')
+
 
 def device(instance, values):
     """A .reg text registering one imaging device with DeviceData values in its driver key."""
@@ -34,182 +62,311 @@ def device(instance, values):
     return "\n".join(lines) + "\n\n"
 
 
-def registry(devices):
-    return "REGEDIT4\n\n" + "".join(devices)
+def entries(*paths):
+    """The entries below twain_32 that these files make: each file and its directories."""
+    out = set()
+    for path in paths:
+        parts = path.split("\\")
+        out.update("\\".join(parts[:i]) + "\\" for i in range(1, len(parts)))
+        out.add(path)
+    return out
 
 
-class Check:
-    def __init__(self):
-        self.failures = []
-
-    def true(self, condition, message):
-        if not condition:
-            self.failures.append(message)
-            print("FAIL: " + message)
-        return condition
+def data_source(instance, active=True):
+    name = "zorb_%s\\zorb_%s" % (instance, instance)
+    return name + ".ds" if active else name
 
 
-class Package:
-    """One sample package built around the exe under test, and its prefix."""
+class Lab:
+    """Packages built around the exe under test, the prefix, and the checks."""
 
-    def __init__(self, args, wxs, files, check):
-        self.check = check
+    def __init__(self, args, prefix):
+        self.exe = os.path.abspath(args.exe)
+        self.arch = args.arch
         self.work = os.path.abspath(args.work)
-        stage = os.path.join(self.work, "stage-" + os.path.splitext(wxs)[0])
+        self.prefix = prefix
+        self.failures = []
+        self.built = []
+        self.case = None
+
+    # -- packages ---------------------------------------------------------
+
+    def build(self, wxs, version="1.0.0", failing=False, hardware_id=None):
+        """Builds the sample wxs as version VERSION, with the failing action
+        added or another default for ZULHARDWAREID if asked.
+
+        Any version but 1.0.0 is an upgrade package: it removes the old
+        version as Windows does (WINDOWS_UPGRADE_ACTION).
+        """
+        name = "%s-%s%s%s" % (os.path.splitext(wxs)[0], version, "-failing" if failing else "",
+                              "-id" if hardware_id else "")
+        stage = os.path.join(self.work, name)
         shutil.rmtree(stage, ignore_errors=True)
         os.makedirs(stage)
-        shutil.copy(os.path.join(EXAMPLES, wxs), stage)
-        shutil.copy(args.exe, os.path.join(stage, "ZULFuncts.exe"))
-        for name in files:
-            shutil.copy(os.path.join(EXAMPLES, name), stage)
-        self.msi = os.path.join(stage, os.path.splitext(wxs)[0] + ".msi")
-        subprocess.run(["wixl", "-a", args.arch, "-o", self.msi, wxs], cwd=stage, check=True)
-        self.prefix = None
+        with open(os.path.join(EXAMPLES, wxs), encoding="utf-8") as f:
+            text = f.read()
+        text = text.replace('Version="1.0.0"', 'Version="%s"' % version, 1)
+        upgrading = version != "1.0.0"
+        if hardware_id:
+            text = text.replace('<Property Id="ZULHARDWAREID" Value="VID_1234"',
+                                '<Property Id="ZULHARDWAREID" Value="%s"' % hardware_id)
+        if failing:
+            text = text.replace("<InstallExecuteSequence>", FAILING_ACTION + "<InstallExecuteSequence>" + FAILING_STEP)
+        if upgrading:
+            text = text.replace("<InstallExecuteSequence>",
+                                WINDOWS_UPGRADE_ACTION + "<InstallExecuteSequence>" + WINDOWS_UPGRADE_STEP)
+        with open(os.path.join(stage, wxs), "w", encoding="utf-8") as f:
+            f.write(text)
+        shutil.copy(self.exe, os.path.join(stage, "ZULFuncts.exe"))
+        shutil.copy(os.path.join(EXAMPLES, TEMPLATE), stage)
+        msi = os.path.join(stage, name + ".msi")
+        subprocess.run([sys.executable, os.path.join(EXAMPLES, "wixl-build"), wxs, "-o", msi, "-a", self.arch],
+                       cwd=stage, check=True)
+        if upgrading:
+            subprocess.run(["msibuild", msi, "-q",
+                            "DELETE FROM `InstallExecuteSequence` WHERE `Action` = 'RemoveExistingProducts'"],
+                           check=True)
+        self.built.append(msi)
+        return msi
+
+    def msiexec(self, step, options):
+        """Runs `msiexec OPTIONS /qn` with a verbose log; returns its exit status."""
+        log = os.path.join(self.work, "%s-%s.log" % (self.case, step))
+        bat = os.path.join(self.work, "msiexec.bat")
+        with open(bat, "w", newline="") as f:
+            f.write('@echo off\r\nmsiexec %s /qn /l*v "%s"\r\necho msiexec-status=%%ERRORLEVEL%%\r\n'
+                    % (options, windows_path(log)))
+        res = subprocess.run(["wine", "cmd", "/c", windows_path(bat)], env=self.prefix.env,
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, timeout=300)
+        out = res.stdout.decode("latin-1")
+        for line in out.splitlines():
+            if line.startswith("msiexec-status="):
+                return int(line.split("=", 1)[1])
+        raise RuntimeError("no status from msiexec (%s): %r" % (step, out))
+
+    def msi_property(self, msi, name):
+        res = subprocess.run(["msiinfo", "export", msi, "Property"], stdout=subprocess.PIPE, check=True)
+        for line in res.stdout.decode("utf-8").splitlines():
+            key, _, value = line.partition("\t")
+            if key == name:
+                return value.strip()
+        return None
+
+    def product_code(self, msi):
+        return self.msi_property(msi, "ProductCode")
+
+    def secure(self, msi, names):
+        """The properties a managed install may take from its command line."""
+        listed = (self.msi_property(msi, "SecureCustomProperties") or "").split(";")
+        self.case = os.path.basename(msi)
+        self.true(set(names) <= set(listed), "SecureCustomProperties lists %s, not all of %s" % (listed, names))
+
+    def remove_products(self):
+        for msi in self.built:
+            self.msiexec("cleanup", '/x "%s"' % windows_path(msi))
+
+    # -- the machine ------------------------------------------------------
 
     @property
     def twain(self):
         return os.path.join(self.prefix.windows_dir, "twain_32")
 
-    def path(self, *parts):
-        return os.path.join(self.twain, *parts)
-
-    def seed(self, *relpaths):
-        for rel in relpaths:
-            full = self.path(*rel.split("\\"))
+    def start(self, case, devices, files=()):
+        """A new case: clean directories, these devices, these files below twain_32."""
+        self.case = case
+        print("== %s" % case)
+        self.prefix.clean_dirs()
+        self.devices(devices)
+        for rel in files:
+            full = os.path.join(self.twain, *rel.split("\\"))
             os.makedirs(os.path.dirname(full), exist_ok=True)
             with open(full, "w") as f:
                 f.write("data source %s\n" % rel)
 
-    def msiexec(self, mode, step, properties=()):
-        """msiexec /i or /x, quiet, with a verbose log; returns the log text."""
-        log = os.path.join(self.work, "%s-%s.log" % (os.path.basename(self.msi)[:-4], step))
-        if os.path.exists(log):
-            os.unlink(log)
-        argv = ["wine", "msiexec", mode, windows_path(self.msi), "/qn", "/l*v", windows_path(log)] + list(properties)
-        status = subprocess.run(argv, env=self.prefix.env, stdin=subprocess.DEVNULL, timeout=300).returncode
-        self.check.true(status == 0, "msiexec %s (%s) ended with status %d" % (mode, step, status))
-        try:
-            with open(log, "rb") as f:
-                data = f.read()
-        except OSError:
-            data = b""
-        text = data.decode("utf-16") if data[:2] == b"\xff\xfe" else data.decode("latin-1")
-        print("msiexec %s (%s): status %d, log %s" % (mode, step, status, log))
-        return text
+    def devices(self, devices):
+        self.prefix.replace_registry("REGEDIT4\n\n" + "".join(device(i, v) for i, v in devices))
+
+    def tree(self):
+        found = set()
+        for top, dirs, files in os.walk(self.twain):
+            rel = os.path.relpath(top, self.twain)
+            base = "" if rel == "." else rel.replace(os.sep, "\\") + "\\"
+            found.update(base + d + "\\" for d in dirs)
+            found.update(base + f for f in files)
+        return found
+
+    def path(self, rel):
+        return os.path.join(self.twain, *rel.split("\\"))
+
+    def product_exe(self, folder):
+        drive = os.path.join(self.prefix.path, "drive_c")
+        # 32-bit components go to Program Files (x86) on a 64-bit system.
+        programs = "Program Files (x86)" if os.path.isdir(os.path.join(drive, "Program Files (x86)")) else "Program Files"
+        return os.path.join(drive, programs, folder, "ZULFuncts.exe")
 
     def program_log(self, name):
-        """The program's log in the Temp directory, or None."""
         try:
             with open(os.path.join(self.prefix.temp_dir, name), "rb") as f:
                 return f.read().decode("latin-1")
         except OSError:
-            return None
+            return ""
 
-    def exists(self, rel, expected, why):
-        present = os.path.exists(self.path(*rel.split("\\")))
-        return self.check.true(present == expected,
-                               "twain_32\\%s %s, expected it %s: %s" % (rel, "exists" if present else "is missing",
-                                                                      "there" if expected else "gone", why))
+    # -- checks -----------------------------------------------------------
+
+    def true(self, condition, message):
+        if not condition:
+            self.failures.append("%s: %s" % (self.case, message))
+            print("FAIL: " + message)
+        return condition
+
+    def step(self, step, options, status, tree, installed=None):
+        """One msiexec run: its exit status, then every entry below twain_32.
+
+        installed: the product folder whose exe must be there (True) or gone
+        (False) after the step, as (folder, bool); None skips that check.
+        This is also the place for checks of what a data source manager
+        lists after each step.
+        """
+        got = self.msiexec(step, options)
+        print("%s: msiexec %s -> %d" % (step, options, got))
+        self.true(got == status, "%s: msiexec ended with %d, expected %d" % (step, got, status))
+        found = self.tree()
+        self.true(found == tree, "%s: twain_32 holds %s; expected %s; missing %s, extra %s"
+                  % (step, sorted(found), sorted(tree), sorted(tree - found), sorted(found - tree)))
+        if installed is not None:
+            folder, present = installed
+            there = os.path.isfile(self.product_exe(folder))
+            self.true(there == present, "%s: the exe in the product folder is %s" % (step, "there" if there else "missing"))
 
 
-def log_has(check, text, name, lines):
-    if not check.true(text is not None, "no %s" % name):
-        return
-    for line in lines:
-        check.true(line + "\r\n" in text, "%s lacks the line %r" % (name, line))
+def install(msi, properties=""):
+    return ('/i "%s" %s' % (windows_path(msi), properties)).strip()
 
 
-def run_maddds(args, prefix, check):
-    pkg = Package(args, "ZULFuncts-MAddDS.wxs", [TEMPLATE], check)
-    pkg.prefix = prefix
+def repair(lab, msi):
+    # What `msiexec /f` does (its default mode is omus, and it takes no
+    # properties from the command line). Wine 8's msiexec /f cannot repair: it
+    # takes a package path for a product code (1605) and refuses a product
+    # code ("not implemented").
+    return "/i %s REINSTALL=ALL REINSTALLMODE=omus" % lab.product_code(msi)
+
+
+def uninstall(msi, properties=""):
+    return ('/x "%s" %s' % (windows_path(msi), properties)).strip()
+
+
+def run_maddds(lab):
+    folder = "ZULFuncts MAddDS sample"
+    v10 = lab.build("ZULFuncts-MAddDS.wxs")
+    v11 = lab.build("ZULFuncts-MAddDS.wxs", "1.1.0")
+    failing = lab.build("ZULFuncts-MAddDS.wxs", failing=True)
+    failing_v11 = lab.build("ZULFuncts-MAddDS.wxs", "1.1.0", failing=True)
+    lab.secure(v10, ["ZULLOGGING", "WIX_UPGRADE_DETECTED"])
     marked = [("InstallCLSID", "{ABCDEF00-1111-2222-3333-444455556666}"), ("MarelCLSID", "1")]
     plain = [("InstallCLSID", "{12345678-1111-2222-3333-444455556666}")]
-    prefix.clean_dirs()
-    prefix.replace_registry(registry([device("0000", marked), device("0001", marked), device("0002", plain)]))
-    # Left by an earlier step: an inactive data source of 0001, the active one of a device long gone.
-    pkg.seed("zorb_0001\\zorb_0001", "zorb_0007\\zorb_0007.ds")
 
-    msi_log = pkg.msiexec("/i", "install")
-    check.true("ZulAddDataSources" in msi_log, "the install log does not show the MAddDS action")
-    pkg.exists("ZULFuncts.exe", True, "installed")
-    pkg.exists(TEMPLATE, True, "installed")
-    for instance in ("0000", "0001"):
-        ds = "zorb_%s\\zorb_%s.ds" % (instance, instance)
-        if pkg.exists(ds, True, "device %s is marked" % instance):
-            with open(pkg.path(*ds.split("\\"))) as f, open(os.path.join(EXAMPLES, TEMPLATE)) as t:
-                check.true(f.read() == t.read(), "%s is not a copy of the template" % ds)
-    pkg.exists("zorb_0001\\zorb_0001", False, "an inactive data source is removed before the copy")
-    pkg.exists("zorb_0002", False, "device 0002 is not marked")
-    pkg.exists("zorb_0007\\zorb_0007.ds", True, "MAddDS removes nothing of devices that are gone")
-    log_has(check, pkg.program_log("_add_ds.log"), "_add_ds.log",
-            ["Start Log", "In function MAddTwainDS", "bAdd = 1", "Data source prefix:\tzorb_",
-             "Copied to C:\\windows\\twain_32\\zorb_0000\\zorb_0000.ds",
-             "Copied to C:\\windows\\twain_32\\zorb_0001\\zorb_0001.ds", "End Log"])
+    # 0000 and 0001 are marked, 0002 is not; 0001 has an inactive data source
+    # left over, 0007 is a device long gone.
+    lab.start("maddds-life-cycle", [("0000", marked), ("0001", marked), ("0002", plain)],
+              [data_source("0001", False), data_source("0007")])
+    active = entries(TEMPLATE, data_source("0000"), data_source("0001"), data_source("0007"))
+    lab.step("install", install(v10), SUCCESS, active, (folder, True))
+    with open(lab.path(data_source("0000"))) as f, open(os.path.join(EXAMPLES, TEMPLATE)) as t:
+        lab.true(f.read() == t.read(), "the data source is not a copy of the template")
 
-    # Device 0001 is uninstalled before the package is.
-    prefix.replace_registry(registry([device("0000", marked), device("0002", plain)]))
-    msi_log = pkg.msiexec("/x", "uninstall")
-    check.true("ZulRemoveDataSources" in msi_log, "the uninstall log does not show the MRemoveDS action")
-    pkg.exists("ZULFuncts.exe", False, "uninstalled")
-    pkg.exists(TEMPLATE, False, "uninstalled")
-    pkg.exists("zorb_0001", False, "device 0001 no longer exists")
-    pkg.exists("zorb_0007", False, "device 0007 no longer exists")
-    pkg.exists("zorb_0000\\zorb_0000.ds", True, "device 0000 still exists")
-    log_has(check, pkg.program_log("_remove_ds.log"), "_remove_ds.log",
-            ["Start Log", "In function MAddTwainDS", "bAdd = 0", "Found Twain_32 directory for Instance 0000",
-             "0000 exists", "Found Twain_32 directory for Instance 0001", "Found Twain_32 directory for Instance 0007",
-             "End Log"])
+    os.unlink(lab.path(data_source("0000")))
+    lab.step("repair", repair(lab, v10), SUCCESS, active, (folder, True))
+
+    # The old version goes without its clean-up: even 0007's data source stays.
+    lab.step("upgrade", install(v11), SUCCESS, active, (folder, True))
+
+    # Device 0001 is uninstalled before the product: swept with 0007.
+    lab.devices([("0000", marked), ("0002", plain)])
+    lab.step("uninstall", uninstall(v11), SUCCESS, entries(data_source("0000")), (folder, False))
+
+    # The install fails after MAddDS: its rollback takes the new data source away.
+    lab.start("maddds-rollback", [("0000", marked), ("0002", plain)])
+    lab.step("failed-install", install(failing), ACTION_FAILED, set(), (folder, False))
+    log = lab.program_log("_remove_ds.log")
+    lab.true("Check Value:\tMarelCLSID\r\n" in log, "no log of the rollback's RemoveDS")
+
+    # An upgrade that fails after MAddDS: the old version is gone (it was
+    # removed before the new one began), its data sources are not.
+    lab.start("maddds-failed-upgrade", [("0000", marked), ("0002", plain)])
+    lab.step("install", install(v10), SUCCESS, entries(TEMPLATE, data_source("0000")), (folder, True))
+    lab.step("failed-upgrade", install(failing_v11), ACTION_FAILED, entries(data_source("0000")), (folder, False))
 
 
-def run_addds(args, prefix, check):
-    pkg = Package(args, "ZULFuncts-AddDS.wxs", [], check)
-    pkg.prefix = prefix
-    ours = [("HardwareID", "USB\\VID_1234&PID_0001")]
-    ours_lower = [("HardwareID", "usb\\vid_1234&pid_0002")]
-    other = [("HardwareID", "USB\\VID_9999&PID_0001")]
-    prefix.clean_dirs()
-    prefix.replace_registry(registry([device("0000", ours), device("0001", ours_lower), device("0002", other)]))
-    # The inactive data sources the devices' driver packages put there.
-    pkg.seed("zorb_0000\\zorb_0000", "zorb_0001\\zorb_0001", "zorb_0002\\zorb_0002")
+def run_addds(lab):
+    folder = "ZULFuncts AddDS sample"
+    v10 = lab.build("ZULFuncts-AddDS.wxs")
+    v11 = lab.build("ZULFuncts-AddDS.wxs", "1.1.0")
+    failing = lab.build("ZULFuncts-AddDS.wxs", failing=True)
+    lab.secure(v10, ["ZULHARDWAREID", "ZULLOGGING", "WIX_UPGRADE_DETECTED"])
+    ours = [("HardwareID", "USB\\VID_5678&PID_0001")]
+    ours_lower = [("HardwareID", "usb\\vid_5678&pid_0002")]
+    default = [("HardwareID", "USB\\VID_1234&PID_0001")]  # the package's default identifier
 
-    msi_log = pkg.msiexec("/i", "install")
-    check.true("ZulActivateDataSources" in msi_log, "the install log does not show the AddDS action")
-    pkg.exists("ZULFuncts.exe", True, "installed")
-    for instance in ("0000", "0001"):
-        pkg.exists("zorb_%s\\zorb_%s.ds" % (instance, instance), True, "device %s matches VID_1234" % instance)
-        pkg.exists("zorb_%s\\zorb_%s" % (instance, instance), False, "renamed to .ds")
-    pkg.exists("zorb_0002\\zorb_0002", True, "device 0002 does not match")
-    pkg.exists("zorb_0002\\zorb_0002.ds", False, "device 0002 does not match")
-    log_has(check, pkg.program_log("_add_ds.log"), "_add_ds.log",
-            ["Start Log", "Hardware Identifier:\tVID_1234", "Data source prefix:\tzorb_",
-             "New File:\tC:\\windows\\twain_32\\zorb_0000\\zorb_0000.ds",
-             "New File:\tC:\\windows\\twain_32\\zorb_0001\\zorb_0001.ds", "End Log"])
+    # Installed for VID_5678; 0002 matches only the package's default. The
+    # devices' driver packages left the inactive data sources.
+    inactive = [data_source(i, False) for i in ("0000", "0001", "0002")]
+    lab.start("addds-life-cycle", [("0000", ours), ("0001", ours_lower), ("0002", default)], inactive)
+    active = entries(data_source("0000"), data_source("0001"), data_source("0002", False))
+    lab.step("install", install(v10, "ZULHARDWAREID=VID_5678"), SUCCESS, active, (folder, True))
 
-    # Device 0001 is uninstalled first; the package is removed with logging off.
-    prefix.replace_registry(registry([device("0000", ours), device("0002", other)]))
-    pkg.msiexec("/x", "uninstall", ["ZULLOGGING=0"])
-    pkg.exists("ZULFuncts.exe", False, "uninstalled")
-    pkg.exists("zorb_0000", False, "RemoveDS deletes the data source of a present device, then its empty directory")
-    pkg.exists("zorb_0001\\zorb_0001.ds", True, "RemoveDS reaches only devices that are still installed")
-    pkg.exists("zorb_0002\\zorb_0002", True, "RemoveDS deletes only .ds files")
-    check.true(pkg.program_log("_remove_ds.log") is None, "_remove_ds.log was written with ZULLOGGING=0")
+    # 0000's driver is installed again: its inactive file is back, the .ds gone.
+    os.unlink(lab.path(data_source("0000")))
+    with open(lab.path(data_source("0000", False)), "w") as f:
+        f.write("data source again\n")
+    lab.step("repair", repair(lab, v10), SUCCESS, active, (folder, True))
+    lab.step("upgrade", install(v11), SUCCESS, active, (folder, True))
+    log = lab.program_log("_add_ds.log")
+    lab.true(log.count("Hardware Identifier:\tVID_5678\r\n") == 3 and "VID_1234" not in log,
+             "install, repair and upgrade did not all run AddDS with VID_5678")
+
+    # Device 0001 is uninstalled first: RemoveDS reaches only present devices.
+    lab.devices([("0000", ours), ("0002", default)])
+    lab.step("uninstall", uninstall(v11), SUCCESS, entries(data_source("0001"), data_source("0002", False)),
+             (folder, False))
+
+    # The install fails after AddDS: nothing undoes the activation.
+    lab.start("addds-rollback", [("0000", default)], [data_source("0000", False)])
+    lab.step("failed-install", install(failing), ACTION_FAILED, entries(data_source("0000")), (folder, False))
+
+    # Identifiers the launch condition refuses: nothing runs, nothing changes.
+    # Wine's msiexec drops every double quote from a property value on its
+    # command line, so the last one is the package's default instead.
+    quoted = lab.build("ZULFuncts-AddDS.wxs", hardware_id="VID&quot;1234")
+    for case, msi, value in (("empty", v10, '""'), ("blank", v10, '" "'), ("blank-inside", v10, '"VID 1234"'),
+                             ("double-quote", quoted, None)):
+        lab.start("addds-refused-" + case, [("0000", default)], [data_source("0000", False)])
+        lab.step("install", install(msi, "ZULHARDWAREID=" + value if value else ""), INSTALL_FAILURE,
+                 entries(data_source("0000", False)), (folder, False))
+        lab.true(lab.program_log("_add_ds.log") == "", "AddDS ran")
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--variant", choices=("maddds", "addds"), required=True)
+    parser.add_argument("--exe", required=True, help="the exe to ship (the i686 build)")
+    parser.add_argument("--package", choices=("maddds", "addds"), required=True)
     parser.add_argument("--work", required=True)
-    parser.add_argument("--arch", choices=("x86", "x64"), default="x86")
+    parser.add_argument("--arch", choices=("x86", "x64"), default="x86", help="the package's platform")
     parser.add_argument("--prefix", help="Wine prefix (default: a temporary one)")
     args = parser.parse_args()
 
     os.makedirs(args.work, exist_ok=True)
-    check = Check()
     with WinePrefix(args.prefix) as prefix:
-        (run_maddds if args.variant == "maddds" else run_addds)(args, prefix, check)
-    print("%d check(s) failed" % len(check.failures) if check.failures else "all checks passed")
-    return 1 if check.failures else 0
+        lab = Lab(args, prefix)
+        try:
+            (run_maddds if args.package == "maddds" else run_addds)(lab)
+        finally:
+            lab.remove_products()
+            prefix.clean_dirs()
+    if lab.failures:
+        print("%d check(s) failed:\n  %s" % (len(lab.failures), "\n  ".join(lab.failures)))
+        return 1
+    print("all checks passed")
+    return 0
 
 
 if __name__ == "__main__":
