@@ -539,9 +539,26 @@ def main():
     print(text)
     print("(%s run, %.0f s)" % ("smoke" if args.smoke else "full", time.monotonic() - started))
     if args.markdown:
-        with open(args.markdown, "w") as f:
-            f.write(text)
+        write_markdown(args.markdown, text)
     return 0
+
+
+MARKDOWN_MARK = "<!-- bench/run writes the table below this line"
+
+
+def write_markdown(path, text):
+    """Writes text to path, below the line holding MARKDOWN_MARK when the file has one."""
+    kept = ""
+    try:
+        with open(path) as f:
+            old = f.read()
+        at = old.find(MARKDOWN_MARK)
+        if at >= 0:
+            kept = old[:old.index("\n", at) + 1]
+    except OSError:
+        pass
+    with open(path, "w") as f:
+        f.write(kept + text)
 
 
 if __name__ == "__main__":
