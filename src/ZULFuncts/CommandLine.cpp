@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "BoundedString.h"
+#include "NameRules.h"
 #include "TwainDSInstaller.h"
 
 #include <mbstring.h>
@@ -97,16 +98,10 @@ void CommandLine::ReadLoggingFlag()
         m_bLogging = false;
 }
 
-// The prefix becomes a path component below the TWAIN directory: a separator or
-// drive colon in it would take the program elsewhere.
-bool CommandLine::PrefixIsSafe() const
-{
-    const unsigned char *psz = reinterpret_cast<const unsigned char *>(m_szPrefix);
-    return !_mbschr(psz, '\\') && !_mbschr(psz, '/') && !_mbschr(psz, ':');
-}
-
 bool CommandLine::ParseAndRun(char *pszText)
 {
+    // The tokenizer would take the terminator for the trail byte of a last lead byte.
+    DropLoneLeadByte(pszText);
     m_pszToken = reinterpret_cast<char *>(
         _mbstok(reinterpret_cast<unsigned char *>(pszText), reinterpret_cast<const unsigned char *>(s_szBlank)));
     if (!NextToken(m_szFunction, s_szBlank))
@@ -122,7 +117,7 @@ bool CommandLine::ParseAndRun(char *pszText)
             !NextToken(m_szCheckValue, s_szBlank) || !NextToken(m_szParamsKey, s_szBlank))
             return false;
         ReadLoggingFlag();
-        if (m_bOverlong || !PrefixIsSafe())
+        if (m_bOverlong || !IsSafePrefix(m_szPrefix))
             return false;
         TwainDSInstaller installer(m_szHardwareId, m_szPrefix, m_szCheckKey, m_szCheckValue, m_szParamsKey);
         installer.AddTwainDS(nCommand == CMD_ADD_DS, m_bLogging);
@@ -140,7 +135,7 @@ bool CommandLine::ParseAndRun(char *pszText)
             ReadLoggingFlag();
         }
         if (m_bOverlong || m_szPrefix[0] == '\0' || m_szCheckKey[0] == '\0' || m_szCheckValue[0] == '\0' ||
-            !PrefixIsSafe())
+            !IsSafePrefix(m_szPrefix))
             return false;
         TwainDSInstaller installer(m_szPrefix, m_szCheckKey, m_szCheckValue);
         installer.MAddTwainDS(nCommand == CMD_MADD_DS, m_bLogging);

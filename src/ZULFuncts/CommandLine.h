@@ -44,5 +44,4 @@ public:
 private:
     char *FetchToken(const char *pszDelimiters);
     void ReadLoggingFlag();
-    bool PrefixIsSafe() const;
 };

@@ -3,6 +3,7 @@
 #include "TwainDSInstaller.h"
 
 #include "InstallLog.h"
+#include "NameRules.h"
 
 #include <mbstring.h>
 
@@ -44,6 +45,11 @@ bool TwainDSInstaller::MatchesHardwareId(PSP_DEVINFO_DATA pdeid)
     bool bMatch = false;
     if (RegQueryValueExA(hValueKey, m_pszCheckValue, nullptr, nullptr, szValue, &cbValue) == ERROR_SUCCESS) {
         szValue[cbValue <= 260 ? cbValue : 260] = '\0';
+        // The fold and the search would take the terminator for the trail byte
+        // of a last lead byte and walk on past the text: only whole characters
+        // are compared.
+        DropLoneLeadByte(reinterpret_cast<char *>(szValue));
+        DropLoneLeadByte(m_pszHardwareId);
         unsigned char *pszId = reinterpret_cast<unsigned char *>(m_pszHardwareId);
         _mbslwr(szValue);
         _mbslwr(pszId);

@@ -5,6 +5,7 @@
 #include "BoundedString.h"
 #include "FileHelpers.h"
 #include "InstallLog.h"
+#include "NameRules.h"
 
 #include <direct.h>
 #include <errno.h>
@@ -30,7 +31,7 @@ void TwainDSInstaller::MAddTwainDS(bool bAdd, bool bLog)
         LogLabelLine(pLog, "Check Value:", m_pszCheckValue);
     }
 
-    if (TwainDirKnown(bLog, pLog)) {
+    if (TwainDirUsable(bLog, pLog)) {
         char szInstance[5] = {0};
         if (bAdd) {
             // The marker decides; the check value is only logged.
@@ -65,6 +66,8 @@ void TwainDSInstaller::UpdateInstanceDS(const char *szInstance, bool bAdd, bool 
         LogPathTooLong(szInstance, bLog, pLog);
         return;
     }
+    if (InstanceDirIsLink(szTwainDir, szInstance, bLog, pLog))
+        return;
     if (bLog) {
         LogPrintf(pLog, "m_szTwainDir = %s", m_szTwainDir);
         LogPrintf(pLog, "szTwainDir = %s", szTwainDir);
@@ -133,12 +136,16 @@ bool TwainDSInstaller::NextTwainDir(char *szInstance, size_t cbInstance)
 
         // Only an entry whose whole suffix fits is handed out, and only when the
         // name really begins with the prefix (the search also matches short
-        // names): a cut or shifted suffix would name another instance.
+        // names): a cut or shifted suffix would name another instance. Neither
+        // is one that Windows reads as another name, nor a link, whose removal
+        // would be done where it leads.
         const char *pszName = m_findData.name;
         bool bUsable = strlen(pszName) >= cchPrefix &&
                        _mbsnbicmp(reinterpret_cast<const unsigned char *>(pszName),
                                   reinterpret_cast<const unsigned char *>(m_pszPrefix), cchPrefix) == 0 &&
-                       strlen(pszName + cchPrefix) < cbInstance;
+                       strlen(pszName + cchPrefix) < cbInstance &&
+                       IsUsableInstance(m_pszPrefix, pszName + cchPrefix) &&
+                       !(m_findData.attrib & FILE_ATTRIBUTE_REPARSE_POINT);
         if (bUsable)
             memcpy(szInstance, pszName + cchPrefix, strlen(pszName + cchPrefix) + 1);
 

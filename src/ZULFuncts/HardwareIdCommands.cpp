@@ -16,7 +16,7 @@ void TwainDSInstaller::AddTwainDS(bool bAdd, bool bLog)
         LogLabelLine(pLog, "Params Key:", m_pszParamsKey);
     }
 
-    if (TwainDirKnown(bLog, pLog)) {
+    if (TwainDirUsable(bLog, pLog)) {
         char szInstance[5] = {0};
         while (NextInstance(szInstance, sizeof szInstance, bLog, pLog)) {
             if (MatchesHardwareId(m_pDevInfoData))
@@ -36,6 +36,8 @@ void TwainDSInstaller::RenameInstanceDS(const char *szInstance, bool bAdd, bool 
         LogPathTooLong(szInstance, bLog, pLog);
         return;
     }
+    if (InstanceDirIsLink(szTwainDir, szInstance, bLog, pLog))
+        return;
     if (bAdd) {
         if (bLog) {
             LogLabelLine(pLog, "Existing File:", szFileName);

@@ -2,7 +2,9 @@
 #include "TwainDSInstaller.h"
 
 #include "BoundedString.h"
+#include "FileHelpers.h"
 #include "InstallLog.h"
+#include "NameRules.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -72,8 +74,13 @@ TwainDSInstaller::~TwainDSInstaller()
 bool TwainDSInstaller::NextInstance(char *szInstance, size_t cbInstance, bool bLog, InstallLog *pLog)
 {
     while (m_enum.EnumImagingDevices(m_pDevInfoData, bLog, pLog)) {
-        if (m_enum.GetDriverInstance(m_pDevInfoData, szInstance, cbInstance, bLog, pLog))
+        if (!m_enum.GetDriverInstance(m_pDevInfoData, szInstance, cbInstance, bLog, pLog))
+            continue;
+        if (IsUsableInstance(m_pszPrefix, szInstance))
             return true;
+        // Windows would read the instance's name as another one: which entry
+        // the device owns cannot be told, so it counts as unreadable.
+        m_enum.m_bIncomplete = true;
     }
     return false;
 }
@@ -97,12 +104,26 @@ void TwainDSInstaller::LogPathTooLong(const char *szInstance, bool bLog, Install
         LogPrintf(pLog, "Path too long, instance %s skipped", szInstance);
 }
 
-bool TwainDSInstaller::TwainDirKnown(bool bLog, InstallLog *pLog)
+bool TwainDSInstaller::InstanceDirIsLink(const char *szTwainDir, const char *szInstance, bool bLog, InstallLog *pLog)
+{
+    if (!IsReparsePoint(szTwainDir))
+        return false;
+    if (bLog)
+        LogPrintf(pLog, "Reparse point, instance %s skipped", szInstance);
+    return true;
+}
+
+bool TwainDSInstaller::TwainDirUsable(bool bLog, InstallLog *pLog)
 {
     // Without the Windows directory every path would lie at the root of the drive.
     if (m_szTwainDir[0] == '\0' && !m_bTwainDirTooLong) {
         if (bLog)
             LogPrintf(pLog, "GetWindowsDirectory failed, no data source changed");
+        return false;
+    }
+    if (!m_bTwainDirTooLong && IsReparsePoint(m_szTwainDir)) {
+        if (bLog)
+            LogPrintf(pLog, "Reparse point at %s, no data source changed", m_szTwainDir);
         return false;
     }
     return true;

@@ -71,8 +71,13 @@ private:
     // then passes the instance over and says so in the log.
     bool BuildInstancePaths(const char *szInstance, char *szTwainDir, char *szFileName, char *szFileNameDs);
     void LogPathTooLong(const char *szInstance, bool bLog, InstallLog *pLog);
-    // False (and the reason in the log) when the TWAIN directory is unknown.
-    bool TwainDirKnown(bool bLog, InstallLog *pLog);
+    // True (and a line in the log) when the instance's directory is a link
+    // (symbolic link, junction): the work would be done where it leads, so
+    // the instance is passed over.
+    bool InstanceDirIsLink(const char *szTwainDir, const char *szInstance, bool bLog, InstallLog *pLog);
+    // False (and the reason in the log) when the TWAIN directory is unknown or
+    // is a link.
+    bool TwainDirUsable(bool bLog, InstallLog *pLog);
 
     bool OpenCheckKey(PSP_DEVINFO_DATA pdeid, HKEY *phDriverKey, HKEY *phValueKey);
     static void CloseCheckKey(HKEY hDriverKey, HKEY hValueKey);

@@ -17,6 +17,12 @@ bool FileExists(const char *pszPath)
     return true;
 }
 
+bool IsReparsePoint(const char *pszPath)
+{
+    DWORD dwAttributes = GetFileAttributesA(pszPath);
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 void RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog)
 {
     if (!SetFileAttributesA(pszPath, FILE_ATTRIBUTE_NORMAL) && bLog) {

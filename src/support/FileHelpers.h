@@ -7,6 +7,10 @@ class InstallLog;
 // pattern) exists, whatever its attributes.
 bool FileExists(const char *pszPath);
 
+// True when the path names a reparse point (symbolic link, junction) itself,
+// not what it leads to.
+bool IsReparsePoint(const char *pszPath);
+
 // Clears the file's attributes so that a read-only file can go, deletes it, and
 // logs the outcome.
 void RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog);

@@ -1,6 +1,7 @@
 #include "ImagingDeviceEnumerator.h"
 
 #include "InstallLog.h"
+#include "NameRules.h"
 
 #include <mbstring.h>
 #include <string.h>
@@ -80,6 +81,12 @@ bool ImagingDeviceEnumerator::GetDriverInstance(PSP_DEVINFO_DATA pdeid, char *sz
         LogPrintf(pLog, "SetupDiGetDeviceRegistryProperty returned %d, producing %s", bRead ? 1 : 0, szDriver);
     if (!bRead)
         return false;
+    // A name cut inside a character would send the search below past its end;
+    // what it names cannot be told, so the device counts as unreadable.
+    if (EndsInLoneLeadByte(szDriver)) {
+        m_bIncomplete = true;
+        return false;
+    }
     const unsigned char *pBackslash = _mbsrchr(reinterpret_cast<unsigned char *>(szDriver), '\\');
     if (!pBackslash)
         return false;

@@ -26,8 +26,10 @@ public:
     HDEVINFO m_hImagingKey;
     int m_idx;
     // Set when the last walk may have missed a device: the list could not be
-    // taken, an index failed for another reason than the end of the list, or a
-    // driver key name could not be read for another reason than its absence.
+    // taken, an index failed for another reason than the end of the list, a
+    // driver key name could not be read for another reason than its absence,
+    // or its suffix names no usable instance (set by the installer, which
+    // knows the prefix).
     bool m_bIncomplete;
 
 private:

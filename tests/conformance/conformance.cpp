@@ -6,6 +6,7 @@
 #include <setupapi.h>
 #include <direct.h>
 #include <io.h>
+#include <mbctype.h>
 #include <mbstring.h>
 
 #include <errno.h>
@@ -357,6 +358,59 @@ static void test_MbString()
     ok(memcmp(buf, "abcdeXXX", 8) == 0, "_mbsnbcpy of a source as long as count writes no NUL\n");
 }
 
+// Code page 932: which bytes lead and trail, and what the routines do with a
+// lead byte right before the terminator. They take the terminator for its trail
+// byte and walk on (the buffers hold known bytes after it, so the checks stay
+// in bounds); only the substring search and the bounded copy stop there.
+static void test_MbLeadBytes()
+{
+    int nOldCodePage = _getmbcp();
+    ok(_setmbcp(932) == 0, "_setmbcp(932) succeeds\n");
+    ok(_ismbblead(0x81) && _ismbblead(0x9F) && _ismbblead(0xE0) && _ismbblead(0xFC),
+       "_ismbblead: 0x81 to 0x9F and 0xE0 to 0xFC lead\n");
+    ok(!_ismbblead(0x80) && !_ismbblead(0xA0) && !_ismbblead(0xDF) && !_ismbblead(0xFD) && !_ismbblead('A'),
+       "_ismbblead: 0x80, 0xA0, 0xDF, 0xFD and ASCII do not lead\n");
+    ok(_ismbbtrail(0x40) && _ismbbtrail(0x5C) && _ismbbtrail(0x7C) && _ismbbtrail(0x80) && _ismbbtrail(0xFC),
+       "_ismbbtrail: 0x40 to 0x7E and 0x80 to 0xFC trail, backslash and bar among them\n");
+    ok(!_ismbbtrail(0) && !_ismbbtrail(0x1F) && !_ismbbtrail('?') && !_ismbbtrail(':') && !_ismbbtrail(0x7F) &&
+       !_ismbbtrail(0xFD),
+       "_ismbbtrail: NUL, control bytes, ? : 0x7F and 0xFD do not trail\n");
+
+    unsigned char lower[] = "AB\x81\0CDEF";
+    _mbslwr(lower);
+    ok(memcmp(lower, "ab\x81\0cdef", 9) == 0, "_mbslwr folds past a lead byte's terminator, got %s|%s\n", lower,
+       lower + 4);
+
+    const unsigned char rgbChr[] = "AB\x81\0C\\D";
+    ok(_mbschr(rgbChr, '\\') == rgbChr + 5, "_mbschr walks past a lead byte's terminator\n");
+    ok(_mbsrchr(rgbChr, '\\') == rgbChr + 5, "_mbsrchr walks past a lead byte's terminator\n");
+    ok(_mbsicmp((const unsigned char *)"AB\x81\0X", (const unsigned char *)"AB\x81\0Y") != 0,
+       "_mbsicmp compares past a lead byte's terminator\n");
+
+    unsigned char line[] = "AB\x81\0C D";
+    unsigned char *psz = _mbstok(line, (const unsigned char *)" ");
+    ok(psz == line && line[5] == '\0', "_mbstok ends the first token at the blank past a lead byte's terminator\n");
+    psz = _mbstok(NULL, (const unsigned char *)" ");
+    ok(psz == line + 6, "_mbstok's next token is the one after that blank\n");
+
+    const unsigned char rgbHay[] = "AB\x81\0CD";
+    ok(_mbsstr(rgbHay, (const unsigned char *)"CD") == NULL, "_mbsstr stops at a lead byte's terminator\n");
+
+    unsigned char buf[8];
+    memset(buf, 'X', sizeof(buf));
+    _mbsnbcpy(buf, (const unsigned char *)"AB\x81", 5);
+    ok(memcmp(buf, "AB\0\0\0XXX", 8) == 0, "_mbsnbcpy drops a lead byte before the terminator\n");
+    memset(buf, 'X', sizeof(buf));
+    _mbsnbcpy(buf, (const unsigned char *)"A\x95\x5C", 2);
+    ok(memcmp(buf, "A\0XXXXXX", 8) == 0, "_mbsnbcpy puts a zero byte for a character count cuts in two\n");
+    memset(buf, 'X', sizeof(buf));
+    _mbsnbcpy(buf, (const unsigned char *)"\x95\x5C_", 4);
+    ok(memcmp(buf, "\x95\x5C_\0XXXX", 8) == 0, "_mbsnbcpy copies a character whose trail byte is 0x5C\n");
+
+    _setmbcp(nOldCodePage);
+    ok(!_ismbblead(0x81), "the old code page is back, without lead bytes\n");
+}
+
 static void test_System()
 {
     char szDir[MAX_PATH + 1];
@@ -550,6 +604,7 @@ int main()
     test_RuntimeFiles();
     test_Find();
     test_MbString();
+    test_MbLeadBytes();
     test_System();
     test_Devices();
 

@@ -182,24 +182,51 @@ TEST(CommandLine, ParameterOfMoreThan259BytesIsRefused)
     ExpectRefused("MRemoveDS zorb_ DeviceData " + std::string(400, 'v'));
 }
 
-TEST(CommandLine, PrefixThatWouldLeaveTheTwainDirectoryIsRefused)
+TEST(CommandLine, PrefixThatWouldLeaveTheTwainDirectoryOrNameADeviceIsRefused)
 {
-    for (const char *pszPrefix : {"..\\", "a/b", "C:", "\\\\server\\share\\", "x\\"}) {
+    for (const char *pszPrefix :
+         {"..\\", "a/b", "C:", "\\\\server\\share\\", "x\\",      // separators and drives
+          ".", "..", "...",                                       // the TWAIN or the Windows directory
+          "*", "zorb?", "a\"b", "<", "zo>rb", "|", "\x01zorb", "zo\trb", // no directory at all
+          "NUL.", "nul", "CON", "prn.x", "AUX", "COM1.x", "lpt9 .x", "LPT9", "com5", "Nul  .txt"}) {
         std::string s = pszPrefix;
         ExpectRefused("AddDS id " + s + " key value params");
         ExpectRefused("RemoveDS " + s + " key value params");
         ExpectRefused("MAddDS " + s + " key value");
         ExpectRefused("MRemoveDS " + s + " key value");
     }
-    EXPECT_TRUE(Parse("MRemoveDS .. key value").bAccepted) << "dots alone stay inside the directory";
+    for (const char *pszPrefix : {"zorb.", "..zorb_", "NUL_", "COM", "COM10", "LPT0", "CONx", "a.NUL", "zorb_"}) {
+        EXPECT_TRUE(Parse(std::string("MRemoveDS ") + pszPrefix + " key value").bAccepted) << pszPrefix;
+        EXPECT_TRUE(Parse(std::string("AddDS id ") + pszPrefix + " key value params").bAccepted) << pszPrefix;
+    }
+    EXPECT_TRUE(Parse("MAddDS \"NUL x\" key value").bAccepted) << "a blank inside the stem is part of it";
+    Outcome o = Parse("AddDS id \"\" key value params");
+    ASSERT_TRUE(o.bAccepted) << "AddDS keeps its empty prefix";
+    EXPECT_EQ("", o.record.sPrefix);
 }
 
-TEST(CommandLine, PrefixWithDoubleByteCharacterEndingIn0x5CIsNotASeparator)
+TEST(CommandLine, DoubleByteCharactersInThePrefixAndAtTheEndOfTheText)
 {
     _setmbcp(932);
-    // 0x95 0x5C is one character of code page 932; its second byte is not a backslash.
+    // 0x95 0x5C and 0x95 0x7C are characters of code page 932: their trail
+    // bytes are neither a backslash nor a bar.
     Outcome o = Parse("MAddDS \x95\x5C_ key value");
+    Outcome oBar = Parse("MAddDS \x95\x7C_ key value");
+    // 0x81 with '?' after it is no character: Windows would read the '?'.
+    Outcome oInvalid = Parse("MAddDS \x81?_ key value");
+    // A prefix ending in a lead byte would join the instance's first byte.
+    Outcome oLone = Parse("MAddDS \"zorb\x81\" key value");
+    // A lead byte at the very end of the text is dropped before the tokenizer sees it.
+    Outcome oEnd = Parse("AddDS id zorb_ key value params\x81");
+    Outcome oEndFlag = Parse("MAddDS zorb_ key value 0\x81");
     _setmbcp(0);
     EXPECT_TRUE(o.bAccepted);
     EXPECT_EQ("\x95\x5C_", o.record.sPrefix);
+    EXPECT_TRUE(oBar.bAccepted);
+    EXPECT_FALSE(oInvalid.bAccepted);
+    EXPECT_FALSE(oLone.bAccepted);
+    ASSERT_TRUE(oEnd.bAccepted);
+    EXPECT_EQ("params", oEnd.record.sParamsKey);
+    ASSERT_TRUE(oEndFlag.bAccepted);
+    EXPECT_FALSE(oEndFlag.record.bLog);
 }

@@ -5,6 +5,7 @@
 #include "TwainDSInstaller.h"
 
 #include <gtest/gtest.h>
+#include <mbstring.h>
 
 #include <string>
 
@@ -99,6 +100,27 @@ TEST_F(ProbeTest, ValueOf260BytesIsSearchedAndOneOf261IsNot)
     EXPECT_FALSE(Matches("tail", "DeviceData", "TooLong"));
     EXPECT_TRUE(HasValue("DeviceData", "TooLong")) << "existence does not depend on size";
     EXPECT_TRUE(Matches("tail", "DeviceData", "NoNul")) << "260 bytes without a zero end where the data ends";
+}
+
+// In a double-byte code page the fold and the search take a lead byte's
+// terminator for its trail byte: a lead byte left last must not send them past
+// the 261-byte buffer or the identifier's own copy (the sanitizers watch both).
+TEST_F(ProbeTest, LeadByteLeftLastInTheValueOrTheIdentifierIsDropped)
+{
+    OneDevice("", "\"Full\"=hex:" + Hex(std::string(259, 'A') + "\x81") + "\r\n\"Short\"=hex:" +
+                      Hex(std::string("ID-\x81\0", 5)) + "\r\n\"Whole\"=hex:" + Hex(std::string("\x82\x60-ID\0", 6)));
+    _setmbcp(932);
+    bool bFull = Matches("aaa", "DeviceData", "Full");
+    bool bTailOfFull = Matches("a\x81", "DeviceData", "Full");
+    bool bShort = Matches("id-", "DeviceData", "Short");
+    bool bIdWithLead = Matches("ID\x81", "DeviceData", "Short");
+    bool bWhole = Matches("\x82\x60-id", "DeviceData", "Whole");
+    _setmbcp(0);
+    EXPECT_TRUE(bFull);
+    EXPECT_TRUE(bTailOfFull) << "the identifier's lone lead byte goes too";
+    EXPECT_TRUE(bShort);
+    EXPECT_TRUE(bIdWithLead);
+    EXPECT_TRUE(bWhole) << "whole double-byte characters stay";
 }
 
 TEST_F(ProbeTest, OnlyTheFirstStringOfAMultiStringIsSearched)

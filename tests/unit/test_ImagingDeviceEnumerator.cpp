@@ -5,6 +5,7 @@
 #include "Sandbox.h"
 
 #include <gtest/gtest.h>
+#include <mbstring.h>
 
 #include <map>
 #include <sstream>
@@ -226,6 +227,22 @@ TEST_F(EnumeratorTest, DriverInstanceIsTheTextAfterTheLastBackslash)
     m_data.DevInst = 4;
     EXPECT_TRUE(e.GetDriverInstance(&m_data, szInstance, sizeof szInstance, false, nullptr));
     EXPECT_STREQ("", szInstance);
+    EXPECT_FALSE(e.m_bIncomplete);
+
+    // A name ending in a lead byte without its trail byte: the backslash search
+    // would walk past it (at 259 bytes, past the buffer), and what it names
+    // cannot be told, so the device counts as unreadable.
+    g_fake.drivers[5] = "{GUID}\\000\x81";
+    g_fake.drivers[6] = "{GUID}\\" + std::string(251, '0') + "\x81";
+    _setmbcp(932);
+    for (DWORD dwDevice : {5u, 6u}) {
+        m_data.DevInst = dwDevice;
+        e.m_bIncomplete = false;
+        bool bFound = e.GetDriverInstance(&m_data, szWide, sizeof szWide, false, nullptr);
+        EXPECT_FALSE(bFound) << dwDevice;
+        EXPECT_TRUE(e.m_bIncomplete) << dwDevice;
+    }
+    _setmbcp(0);
 
     EXPECT_EQ((std::vector<std::string>{
                   "SetupDiGetDeviceRegistryProperty returned 1, producing {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0003",

@@ -1,12 +1,16 @@
 // The installer object: the TWAIN directory, its construction, and the search
 // over the TWAIN directory that the sweep walks.
+#include "InstallLog.h"
 #include "Sandbox.h"
 #include "TwainDSInstaller.h"
 
 #include <gtest/gtest.h>
+#include <mbstring.h>
+#include <unistd.h>
 
 #include <set>
 #include <string>
+#include <vector>
 
 // Link seam: a Windows directory of the test's choosing.
 static const char *s_pszWindowsDir = nullptr;
@@ -113,15 +117,44 @@ TEST_F(InstallerTest, NextTwainDirHandsOutEachEntryOfThePrefixThenStartsAgain)
     EXPECT_EQ((std::set<std::string>{"0000", "0001", "0002", "0004"}), Sweep(installer));
 }
 
-TEST_F(InstallerTest, NextTwainDirPassesOverSuffixesThatDoNotFit)
+TEST_F(InstallerTest, NextTwainDirPassesOverSuffixesThatDoNotFitOrNameAnotherEntry)
 {
     Sandbox::MakeDir(m_box.TwainDir() + "/zorb_00001");
     Sandbox::MakeDir(m_box.TwainDir() + "/zorb_0001");
     Sandbox::MakeDir(m_box.TwainDir() + "/zorb_");
     Sandbox::MakeDir(m_box.TwainDir() + "/zorb_12345678");
+    // Names Windows reads as others (trailing dots and blanks go, "." and ".."
+    // collapse) or as no name at all.
+    for (const char *pszSuffix : {"..", ".", "000.", "00 ", "0:1", "0*", "0?", "0\"", "0<", "0>", "0|", "0\\1",
+                                  "0\x01", "0\t"})
+        Sandbox::MakeDir(m_box.TwainDir() + "/zorb_" + pszSuffix);
+    // Links: the work would be done where they lead.
+    Sandbox::MakeDir(m_box.Root() + "/elsewhere");
+    Sandbox::WriteFile(m_box.Root() + "/elsewhere.txt", "x");
+    ASSERT_EQ(0, symlink((m_box.Root() + "/elsewhere").c_str(), (m_box.TwainDir() + "/zorb_0002").c_str()));
+    ASSERT_EQ(0, symlink((m_box.Root() + "/elsewhere.txt").c_str(), (m_box.TwainDir() + "/zorb_0003").c_str()));
     TwainDSInstaller installer("zorb_", "DeviceData", "InstallCLSID");
     EXPECT_EQ((std::set<std::string>{"", "0001"}), Sweep(installer))
         << "a cut suffix would name another instance";
+
+    // Neither "." nor ".." is ever handed out, whatever the prefix; a device
+    // name is none either.
+    TwainDSInstaller noPrefix("", "DeviceData", "InstallCLSID");
+    std::set<std::string> found = Sweep(noPrefix);
+    EXPECT_EQ(0u, found.count(".")) << "\".\" handed out";
+    EXPECT_EQ(0u, found.count("..")) << "\"..\" handed out";
+    Sandbox::MakeDir(m_box.TwainDir() + "/COM1");
+    Sandbox::MakeDir(m_box.TwainDir() + "/COM10");
+    TwainDSInstaller com("COM", "DeviceData", "InstallCLSID");
+    EXPECT_EQ((std::set<std::string>{"10"}), Sweep(com));
+
+    // A double-byte suffix is an instance like any other.
+    _setmbcp(932);
+    Sandbox::MakeDir(m_box.TwainDir() + "/dbcs_0\x95\x5C" "1");
+    TwainDSInstaller dbcs("dbcs_", "DeviceData", "InstallCLSID");
+    found = Sweep(dbcs);
+    _setmbcp(0);
+    EXPECT_EQ((std::set<std::string>{"0\x95\x5C" "1"}), found);
 
     // Only entries that do not fit: the search still ends cleanly.
     TwainDSInstaller none("zorb_1", "DeviceData", "InstallCLSID");
@@ -136,4 +169,102 @@ TEST_F(InstallerTest, NextTwainDirFindsNothingWithoutTheDirectory)
     char szInstance[5];
     EXPECT_FALSE(installer.NextTwainDir(szInstance, sizeof szInstance));
     EXPECT_EQ(-1, installer.m_hFind);
+}
+
+namespace {
+
+// Imaging devices 0000, 0001, ... whose driver key names end in the suffixes
+// given ("-": a name without a backslash).
+std::string DevicesWithDriverSuffixes(const std::vector<std::string> &suffixes)
+{
+    const std::string sGuid = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
+    std::string sReg = "REGEDIT4\r\n\r\n";
+    for (size_t i = 0; i < suffixes.size(); i++) {
+        char szKey[8];
+        snprintf(szKey, sizeof szKey, "%04u", static_cast<unsigned>(i));
+        std::string sDriver = suffixes[i] == "-" ? "nobackslash" : sGuid + "\\\\" + suffixes[i];
+        sReg += std::string("[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\IMAGE\\") + szKey +
+                "]\r\n\"ClassGUID\"=\"" + sGuid + "\"\r\n\"Driver\"=\"" + sDriver + "\"\r\n\r\n";
+    }
+    return sReg;
+}
+
+} // namespace
+
+TEST_F(InstallerTest, DeviceWhoseInstanceNamesAnotherEntryCountsAsUnreadable)
+{
+    struct Case {
+        std::vector<std::string> suffixes;
+        bool bKeepsEveryEntry;
+    };
+    const Case rgCases[] = {
+        {{"0001"}, false},
+        {{"0001", "-"}, false}, // a name without a backslash protects nothing
+        {{"0001", ".."}, true},
+        {{"000.", "0001"}, true},
+        {{"0001", "00 "}, true},
+        {{"0001", "0:1"}, true},
+        {{"0001", "a\\.."}, true},
+    };
+    for (const Case &c : rgCases) {
+        m_box.SetRegistry(DevicesWithDriverSuffixes(c.suffixes));
+        TwainDSInstaller installer("zorb_", "DeviceData", "InstallCLSID");
+        std::vector<std::string> handedOut;
+        char szInstance[260];
+        while (installer.NextInstance(szInstance, sizeof szInstance, false, nullptr))
+            handedOut.push_back(szInstance);
+        EXPECT_EQ(std::vector<std::string>{"0001"}, handedOut) << c.suffixes.back();
+        EXPECT_EQ(c.bKeepsEveryEntry, installer.m_enum.m_bIncomplete) << c.suffixes.back();
+        EXPECT_TRUE(installer.InstanceExists("0001", false, nullptr));
+        EXPECT_EQ(c.bKeepsEveryEntry, installer.InstanceExists("0000", false, nullptr)) << c.suffixes.back();
+    }
+}
+
+TEST_F(InstallerTest, LinksInTheTwainDirectoryArePassedOver)
+{
+    m_box.SetRegistry(ImagingDevicesReg("0000:\"MarelCLSID\"=\"x\";\"InstallCLSID\"=\"{ABCDEF00}\""));
+    Sandbox::WriteFile(m_box.Root() + "/elsewhere/zorb_0000/zorb_0000", "victim");
+    Sandbox::WriteFile(m_box.Root() + "/elsewhere/zorb_0000/zorb_0000.ds", "victim ds");
+    Sandbox::WriteFile(m_box.Root() + "/elsewhere/qrvgnds2.tmp", "template");
+
+    // The instance's directory is a link: no command works through it.
+    Sandbox::WriteFile(m_box.TwainDir() + "/qrvgnds2.tmp", "template");
+    ASSERT_EQ(0, symlink((m_box.Root() + "/elsewhere/zorb_0000").c_str(), (m_box.TwainDir() + "/zorb_0000").c_str()));
+    {
+        char szId[] = "abcdef00";
+        TwainDSInstaller add(szId, "zorb_", "DeviceData", "InstallCLSID", "params");
+        add.AddTwainDS(true, true);
+        TwainDSInstaller remove("", "zorb_", "DeviceData", "InstallCLSID", "params");
+        remove.AddTwainDS(false, false);
+        TwainDSInstaller madd("zorb_", "DeviceData", "InstallCLSID");
+        madd.MAddTwainDS(true, false);
+        TwainDSInstaller mremove("zorb_", "DeviceData", "InstallCLSID");
+        m_box.SetRegistry("REGEDIT4\r\n");
+        mremove.MAddTwainDS(false, false);
+    }
+    EXPECT_EQ("victim", Sandbox::ReadFile(m_box.Root() + "/elsewhere/zorb_0000/zorb_0000"));
+    EXPECT_EQ("victim ds", Sandbox::ReadFile(m_box.Root() + "/elsewhere/zorb_0000/zorb_0000.ds"));
+    std::string sLog = Sandbox::ReadFile(m_box.TempDir() + "/_add_ds.log");
+    EXPECT_NE(std::string::npos, sLog.find("\r\nReparse point, instance 0000 skipped\r\n")) << sLog;
+    EXPECT_EQ(std::string::npos, sLog.find("Existing File:")) << sLog;
+
+    // The TWAIN directory itself is a link: nothing is done below it.
+    unlink((m_box.TwainDir() + "/zorb_0000").c_str());
+    unlink((m_box.TwainDir() + "/qrvgnds2.tmp").c_str());
+    rmdir(m_box.TwainDir().c_str());
+    ASSERT_EQ(0, symlink((m_box.Root() + "/elsewhere").c_str(), m_box.TwainDir().c_str()));
+    m_box.SetRegistry(ImagingDevicesReg("0000:\"MarelCLSID\"=\"x\";\"InstallCLSID\"=\"{ABCDEF00}\""));
+    {
+        TwainDSInstaller madd("zorb_", "DeviceData", "InstallCLSID");
+        madd.MAddTwainDS(true, true);
+        TwainDSInstaller remove("", "zorb_", "DeviceData", "InstallCLSID", "params");
+        remove.AddTwainDS(false, false);
+    }
+    EXPECT_EQ("victim", Sandbox::ReadFile(m_box.Root() + "/elsewhere/zorb_0000/zorb_0000"));
+    EXPECT_EQ("victim ds", Sandbox::ReadFile(m_box.Root() + "/elsewhere/zorb_0000/zorb_0000.ds"));
+    sLog = Sandbox::ReadFile(m_box.TempDir() + "/_add_ds.log");
+    std::string sLine = "\r\nReparse point at " + std::string(TwainDSInstaller::m_szTwainDir) +
+                        ", no data source changed\r\n";
+    EXPECT_NE(std::string::npos, sLog.find(sLine)) << sLog;
+    EXPECT_EQ(std::string::npos, sLog.find("SetupDiEnumDeviceInfo", sLog.find(sLine))) << sLog;
 }

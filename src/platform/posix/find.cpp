@@ -134,9 +134,10 @@ void FillFindData(const FindEntry &e, WIN32_FIND_DATAA *p)
 void FillFindData(const FindEntry &e, struct _finddata_t *p)
 {
     memset(p, 0, sizeof *p);
+    // msvcrt hands on the Win32 attributes whole (a link's reparse point too),
+    // but for FILE_ATTRIBUTE_NORMAL alone, which becomes 0.
     DWORD dw = Attributes(e);
-    p->attrib = dw & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE);
+    p->attrib = dw == FILE_ATTRIBUTE_NORMAL ? 0 : dw;
     p->time_create = e.st.st_ctime;
     p->time_access = e.st.st_atime;
     p->time_write = e.st.st_mtime;

@@ -2,6 +2,12 @@
 // is single-byte with ASCII case folding (the "C" locale) unless _setmbcp selects
 // 932, whose lead bytes start two-byte characters: a trail byte such as 0x5C is
 // never taken for a character of its own.
+//
+// As in msvcrt, a lead byte takes the byte after it as its trail byte even when
+// that is the terminator: the routines that walk character by character (the
+// token, comparison, fold and character searches) then walk on past the end,
+// so that a sanitizer sees a caller that hands them such a text. The substring
+// search and the bounded copy and append work on bytes up to the terminator.
 #include <mbstring.h>
 
 #include <string.h>
@@ -29,10 +35,17 @@ extern "C" int _ismbblead(unsigned int c)
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
-// Length in bytes of the character at p: 2 for a lead byte followed by a trail byte.
+extern "C" int _ismbbtrail(unsigned int c)
+{
+    if (s_codepage != 932)
+        return 0;
+    return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
+}
+
+// Length in bytes of the character at p: 2 for a lead byte, whatever follows it.
 static size_t CharLen(const unsigned char *p)
 {
-    return (_ismbblead(p[0]) && p[1] != '\0') ? 2 : 1;
+    return _ismbblead(p[0]) ? 2 : 1;
 }
 
 static unsigned int CharAt(const unsigned char *p)
@@ -149,7 +162,7 @@ extern "C" unsigned char *_mbsstr(const unsigned char *str, const unsigned char 
     for (const unsigned char *p = str;; p += CharLen(p)) {
         if (strncmp(reinterpret_cast<const char *>(p), reinterpret_cast<const char *>(substr), n) == 0)
             return const_cast<unsigned char *>(p);
-        if (!*p)
+        if (!p[0] || !p[CharLen(p) - 1])
             return nullptr;
     }
 }
@@ -176,44 +189,35 @@ extern "C" unsigned char *_mbsrchr(const unsigned char *str, unsigned int c)
     return const_cast<unsigned char *>(found);
 }
 
+// Bytes up to the terminator or count; a lead byte left last (its character
+// cut by count, or a lone one before the terminator) becomes a zero byte.
 extern "C" unsigned char *_mbsnbcpy(unsigned char *dest, const unsigned char *src, size_t count)
 {
     size_t i = 0;
-    while (i < count && src[i]) {
-        if (CharLen(src + i) == 2) {
-            if (i + 1 >= count) {
-                dest[i++] = '\0'; // a character cut in two is not copied
-                break;
-            }
-            dest[i] = src[i];
-            dest[i + 1] = src[i + 1];
-            i += 2;
-        } else {
-            dest[i] = src[i];
-            i++;
-        }
+    bool bLead = false;
+    for (; i < count && src[i]; i++) {
+        bLead = !bLead && _ismbblead(src[i]);
+        dest[i] = src[i];
     }
+    if (bLead)
+        dest[i - 1] = '\0';
     while (i < count)
         dest[i++] = '\0';
     return dest;
 }
 
+// A lone lead byte at the end of dest is overwritten; then at most count bytes
+// of src follow, and a terminator.
 extern "C" unsigned char *_mbsnbcat(unsigned char *dest, const unsigned char *src, size_t count)
 {
-    size_t len = strlen(reinterpret_cast<char *>(dest));
-    size_t i = 0;
-    while (i < count && src[i]) {
-        if (CharLen(src + i) == 2) {
-            if (i + 1 >= count)
-                break;
-            dest[len + i] = src[i];
-            dest[len + i + 1] = src[i + 1];
-            i += 2;
-        } else {
-            dest[len + i] = src[i];
-            i++;
-        }
+    size_t len = 0;
+    while (dest[len]) {
+        if (_ismbblead(dest[len]) && !dest[len + 1])
+            break;
+        len += CharLen(dest + len);
     }
-    dest[len + i] = '\0';
+    for (size_t i = 0; i < count && src[i]; i++)
+        dest[len++] = src[i];
+    dest[len] = '\0';
     return dest;
 }

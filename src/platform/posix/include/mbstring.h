@@ -12,6 +12,7 @@ extern "C" {
 int _setmbcp(int codepage);
 int _getmbcp(void);
 int _ismbblead(unsigned int c);
+int _ismbbtrail(unsigned int c);
 
 unsigned char *_mbstok(unsigned char *str, const unsigned char *delim);
 int _mbscmp(const unsigned char *s1, const unsigned char *s2);
