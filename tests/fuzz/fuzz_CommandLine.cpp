@@ -1,9 +1,12 @@
 // Any command-line text through the front end, with the installer replaced by
 // the recorder: an accepted command carries only parameters that fit 259 bytes
 // (and MAddDS/MRemoveDS only complete, safe ones); a refused one built nothing.
+// A first byte 0xFF selects code page 932, whose lead bytes the multibyte
+// routines take with whatever follows, the terminator too.
 #include "CommandLine.h"
 #include "RecordingInstaller.h"
 
+#include <mbstring.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -29,6 +32,12 @@ bool Fits(const std::string &s)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t cb)
 {
+    bool bDoubleByte = cb > 0 && pData[0] == 0xFF;
+    if (bDoubleByte) {
+        pData++;
+        cb--;
+    }
+    _setmbcp(bDoubleByte ? 932 : 0);
     // The text stops at a NUL, as the one the runtime hands WinMain does.
     std::vector<char> text(pData, pData + cb);
     text.push_back('\0');
@@ -60,8 +69,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t cb)
     if (!Fits(r.sHardwareId) || !Fits(r.sPrefix) || !Fits(r.sCheckKey) || !Fits(r.sCheckValue) ||
         !Fits(r.sParamsKey))
         Fail("an accepted parameter is over 259 bytes", sText);
-    if (r.sPrefix.find_first_of("\\/:") != std::string::npos)
-        Fail("an accepted prefix holds a separator or a colon", sText);
+    // In a single-byte code page every byte is a character of its own.
+    if (!bDoubleByte) {
+        bool bControl = false;
+        for (unsigned char ch : r.sPrefix)
+            bControl = bControl || ch < 0x20;
+        if (bControl || r.sPrefix.find_first_of("\\/:*?\"<>|") != std::string::npos)
+            Fail("an accepted prefix holds a separator, colon, wildcard, quote, bracket, bar or control", sText);
+        if (!r.sPrefix.empty() && r.sPrefix.find_first_not_of('.') == std::string::npos)
+            Fail("an accepted prefix is dots alone", sText);
+    }
     if (r.sProcedure == "MAddTwainDS" && (r.sPrefix.empty() || r.sCheckKey.empty() || r.sCheckValue.empty()))
         Fail("MAddDS/MRemoveDS accepted an empty parameter", sText);
     if (r.sProcedure == "AddTwainDS" && r.nParams != 5)

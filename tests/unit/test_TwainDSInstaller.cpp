@@ -218,6 +218,15 @@ TEST_F(InstallerTest, DeviceWhoseInstanceNamesAnotherEntryCountsAsUnreadable)
         EXPECT_TRUE(installer.InstanceExists("0001", false, nullptr));
         EXPECT_EQ(c.bKeepsEveryEntry, installer.InstanceExists("0000", false, nullptr)) << c.suffixes.back();
     }
+
+    // With the empty prefix of AddDS and RemoveDS, the empty suffix would name
+    // the TWAIN directory itself, and NUL a device.
+    m_box.SetRegistry(DevicesWithDriverSuffixes({"", "NUL", "0001"}));
+    TwainDSInstaller installer(nullptr, "", "DeviceData", "InstallCLSID", "params");
+    char szInstance[5];
+    ASSERT_TRUE(installer.NextInstance(szInstance, sizeof szInstance, false, nullptr));
+    EXPECT_STREQ("0001", szInstance);
+    EXPECT_FALSE(installer.NextInstance(szInstance, sizeof szInstance, false, nullptr));
 }
 
 TEST_F(InstallerTest, LinksInTheTwainDirectoryArePassedOver)
