@@ -136,9 +136,9 @@ bool TwainDSInstaller::NextTwainDir(char *szInstance, size_t cbInstance)
 
         // Only an entry whose whole suffix fits is handed out, and only when the
         // name really begins with the prefix (the search also matches short
-        // names): a cut or shifted suffix would name another instance. Neither
-        // is one that Windows reads as another name, nor a link, whose removal
-        // would be done where it leads.
+        // names): a cut or shifted suffix would name another instance. Nor is
+        // an entry whose name Windows reads as another one, or a link, whose
+        // removal would be done where it leads.
         const char *pszName = m_findData.name;
         bool bUsable = strlen(pszName) >= cchPrefix &&
                        _mbsnbicmp(reinterpret_cast<const unsigned char *>(pszName),

@@ -18,6 +18,10 @@
 #include <set>
 #include <string>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "wtest.h"
 
 static const GUID imagingGuid = {0x6BDD1FC6, 0x810F, 0x11D0, {0xBE, 0xC7, 0x08, 0x00, 0x2B, 0xE2, 0x09, 0x2F}};
@@ -303,6 +307,55 @@ static void test_Find()
     DeleteFileA((strTwain + "\\qrvgnds2.tmp").c_str());
     RemoveDirectoryA((strTwain + "\\zorb_0000").c_str());
     ok_win(RemoveDirectoryA(strTwain.c_str()), "RemoveDirectoryA of the emptied find tree");
+}
+
+// What a link looks like to the program: a reparse point, with the attributes
+// of the link itself. Wine 8 cannot show it (CreateSymbolicLinkA does nothing
+// there, and a Unix link is followed and reported like its target), so the
+// checks run only on the stand-in, where a POSIX symbolic link plays the part.
+static void test_ReparsePoints()
+{
+#ifndef _WIN32
+    std::string strDir = Scratch("links");
+    ok(CreateDirectoryA(strDir.c_str(), NULL) && CreateDirectoryA((strDir + "\\target").c_str(), NULL) &&
+           WriteText(strDir + "\\target.txt", "x"),
+       "cannot make the link tree\n");
+    ok(symlink(StdioPath(strDir + "\\target").c_str(), StdioPath(strDir + "\\dirlink").c_str()) == 0 &&
+           symlink(StdioPath(strDir + "\\target.txt").c_str(), StdioPath(strDir + "\\filelink").c_str()) == 0,
+       "cannot make the links\n");
+
+    DWORD dwAttr = GetFileAttributesA((strDir + "\\dirlink").c_str());
+    ok(dwAttr == (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY),
+       "GetFileAttributesA of a link to a directory: reparse point and directory, got %#lx\n", (unsigned long)dwAttr);
+    dwAttr = GetFileAttributesA((strDir + "\\target").c_str());
+    ok(dwAttr == FILE_ATTRIBUTE_DIRECTORY, "GetFileAttributesA of the directory itself, got %#lx\n", (unsigned long)dwAttr);
+
+    struct _finddata_t fd;
+    memset(&fd, 0, sizeof(fd));
+    intptr_t hFind = _findfirst((strDir + "\\dirlink").c_str(), &fd);
+    ok(hFind != -1 && fd.attrib == (FILE_ATTRIBUTE_REPARSE_POINT | _A_SUBDIR),
+       "_findfirst's attrib carries the reparse point of a link to a directory, got %#x\n", (unsigned)fd.attrib);
+    if (hFind != -1) {
+        _findclose(hFind);
+    }
+    hFind = _findfirst((strDir + "\\filelink").c_str(), &fd);
+    ok(hFind != -1 && (fd.attrib & FILE_ATTRIBUTE_REPARSE_POINT) && !(fd.attrib & _A_SUBDIR),
+       "_findfirst's attrib carries the reparse point of a link to a file, got %#x\n", (unsigned)fd.attrib);
+    if (hFind != -1) {
+        _findclose(hFind);
+    }
+    hFind = _findfirst((strDir + "\\target").c_str(), &fd);
+    ok(hFind != -1 && fd.attrib == _A_SUBDIR, "_findfirst's attrib of a directory, got %#x\n", (unsigned)fd.attrib);
+    if (hFind != -1) {
+        _findclose(hFind);
+    }
+
+    unlink(StdioPath(strDir + "\\dirlink").c_str());
+    unlink(StdioPath(strDir + "\\filelink").c_str());
+    DeleteFileA((strDir + "\\target.txt").c_str());
+    RemoveDirectoryA((strDir + "\\target").c_str());
+    ok_win(RemoveDirectoryA(strDir.c_str()), "RemoveDirectoryA of the emptied link tree");
+#endif
 }
 
 static void test_MbString()
@@ -603,6 +656,7 @@ int main()
     test_PathSpelling();
     test_RuntimeFiles();
     test_Find();
+    test_ReparsePoints();
     test_MbString();
     test_MbLeadBytes();
     test_System();
