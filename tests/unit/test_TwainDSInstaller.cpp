@@ -147,6 +147,11 @@ TEST_F(InstallerTest, NextTwainDirPassesOverSuffixesThatDoNotFitOrNameAnotherEnt
     Sandbox::MakeDir(m_box.TwainDir() + "/COM10");
     TwainDSInstaller com("COM", "DeviceData", "InstallCLSID");
     EXPECT_EQ((std::set<std::string>{"10"}), Sweep(com));
+    // The empty instance of a prefix ending in a dot: Windows would drop it.
+    Sandbox::MakeDir(m_box.TwainDir() + "/dot.");
+    Sandbox::MakeDir(m_box.TwainDir() + "/dot.0000");
+    TwainDSInstaller dot("dot.", "DeviceData", "InstallCLSID");
+    EXPECT_EQ((std::set<std::string>{"0000"}), Sweep(dot));
 
     // A double-byte suffix is an instance like any other.
     _setmbcp(932);
