@@ -51,12 +51,10 @@ bool IsRunningAccount(PSID psid)
     HANDLE hToken;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken))
         return false;
-    union {
-        TOKEN_USER user;
-        BYTE rgb[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    } token;
+    alignas(TOKEN_USER) BYTE rgbUser[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    const TOKEN_USER *pUser = reinterpret_cast<const TOKEN_USER *>(rgbUser);
     DWORD cb = 0;
-    bool bSame = GetTokenInformation(hToken, TokenUser, &token, sizeof token, &cb) && EqualSid(token.user.User.Sid, psid);
+    bool bSame = GetTokenInformation(hToken, TokenUser, rgbUser, sizeof rgbUser, &cb) && EqualSid(pUser->User.Sid, psid);
     CloseHandle(hToken);
     return bSame;
 }
@@ -144,18 +142,16 @@ FILE *StreamOn(HANDLE h, const char *pszSide)
 // The side file takes the log's name in one step, through its own handle.
 bool ReplaceLog(HANDLE hSide, const char *pszLogPath)
 {
-    union {
-        FILE_RENAME_INFO info;
-        BYTE rgb[sizeof(FILE_RENAME_INFO) + MAX_PATH * sizeof(WCHAR)];
-    } target;
-    memset(&target, 0, sizeof target);
-    int cwch = MultiByteToWideChar(CP_ACP, 0, pszLogPath, -1, target.info.FileName, MAX_PATH);
+    alignas(FILE_RENAME_INFO) BYTE rgbRename[sizeof(FILE_RENAME_INFO) + MAX_PATH * sizeof(WCHAR)];
+    memset(rgbRename, 0, sizeof rgbRename);
+    FILE_RENAME_INFO *pRename = reinterpret_cast<FILE_RENAME_INFO *>(rgbRename);
+    int cwch = MultiByteToWideChar(CP_ACP, 0, pszLogPath, -1, pRename->FileName, MAX_PATH);
     if (cwch <= 1)
         return false;
-    target.info.ReplaceIfExists = TRUE;
-    target.info.RootDirectory = nullptr;
-    target.info.FileNameLength = static_cast<DWORD>(cwch - 1) * sizeof(WCHAR);
-    return SetFileInformationByHandle(hSide, FileRenameInfo, &target, sizeof target) != FALSE;
+    pRename->ReplaceIfExists = TRUE;
+    pRename->RootDirectory = nullptr;
+    pRename->FileNameLength = static_cast<DWORD>(cwch - 1) * sizeof(WCHAR);
+    return SetFileInformationByHandle(hSide, FileRenameInfo, rgbRename, sizeof rgbRename) != FALSE;
 }
 
 bool IsSameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b)
@@ -170,7 +166,7 @@ bool IsSameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORM
 // copy or the replacement fails; null when the cut cannot start.
 FILE *CapLog(FILE *pLog, const BY_HANDLE_FILE_INFORMATION &infoLog, const char *pszLogPath, const char *pszSide)
 {
-    BY_HANDLE_FILE_INFORMATION infoSide;
+    BY_HANDLE_FILE_INFORMATION infoSide = {};
     HANDLE hSide = OpenChecked(pszSide, CREATE_NEW, &infoSide);
     FILE *pSide = hSide != INVALID_HANDLE_VALUE ? StreamOn(hSide, pszSide) : nullptr;
     if (!pSide) {
@@ -197,7 +193,7 @@ FILE *CapLog(FILE *pLog, const BY_HANDLE_FILE_INFORMATION &infoLog, const char *
     CloseFile(hSide, -1, pSide, pszSide);
     if (!pLog) {
         // The old log again, only as the very file checked before.
-        BY_HANDLE_FILE_INFORMATION info;
+        BY_HANDLE_FILE_INFORMATION info = {};
         HANDLE h = OpenChecked(pszLogPath, OPEN_EXISTING, &info);
         if (h != INVALID_HANDLE_VALUE && !IsSameFile(info, infoLog)) {
             CloseHandle(h);
@@ -221,7 +217,7 @@ InstallLog::InstallLog(const char *pszName) : m_stream(nullptr)
     DWORD cch = GetTempPathA(sizeof szTemp, szTemp);
     // A temporary directory that cannot be determined, or a path that does not
     // fit, leaves the log closed.
-    BY_HANDLE_FILE_INFORMATION info;
+    BY_HANDLE_FILE_INFORMATION info = {};
     HANDLE h = INVALID_HANDLE_VALUE;
     if (cch > 0 && cch < sizeof szTemp && BoundedCopy(m_szPath, sizeof m_szPath, szTemp) &&
         BoundedAppend(m_szPath, sizeof m_szPath, pszName))

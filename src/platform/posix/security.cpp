@@ -36,11 +36,12 @@ void MakeNtSid(void *pv, const DWORD *prgRid, BYTE cRid)
 void SidOfUid(uid_t uid, void *pv)
 {
     static const DWORD rgSystem[] = {18};
-    DWORD rgUser[] = {21, 0, 0, 0, static_cast<DWORD>(uid)};
-    if (uid == 0)
+    if (uid == 0) {
         MakeNtSid(pv, rgSystem, 1);
-    else
-        MakeNtSid(pv, rgUser, 5);
+        return;
+    }
+    const DWORD rgUser[] = {21, 0, 0, 0, static_cast<DWORD>(uid)};
+    MakeNtSid(pv, rgUser, 5);
 }
 
 } // namespace
