@@ -286,7 +286,7 @@ def make_log(path, size):
 
 
 def log_cap(machine, sizes, work):
-    """MAddDS with a large and a small existing log, each restored before every run by a hard link."""
+    """MAddDS with a large and a small existing log, each restored before every run (untimed) by a copy."""
     machine.set_devices(0)
     zulprep.fresh_twain(twain(machine))
     clear_temp(machine)

@@ -2,8 +2,8 @@
 """The untimed preparation of one benchmark run, and the check of the run before.
 
   zulprep.py STATE LABEL log KEEP LOG
-      LOG becomes a hard link to KEEP (the run replaces the log's name, never
-      the kept file); the run must cut the log below 30000 bytes.
+      LOG becomes a copy of KEEP (the program writes no log that has a second
+      name); the run must cut the log below 30000 bytes.
   zulprep.py STATE LABEL install TWAIN COUNT EXPECTED
       TWAIN becomes a directory holding only the template; the run must
       install EXPECTED data sources of the devices 0000 to COUNT-1.
@@ -53,7 +53,7 @@ def restore_log(keep, log):
     for name in (log, log[:-4] + "2.log"):
         if os.path.lexists(name):
             os.unlink(name)
-    os.link(keep, log)
+    shutil.copyfile(keep, log)
 
 
 def prepare(what):

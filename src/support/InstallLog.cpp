@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+#include <fcntl.h>
+#include <io.h>
+
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
@@ -11,20 +15,6 @@
 namespace {
 
 const char s_szSideSuffix[] = "2.log";
-
-// A log path that is a symbolic link, junction or other reparse point is never
-// followed: both names are predictable and the program may run elevated. A name
-// whose attributes cannot be read, for another reason than that it does not
-// exist, is not trusted either.
-bool MayBeReparsePoint(const char *pszPath)
-{
-    DWORD dwAttr = GetFileAttributesA(pszPath);
-    if (dwAttr == INVALID_FILE_ATTRIBUTES) {
-        DWORD dwError = GetLastError();
-        return dwError != ERROR_FILE_NOT_FOUND && dwError != ERROR_PATH_NOT_FOUND;
-    }
-    return (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
 
 // Side file: the log's path without its last four characters, then "2.log".
 bool MakeSidePath(const char *pszLogPath, char *szSide, size_t cbSide)
@@ -56,6 +46,168 @@ bool WriteLines(const char *pchTail, size_t cbTail, FILE *pOut)
     return true;
 }
 
+bool IsRunningAccount(PSID psid)
+{
+    HANDLE hToken;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken))
+        return false;
+    alignas(TOKEN_USER) BYTE rgbUser[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    const TOKEN_USER *pUser = reinterpret_cast<const TOKEN_USER *>(rgbUser);
+    DWORD cb = 0;
+    bool bSame = GetTokenInformation(hToken, TokenUser, rgbUser, sizeof rgbUser, &cb) && EqualSid(pUser->User.Sid, psid);
+    CloseHandle(hToken);
+    return bSame;
+}
+
+// The log's directory is open to every user, and the program may run as
+// SYSTEM: it writes only a regular file with exactly one name that the running
+// account, SYSTEM or the Administrators group owns. Links (symbolic, junction
+// or hard) and other users' files are never written.
+bool IsTrusted(HANDLE h, BY_HANDLE_FILE_INFORMATION *pInfo)
+{
+    if (!GetFileInformationByHandle(h, pInfo) ||
+        (pInfo->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+        pInfo->nNumberOfLinks != 1)
+        return false;
+    PSID psidOwner = nullptr;
+    PSECURITY_DESCRIPTOR pSD = nullptr;
+    if (GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &psidOwner, nullptr, nullptr, nullptr, &pSD) !=
+        ERROR_SUCCESS)
+        return false;
+    bool bTrusted = psidOwner && (IsRunningAccount(psidOwner) || IsWellKnownSid(psidOwner, WinLocalSystemSid) ||
+                                  IsWellKnownSid(psidOwner, WinBuiltinAdministratorsSid));
+    LocalFree(pSD);
+    return bTrusted;
+}
+
+// Closes a file through whichever owns its handle: its stream, its descriptor
+// or the handle itself. A side file (pszDelete) is deleted through the handle
+// first; should the handle refuse, its name goes once the file is closed
+// (DeleteFileA removes a name, never what it leads to).
+void CloseFile(HANDLE h, int fd, FILE *pStream, const char *pszDelete)
+{
+    bool bDeleted = false;
+    if (pszDelete) {
+        FILE_DISPOSITION_INFO disposition;
+        disposition.DeleteFile = TRUE;
+        bDeleted = SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+    }
+    if (pStream)
+        fclose(pStream);
+    else if (fd != -1)
+        _close(fd);
+    else
+        CloseHandle(h);
+    if (pszDelete && !bDeleted)
+        DeleteFileA(pszDelete);
+}
+
+// Opens a file of the log through a handle that never follows a link at the
+// name, and checks the file on that handle; nothing is ever opened by name
+// again after the checks. CREATE_NEW makes the side file: an existing name is
+// deleted once (only the name goes) and the file made anew. Returns
+// INVALID_HANDLE_VALUE when there is no file to trust; a side file made here
+// goes again then.
+HANDLE OpenChecked(const char *pszPath, DWORD dwCreation, BY_HANDLE_FILE_INFORMATION *pInfo)
+{
+    bool bSide = dwCreation == CREATE_NEW;
+    // The side file replaces the log through its own handle, which needs DELETE.
+    DWORD dwAccess = GENERIC_READ | GENERIC_WRITE | (bSide ? DELETE : 0);
+    const DWORD dwFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    HANDLE h = CreateFileA(pszPath, dwAccess, FILE_SHARE_READ, nullptr, dwCreation, dwFlags, nullptr);
+    if (h == INVALID_HANDLE_VALUE && bSide) {
+        DWORD dwError = GetLastError();
+        if ((dwError == ERROR_FILE_EXISTS || dwError == ERROR_ALREADY_EXISTS) && DeleteFileA(pszPath))
+            h = CreateFileA(pszPath, dwAccess, FILE_SHARE_READ, nullptr, dwCreation, dwFlags, nullptr);
+    }
+    if (h != INVALID_HANDLE_VALUE && !IsTrusted(h, pInfo)) {
+        CloseFile(h, -1, nullptr, bSide ? pszPath : nullptr);
+        h = INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+// Puts a stdio stream on the handle: every write goes to the end, and the
+// stream owns the handle from then on. Null when it cannot be made; the file is
+// closed then (and a side file deleted).
+FILE *StreamOn(HANDLE h, const char *pszSide)
+{
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_APPEND | _O_BINARY);
+    FILE *pStream = fd != -1 ? _fdopen(fd, "a+b") : nullptr;
+    if (!pStream)
+        CloseFile(h, fd, nullptr, pszSide);
+    return pStream;
+}
+
+// The side file takes the log's name in one step, through its own handle.
+bool ReplaceLog(HANDLE hSide, const char *pszLogPath)
+{
+    alignas(FILE_RENAME_INFO) BYTE rgbRename[sizeof(FILE_RENAME_INFO) + MAX_PATH * sizeof(WCHAR)];
+    memset(rgbRename, 0, sizeof rgbRename);
+    FILE_RENAME_INFO *pRename = reinterpret_cast<FILE_RENAME_INFO *>(rgbRename);
+    int cwch = MultiByteToWideChar(CP_ACP, 0, pszLogPath, -1, pRename->FileName, MAX_PATH);
+    if (cwch <= 1)
+        return false;
+    pRename->ReplaceIfExists = TRUE;
+    pRename->RootDirectory = nullptr;
+    pRename->FileNameLength = static_cast<DWORD>(cwch - 1) * sizeof(WCHAR);
+    return SetFileInformationByHandle(hSide, FileRenameInfo, rgbRename, sizeof rgbRename) != FALSE;
+}
+
+bool IsSameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// Cuts the log open on pLog (checked as infoLog) to its last s_cbCap bytes, at
+// line ends, through the side file, and returns the stream this run writes
+// to: the side file once it has replaced the log; the old log, whole, when the
+// copy or the replacement fails; null when the cut cannot start.
+FILE *CapLog(FILE *pLog, const BY_HANDLE_FILE_INFORMATION &infoLog, const char *pszLogPath, const char *pszSide)
+{
+    BY_HANDLE_FILE_INFORMATION infoSide = {};
+    HANDLE hSide = OpenChecked(pszSide, CREATE_NEW, &infoSide);
+    FILE *pSide = hSide != INVALID_HANDLE_VALUE ? StreamOn(hSide, pszSide) : nullptr;
+    if (!pSide) {
+        // No cut, and no log for this run: appending would let the log grow
+        // past the cap on every run for as long as the cut cannot be made.
+        fclose(pLog);
+        return nullptr;
+    }
+
+    // Only the tail is read, however large the log has grown.
+    const long long cbCap = InstallLog::s_cbCap;
+    char *pchTail = static_cast<char *>(malloc(static_cast<size_t>(cbCap)));
+    bool bCopied = pchTail && _fseeki64(pLog, -cbCap, SEEK_END) == 0 &&
+                   fread(pchTail, 1, static_cast<size_t>(cbCap), pLog) == static_cast<size_t>(cbCap) &&
+                   WriteLines(pchTail, static_cast<size_t>(cbCap), pSide) && fflush(pSide) == 0;
+    free(pchTail);
+    if (bCopied) {
+        // Windows replaces no file that is open: the old log's handle goes first.
+        fclose(pLog);
+        pLog = nullptr;
+        if (ReplaceLog(hSide, pszLogPath))
+            return pSide;
+    }
+    CloseFile(hSide, -1, pSide, pszSide);
+    if (!pLog) {
+        // The old log again, only as the very file checked before.
+        BY_HANDLE_FILE_INFORMATION info = {};
+        HANDLE h = OpenChecked(pszLogPath, OPEN_EXISTING, &info);
+        if (h != INVALID_HANDLE_VALUE && !IsSameFile(info, infoLog)) {
+            CloseHandle(h);
+            h = INVALID_HANDLE_VALUE;
+        }
+        pLog = h != INVALID_HANDLE_VALUE ? StreamOn(h, nullptr) : nullptr;
+    }
+    if (pLog && _fseeki64(pLog, 0, SEEK_END) != 0) {
+        fclose(pLog);
+        pLog = nullptr;
+    }
+    return pLog;
+}
+
 } // namespace
 
 InstallLog::InstallLog(const char *pszName) : m_stream(nullptr)
@@ -63,60 +215,23 @@ InstallLog::InstallLog(const char *pszName) : m_stream(nullptr)
     m_szPath[0] = '\0';
     char szTemp[MAX_PATH];
     DWORD cch = GetTempPathA(sizeof szTemp, szTemp);
-    char szSide[MAX_PATH];
     // A temporary directory that cannot be determined, or a path that does not
     // fit, leaves the log closed.
+    BY_HANDLE_FILE_INFORMATION info = {};
+    HANDLE h = INVALID_HANDLE_VALUE;
     if (cch > 0 && cch < sizeof szTemp && BoundedCopy(m_szPath, sizeof m_szPath, szTemp) &&
-        BoundedAppend(m_szPath, sizeof m_szPath, pszName) && MakeSidePath(m_szPath, szSide, sizeof szSide) &&
-        !MayBeReparsePoint(m_szPath) && !MayBeReparsePoint(szSide)) {
-        m_stream = fopen(m_szPath, "a+b");
-        if (m_stream && _fseeki64(m_stream, 0, SEEK_END) == 0 && _ftelli64(m_stream) > s_cbCap)
-            Cap(szSide);
+        BoundedAppend(m_szPath, sizeof m_szPath, pszName))
+        h = OpenChecked(m_szPath, OPEN_ALWAYS, &info);
+    if (h != INVALID_HANDLE_VALUE)
+        m_stream = StreamOn(h, nullptr);
+    if (m_stream && _fseeki64(m_stream, 0, SEEK_END) == 0 && _ftelli64(m_stream) > s_cbCap) {
+        // A side path that does not fit costs the cut, not the log.
+        char szSide[MAX_PATH];
+        if (MakeSidePath(m_szPath, szSide, sizeof szSide))
+            m_stream = CapLog(m_stream, info, m_szPath, szSide);
     }
     WriteTimestamp();
     WriteLine("Start Log");
-}
-
-// Replaces the log with its last s_cbCap bytes, cut at line ends, through the
-// side file. The old log stays in place until the side file is complete and
-// replaces it in one step; when the copy or the replacement fails, the log is
-// reopened as it is.
-void InstallLog::Cap(const char *pszSidePath)
-{
-    fclose(m_stream);
-    m_stream = nullptr;
-
-    FILE *pSide = fopen(pszSidePath, "wb");
-    FILE *pOld = fopen(m_szPath, "r+b");
-    if (!pSide || !pOld) {
-        // No cut, and no log for this run: appending would let the log grow
-        // past the cap on every run for as long as the cut cannot be made. The
-        // side file, if this run made it, goes.
-        if (pSide) {
-            fclose(pSide);
-            DeleteFileA(pszSidePath);
-        }
-        if (pOld)
-            fclose(pOld);
-        return;
-    }
-
-    // Only the tail is read, however large the log has grown.
-    char *pchTail = static_cast<char *>(malloc(static_cast<size_t>(s_cbCap)));
-    bool bCopied = pchTail && _fseeki64(pOld, -s_cbCap, SEEK_END) == 0 &&
-                   fread(pchTail, 1, static_cast<size_t>(s_cbCap), pOld) == static_cast<size_t>(s_cbCap) &&
-                   WriteLines(pchTail, static_cast<size_t>(s_cbCap), pSide);
-    free(pchTail);
-    fclose(pOld);
-    bCopied = fclose(pSide) == 0 && bCopied;
-    if (!bCopied || !MoveFileExA(pszSidePath, m_szPath, MOVEFILE_REPLACE_EXISTING))
-        DeleteFileA(pszSidePath);
-
-    m_stream = fopen(m_szPath, "r+b");
-    if (m_stream && _fseeki64(m_stream, 0, SEEK_END) != 0) {
-        fclose(m_stream);
-        m_stream = nullptr;
-    }
 }
 
 InstallLog::~InstallLog()
@@ -151,15 +266,15 @@ bool InstallLog::EndLine()
 
 bool InstallLog::WriteTimestamp()
 {
-    SYSTEMTIME stDate;
-    SYSTEMTIME stTime;
-    GetLocalTime(&stDate);
-    GetLocalTime(&stTime);
+    // One reading for both: around midnight two would pair one day's date
+    // with the next day's time.
+    SYSTEMTIME st;
+    GetLocalTime(&st);
     if (!m_stream)
         return false;
     char sz[32];
-    snprintf(sz, sizeof sz, "%02u:%02u:%02u\t%02u/%02u/%02u\t", stTime.wHour % 100u, stTime.wMinute % 100u,
-             stTime.wSecond % 100u, stDate.wMonth % 100u, stDate.wDay % 100u, stDate.wYear % 100u);
+    snprintf(sz, sizeof sz, "%02u:%02u:%02u\t%02u/%02u/%02u\t", st.wHour % 100u, st.wMinute % 100u,
+             st.wSecond % 100u, st.wMonth % 100u, st.wDay % 100u, st.wYear % 100u);
     Write(sz);
     return EndLine();
 }

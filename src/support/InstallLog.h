@@ -1,5 +1,6 @@
 // The optional trace of one command's run: a text file in the temporary
-// directory, capped to its last 25600 bytes when a run opens it.
+// directory, capped to its last 25600 bytes when a run opens it. The file is
+// opened once, through a handle checked before anything is written.
 #pragma once
 
 #include <stdio.h>
@@ -24,7 +25,6 @@ private:
     bool Write(const char *pszText);
     bool Write(const char *pch, size_t cch);
     bool EndLine();
-    void Cap(const char *pszSidePath);
 
     FILE *m_stream;      // null while the log is closed
     char m_szPath[260];  // temporary directory and file name

@@ -11,6 +11,7 @@
 // run is a new process of PROGRAM, its exit status checked.
 #include <windows.h>
 
+#include <aclapi.h>
 #include <dirent.h>
 #include <errno.h>
 #include <io.h>
@@ -46,6 +47,13 @@ static void Opened(bool b)
 }
 
 extern "C" {
+HANDLE __real_CreateFileA(LPCSTR, DWORD, DWORD, LPVOID, DWORD, DWORD, HANDLE);
+HANDLE __wrap_CreateFileA(LPCSTR psz, DWORD a, DWORD b, LPVOID c, DWORD d, DWORD e, HANDLE f)
+{
+    HANDLE h = __real_CreateFileA(psz, a, b, c, d, e, f);
+    Opened(h != INVALID_HANDLE_VALUE);
+    return h;
+}
 FILE *__real_fopen(const char *, const char *);
 FILE *__wrap_fopen(const char *pszPath, const char *pszMode)
 {
@@ -53,11 +61,46 @@ FILE *__wrap_fopen(const char *pszPath, const char *pszMode)
     Opened(p != nullptr);
     return p;
 }
+// A file handle is closed by CloseHandle, or by the descriptor or stream that took it over.
+BOOL __real_CloseHandle(HANDLE);
+BOOL __wrap_CloseHandle(HANDLE h)
+{
+    g_cOpen--;
+    return __real_CloseHandle(h);
+}
+int __real__close(int);
+int __wrap__close(int fd)
+{
+    g_cOpen--;
+    return __real__close(fd);
+}
 int __real_fclose(FILE *);
 int __wrap_fclose(FILE *p)
 {
     g_cOpen--;
     return __real_fclose(p);
+}
+BOOL __real_OpenProcessToken(HANDLE, DWORD, PHANDLE);
+BOOL __wrap_OpenProcessToken(HANDLE h, DWORD dw, PHANDLE ph)
+{
+    BOOL b = __real_OpenProcessToken(h, dw, ph);
+    Opened(b != FALSE);
+    return b;
+}
+DWORD __real_GetSecurityInfo(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID *, PSID *, PACL *, PACL *,
+                             PSECURITY_DESCRIPTOR *);
+DWORD __wrap_GetSecurityInfo(HANDLE h, SE_OBJECT_TYPE a, SECURITY_INFORMATION b, PSID *c, PSID *d, PACL *e, PACL *f,
+                             PSECURITY_DESCRIPTOR *g)
+{
+    DWORD dw = __real_GetSecurityInfo(h, a, b, c, d, e, f, g);
+    Opened(dw == ERROR_SUCCESS);
+    return dw;
+}
+HLOCAL __real_LocalFree(HLOCAL);
+HLOCAL __wrap_LocalFree(HLOCAL h)
+{
+    g_cOpen--;
+    return __real_LocalFree(h);
 }
 HANDLE __real_FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA);
 HANDLE __wrap_FindFirstFileA(LPCSTR psz, LPWIN32_FIND_DATAA p)

@@ -1,13 +1,17 @@
-// Attacks on the log through whole runs of the program: a symbolic link
-// planted at a log or side-file name, pointing outside the temporary
-// directory, must never be followed, and the run's work must be the same as
-// without it; a log that is read-only or a directory costs the log, never the
+// Attacks on the log through whole runs of the program: a hard or symbolic
+// link at a log or side-file name, a file another user owns there, a link
+// planted while the run opens the log. No link is ever written through, no
+// other user's file is written, and the run's work is the same as without the
+// attack; a log that is read-only or a directory costs the log, never the
 // run's work.
+#include "LogModel.h"
 #include "Sandbox.h"
 #include "regfile.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
+
+#include <aclapi.h>
 
 #include <linux/capability.h>
 #include <string.h>
@@ -17,21 +21,39 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
-// Link seam: GetFileAttributesA may be made to fail with access denied.
-static bool s_bDenyAttributes = false;
+// Link seams: act at a run's first CreateFileA, before or after the real
+// call; make GetSecurityInfo fail.
+static std::function<void()> s_beforeFirstOpen;
+static std::function<void()> s_afterFirstOpen;
+static int s_cOpens = 0;
+static bool s_bDenyOwner = false;
 
-extern "C" DWORD __real_GetFileAttributesA(LPCSTR);
-extern "C" DWORD __wrap_GetFileAttributesA(LPCSTR pszPath)
+extern "C" HANDLE __real_CreateFileA(LPCSTR, DWORD, DWORD, LPVOID, DWORD, DWORD, HANDLE);
+extern "C" HANDLE __wrap_CreateFileA(LPCSTR psz, DWORD dwAccess, DWORD dwShare, LPVOID pSA, DWORD dwCreation,
+                                     DWORD dwFlags, HANDLE hTemplate)
 {
-    if (s_bDenyAttributes) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    return __real_GetFileAttributesA(pszPath);
+    bool bFirst = ++s_cOpens == 1;
+    if (bFirst && s_beforeFirstOpen)
+        s_beforeFirstOpen();
+    HANDLE h = __real_CreateFileA(psz, dwAccess, dwShare, pSA, dwCreation, dwFlags, hTemplate);
+    if (bFirst && s_afterFirstOpen)
+        s_afterFirstOpen();
+    return h;
+}
+
+extern "C" DWORD __real_GetSecurityInfo(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID *, PSID *, PACL *, PACL *,
+                                        PSECURITY_DESCRIPTOR *);
+extern "C" DWORD __wrap_GetSecurityInfo(HANDLE h, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID *ppOwner,
+                                        PSID *ppGroup, PACL *ppDacl, PACL *ppSacl, PSECURITY_DESCRIPTOR *ppSD)
+{
+    if (s_bDenyOwner)
+        return ERROR_ACCESS_DENIED;
+    return __real_GetSecurityInfo(h, type, info, ppOwner, ppGroup, ppDacl, ppSacl, ppSD);
 }
 
 namespace {
@@ -60,7 +82,13 @@ protected:
                                             "0001:\"InstallCLSID\"=\"{other}\""));
         ZulStandin::LoadedRegistry();
     }
-    void TearDown() override { s_bDenyAttributes = false; }
+    void TearDown() override { ClearSeams(); }
+    static void ClearSeams()
+    {
+        s_beforeFirstOpen = nullptr;
+        s_afterFirstOpen = nullptr;
+        s_bDenyOwner = false;
+    }
 
     std::string Temp(const std::string &sName) const { return m_box.TempDir() + "/" + sName; }
     std::string Outside(const std::string &sName) const { return m_box.Root() + "/outside/" + sName; }
@@ -97,6 +125,7 @@ protected:
 
     static int Run(const char *pszText)
     {
+        s_cOpens = 0;
         std::vector<char> text(pszText, pszText + strlen(pszText) + 1);
         return WinMain(nullptr, nullptr, text.data(), 1);
     }
@@ -148,61 +177,218 @@ std::string BigLog()
 
 } // namespace
 
-TEST_F(LogAttacks, LinksAtTheLogOrSideNameAreNeverFollowed)
+namespace {
+
+const char *const s_rgpszNames[] = {"_add_ds.log", "_remove_ds.log", "_add_ds2.log", "_remove_ds2.log"};
+const uid_t s_uidOther = 12345;
+
+// One attack: what is planted before the run (and by the seams during it),
+// and whether the command's log is to be written all the same.
+struct Attack {
+    std::string sWhat;
+    std::function<void()> plant;
+    bool bLogWritten;
+    // The entries the attack leaves at temp names; checked after the run.
+    std::function<void(const std::string &sCase)> check;
+};
+
+std::map<std::string, std::string> FilesBelow(const std::string &sDir)
+{
+    std::map<std::string, std::string> files;
+    for (auto &e : std::filesystem::recursive_directory_iterator(sDir)) {
+        if (e.is_regular_file() && !e.is_symlink())
+            files[e.path().string()] = Sandbox::ReadFile(e.path().string());
+    }
+    return files;
+}
+
+bool SameFile(const std::string &a, const std::string &b)
+{
+    struct stat stA, stB;
+    return lstat(a.c_str(), &stA) == 0 && stat(b.c_str(), &stB) == 0 && stA.st_dev == stB.st_dev &&
+           stA.st_ino == stB.st_ino;
+}
+
+uid_t OwnerOf(const std::string &sPath)
+{
+    struct stat st;
+    return lstat(sPath.c_str(), &st) == 0 ? st.st_uid : static_cast<uid_t>(-1);
+}
+
+// A link appears at sName in place of whatever was there, in one step.
+void PlantAt(const std::string &sName, const std::string &sTarget, bool bHard)
+{
+    std::string sTmp = sName + ".planted";
+    ASSERT_EQ(0, bHard ? link(sTarget.c_str(), sTmp.c_str()) : symlink(sTarget.c_str(), sTmp.c_str()));
+    ASSERT_EQ(0, rename(sTmp.c_str(), sName.c_str()));
+}
+
+} // namespace
+
+TEST_F(LogAttacks, NoLinkAndNoOtherUsersFileIsEverWrittenThrough)
 {
     int cAttacks = 0;
     for (const Command &c : s_rgCommands) {
-        std::string sReference = ReferenceTree(c);
-        for (const char *pszName : {c.pszLog, c.pszSide}) {
-            bool bSide = pszName == c.pszSide;
-            // What the link points at: a file, nothing yet, a directory.
-            for (const char *pszKind : {"file", "dangling", "directory"}) {
-                std::string sCase = std::string(c.pszText) + ", link at " + pszName + " to a " + pszKind;
+        const std::string sReference = ReferenceTree(c);
+        for (bool bBig : {false, true}) {
+            const std::string sOld = bBig ? BigLog() : "small log\r\n";
+            const std::string sLog = Temp(c.pszLog), sSide = Temp(c.pszSide), sTarget = Outside("target");
+            std::vector<Attack> attacks;
+
+            // A hard or symbolic link at each name; one at the command's own log
+            // leads to a file that would be cut if it were followed.
+            for (const char *pszName : s_rgpszNames) {
+                bool bOwnLog = strcmp(pszName, c.pszLog) == 0;
+                bool bOwnSide = strcmp(pszName, c.pszSide) == 0;
+                for (bool bHard : {true, false}) {
+                    Attack a;
+                    a.sWhat = std::string(bHard ? "hard" : "symbolic") + " link at " + pszName;
+                    a.plant = [=] {
+                        Sandbox::WriteFile(sTarget, bOwnLog ? sOld : s_sPrecious);
+                        if (!bOwnLog)
+                            Sandbox::WriteFile(sLog, sOld);
+                        PlantAt(Temp(pszName), sTarget, bHard);
+                    };
+                    a.bLogWritten = !bOwnLog;
+                    // The cut removes a link at its side name; every other link stays.
+                    bool bRemoved = bOwnSide && bBig;
+                    a.check = [=](const std::string &sCase) {
+                        std::string sAt = Temp(pszName);
+                        if (bRemoved)
+                            EXPECT_FALSE(Sandbox::Exists(sAt)) << sCase;
+                        else if (bHard)
+                            EXPECT_TRUE(SameFile(sAt, sTarget)) << sCase;
+                        else
+                            EXPECT_EQ(sTarget, LinkTarget(sAt)) << sCase;
+                    };
+                    attacks.push_back(a);
+                }
+            }
+
+            // Files another user owns at the side name and at the log's name.
+            Attack a;
+            a.sWhat = "side file of another user";
+            a.plant = [=] {
+                Sandbox::WriteFile(sLog, sOld);
+                Sandbox::WriteFile(sSide, "foreign side\r\n");
+                ASSERT_EQ(0, chown(sSide.c_str(), s_uidOther, static_cast<gid_t>(-1)));
+            };
+            a.bLogWritten = true;
+            a.check = [=](const std::string &sCase) {
+                if (bBig) {
+                    EXPECT_FALSE(Sandbox::Exists(sSide)) << sCase << ": the name is deleted for the cut";
+                } else {
+                    EXPECT_EQ("foreign side\r\n", Sandbox::ReadFile(sSide)) << sCase;
+                    EXPECT_EQ(s_uidOther, OwnerOf(sSide)) << sCase;
+                }
+            };
+            attacks.push_back(a);
+
+            a.sWhat = "log of another user";
+            a.plant = [=] {
+                Sandbox::WriteFile(sLog, sOld);
+                ASSERT_EQ(0, chown(sLog.c_str(), s_uidOther, static_cast<gid_t>(-1)));
+            };
+            a.bLogWritten = false;
+            a.check = [=](const std::string &sCase) {
+                EXPECT_EQ(sOld, Sandbox::ReadFile(sLog)) << sCase;
+                EXPECT_EQ(s_uidOther, OwnerOf(sLog)) << sCase;
+                EXPECT_FALSE(Sandbox::Exists(sSide)) << sCase;
+            };
+            attacks.push_back(a);
+
+            a.sWhat = "side file left before the run";
+            a.plant = [=] {
+                Sandbox::WriteFile(sLog, sOld);
+                Sandbox::WriteFile(sSide, "leftover\r\n");
+            };
+            a.bLogWritten = true;
+            a.check = [=](const std::string &sCase) {
+                if (bBig)
+                    EXPECT_FALSE(Sandbox::Exists(sSide)) << sCase;
+                else
+                    EXPECT_EQ("leftover\r\n", Sandbox::ReadFile(sSide)) << sCase;
+            };
+            attacks.push_back(a);
+
+            // Links planted while the run opens its log: just before the open,
+            // in place of the log; just after it, in place of the log or as a
+            // second name of the log the run holds open.
+            for (bool bAfter : {false, true}) {
+                for (bool bHard : {true, false}) {
+                    a.sWhat = std::string(bHard && bAfter ? "second name for the open log" :
+                                          bHard         ? "hard link" : "symbolic link") +
+                              (bAfter ? " planted after the first open" : " planted at the first open");
+                    std::string sStolen = Outside("stolen");
+                    std::function<void()> attack = [=] {
+                        if (bHard && bAfter)
+                            ASSERT_EQ(0, link(sLog.c_str(), sStolen.c_str()));
+                        else
+                            PlantAt(sLog, sTarget, bHard);
+                    };
+                    a.plant = [=] {
+                        Sandbox::WriteFile(sLog, sOld);
+                        Sandbox::WriteFile(sTarget, s_sPrecious);
+                        (bAfter ? s_afterFirstOpen : s_beforeFirstOpen) = attack;
+                    };
+                    a.bLogWritten = false;
+                    a.check = [=](const std::string &sCase) {
+                        if (bHard && bAfter) {
+                            EXPECT_EQ(sOld, Sandbox::ReadFile(sLog)) << sCase;
+                            EXPECT_TRUE(SameFile(sLog, sStolen)) << sCase;
+                        } else if (bHard) {
+                            EXPECT_TRUE(SameFile(sLog, sTarget)) << sCase;
+                        } else {
+                            EXPECT_EQ(sTarget, LinkTarget(sLog)) << sCase;
+                        }
+                        EXPECT_FALSE(Sandbox::Exists(sSide)) << sCase;
+                    };
+                    attacks.push_back(a);
+                }
+            }
+
+            for (const Attack &attack : attacks) {
+                std::string sCase = std::string(c.pszText) + (bBig ? ", log over the cap, " : ", small log, ") +
+                                    attack.sWhat;
                 ClearTemp();
                 SeedTwain();
-                std::string sTarget = Outside("target");
-                if (strcmp(pszKind, "file") == 0)
-                    Sandbox::WriteFile(sTarget, s_sPrecious);
-                else if (strcmp(pszKind, "directory") == 0)
-                    Sandbox::MakeDir(sTarget);
-                ASSERT_EQ(0, symlink(sTarget.c_str(), Temp(pszName).c_str()));
-                // With the link at the side name, a log over the cap would be cut through it.
-                std::string sLog = BigLog();
-                if (bSide)
-                    Sandbox::WriteFile(Temp(c.pszLog), sLog);
-
+                attack.plant();
+                std::map<std::string, std::string> outside = FilesBelow(m_box.Root() + "/outside");
                 EXPECT_EQ(0, Run(c.pszText)) << sCase;
+                ClearSeams();
                 cAttacks++;
                 EXPECT_EQ(sReference, Tree()) << sCase << ": the run's work differs";
-                EXPECT_EQ(sTarget, LinkTarget(Temp(pszName))) << sCase;
-                if (strcmp(pszKind, "file") == 0)
-                    EXPECT_EQ(s_sPrecious, Sandbox::ReadFile(sTarget)) << sCase;
-                else if (strcmp(pszKind, "dangling") == 0)
-                    EXPECT_FALSE(Sandbox::Exists(sTarget)) << sCase << ": the link's target was created";
-                else
-                    EXPECT_TRUE(std::filesystem::is_empty(sTarget)) << sCase;
-                if (bSide)
-                    EXPECT_EQ(sLog, Sandbox::ReadFile(Temp(c.pszLog))) << sCase << ": the run writes no log";
-                else
-                    EXPECT_FALSE(Sandbox::Exists(Temp(c.pszSide))) << sCase;
+                std::map<std::string, std::string> outsideAfter = FilesBelow(m_box.Root() + "/outside");
+                outsideAfter.erase(Outside("stolen")); // made during the run; its attack checks it
+                EXPECT_EQ(outside, outsideAfter) << sCase << ": a file outside changed";
+                attack.check(sCase);
+                if (!attack.bLogWritten)
+                    continue;
+                // The log written: one name, the runner's, the old text whole or cut, then one run.
+                struct stat st;
+                ASSERT_EQ(0, lstat(sLog.c_str(), &st)) << sCase;
+                EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid()) << sCase;
+                std::string sAfter = Sandbox::ReadFile(sLog), sKept = KeptAfterCap(sOld);
+                EXPECT_EQ(sKept, sAfter.substr(0, sKept.size())) << sCase;
+                EXPECT_EQ(0u, sAfter.find("Start Log\r\n", sKept.size()) - sKept.size() - 20) << sCase;
+                EXPECT_EQ(sAfter.size() - 11, sAfter.rfind("End Log\r\n\r\n")) << sCase;
             }
         }
     }
-    printf("%d link attacks\n", cAttacks);
+    printf("%d attacks\n", cAttacks);
 }
 
-TEST_F(LogAttacks, ALinkWhoseAttributesCannotBeReadIsNotOpened)
+TEST_F(LogAttacks, ALogWhoseOwnerCannotBeReadIsNotWritten)
 {
     const Command &c = s_rgCommands[0];
     std::string sReference = ReferenceTree(c);
     ClearTemp();
     SeedTwain();
-    Sandbox::WriteFile(Outside("target"), s_sPrecious);
-    ASSERT_EQ(0, symlink(Outside("target").c_str(), Temp(c.pszLog).c_str()));
-    s_bDenyAttributes = true;
+    Sandbox::WriteFile(Temp(c.pszLog), s_sPrecious);
+    s_bDenyOwner = true;
     EXPECT_EQ(0, Run(c.pszText));
-    s_bDenyAttributes = false;
-    EXPECT_EQ(s_sPrecious, Sandbox::ReadFile(Outside("target")));
+    s_bDenyOwner = false;
+    EXPECT_EQ(s_sPrecious, Sandbox::ReadFile(Temp(c.pszLog)));
     EXPECT_EQ(sReference, Tree());
 }
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <aclapi.h>
 #include <direct.h>
 #include <io.h>
 #include <setupapi.h>
@@ -37,7 +38,9 @@ enum Fn {
     F_MOVEFILEEX, F_MOVEFILE, F_DELETEFILE, F_REMOVE, F_RMDIR, F_REMOVEDIRECTORY, F_MKDIR,
     F_SETATTRIBUTES, F_GETATTRIBUTES, F_COPYFILE, F_FINDFIRSTFILE, F_FINDFIRST, F_FINDNEXT,
     F_GETCLASSDEVS, F_ENUMDEVICEINFO, F_GETPROPERTY, F_OPENDEVREGKEY, F_REGOPENKEY, F_REGQUERYVALUE,
-    F_GETTEMPPATH, F_GETWINDOWSDIRECTORY, F_COUNT
+    F_GETTEMPPATH, F_GETWINDOWSDIRECTORY, F_CREATEFILE, F_GETFILEINFORMATION, F_SETFILEINFORMATION,
+    F_GETSECURITYINFO, F_OPENPROCESSTOKEN, F_GETTOKENINFORMATION, F_MULTIBYTETOWIDECHAR, F_OPENOSFHANDLE, F_FDOPEN,
+    F_COUNT
 };
 
 const char *const s_rgpszFn[F_COUNT] = {
@@ -45,7 +48,9 @@ const char *const s_rgpszFn[F_COUNT] = {
     "MoveFileExA", "MoveFileA", "DeleteFileA", "remove", "_rmdir", "RemoveDirectoryA", "_mkdir",
     "SetFileAttributesA", "GetFileAttributesA", "CopyFileA", "FindFirstFileA", "_findfirst", "_findnext",
     "SetupDiGetClassDevsA", "SetupDiEnumDeviceInfo", "SetupDiGetDeviceRegistryPropertyA",
-    "SetupDiOpenDevRegKey", "RegOpenKeyA", "RegQueryValueExA", "GetTempPathA", "GetWindowsDirectoryA"};
+    "SetupDiOpenDevRegKey", "RegOpenKeyA", "RegQueryValueExA", "GetTempPathA", "GetWindowsDirectoryA",
+    "CreateFileA", "GetFileInformationByHandle", "SetFileInformationByHandle", "GetSecurityInfo", "OpenProcessToken",
+    "GetTokenInformation", "MultiByteToWideChar", "_open_osfhandle", "_fdopen"};
 
 enum Mode { FAIL_ONCE, FAIL_FROM, CRASH_AFTER };
 const char *const s_rgpszMode[] = {"fails once at call", "fails from call", "crash after call"};
@@ -235,6 +240,13 @@ ZUL_WRAP_BOOL(DeleteFileA, F_DELETEFILE, ERROR_SHARING_VIOLATION, (LPCSTR a), (a
 ZUL_WRAP_BOOL(RemoveDirectoryA, F_REMOVEDIRECTORY, ERROR_SHARING_VIOLATION, (LPCSTR a), (a))
 ZUL_WRAP_BOOL(SetFileAttributesA, F_SETATTRIBUTES, ERROR_ACCESS_DENIED, (LPCSTR a, DWORD b), (a, b))
 ZUL_WRAP_BOOL(CopyFileA, F_COPYFILE, 112L /* ERROR_DISK_FULL */, (LPCSTR a, LPCSTR b, BOOL c), (a, b, c))
+ZUL_WRAP_BOOL(GetFileInformationByHandle, F_GETFILEINFORMATION, ERROR_ACCESS_DENIED,
+              (HANDLE a, LPBY_HANDLE_FILE_INFORMATION b), (a, b))
+ZUL_WRAP_BOOL(SetFileInformationByHandle, F_SETFILEINFORMATION, ERROR_ACCESS_DENIED,
+              (HANDLE a, FILE_INFO_BY_HANDLE_CLASS b, LPVOID c, DWORD d), (a, b, c, d))
+ZUL_WRAP_BOOL(OpenProcessToken, F_OPENPROCESSTOKEN, ERROR_ACCESS_DENIED, (HANDLE a, DWORD b, PHANDLE c), (a, b, c))
+ZUL_WRAP_BOOL(GetTokenInformation, F_GETTOKENINFORMATION, ERROR_NOT_ENOUGH_MEMORY,
+              (HANDLE a, TOKEN_INFORMATION_CLASS b, LPVOID c, DWORD d, LPDWORD e), (a, b, c, d, e))
 ZUL_WRAP_BOOL(SetupDiEnumDeviceInfo, F_ENUMDEVICEINFO, ERROR_NOT_ENOUGH_MEMORY,
               (HDEVINFO a, DWORD b, PSP_DEVINFO_DATA c), (a, b, c))
 ZUL_WRAP_BOOL(SetupDiGetDeviceRegistryPropertyA, F_GETPROPERTY, ERROR_NOT_ENOUGH_MEMORY,
@@ -258,6 +270,55 @@ ZUL_WRAP_CRT(ZulStandinRemove, F_REMOVE, EACCES, (const char *a), (a))
 ZUL_WRAP_CRT(_rmdir, F_RMDIR, EACCES, (const char *a), (a))
 ZUL_WRAP_CRT(_mkdir, F_MKDIR, EACCES, (const char *a), (a))
 ZUL_WRAP_CRT(_findnext, F_FINDNEXT, ENOMEM, (intptr_t a, struct _finddata_t *b), (a, b))
+ZUL_WRAP_CRT(_open_osfhandle, F_OPENOSFHANDLE, EMFILE, (intptr_t a, int b), (a, b))
+
+FILE *__real__fdopen(int, const char *);
+FILE *__wrap__fdopen(int fd, const char *pszMode)
+{
+    if (Inject(F_FDOPEN)) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    FILE *p = __real__fdopen(fd, pszMode);
+    After(F_FDOPEN);
+    return p;
+}
+
+HANDLE __real_CreateFileA(LPCSTR, DWORD, DWORD, LPVOID, DWORD, DWORD, HANDLE);
+HANDLE __wrap_CreateFileA(LPCSTR psz, DWORD a, DWORD b, LPVOID c, DWORD d, DWORD e, HANDLE f)
+{
+    if (Inject(F_CREATEFILE)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE h = __real_CreateFileA(psz, a, b, c, d, e, f);
+    After(F_CREATEFILE);
+    return h;
+}
+
+DWORD __real_GetSecurityInfo(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID *, PSID *, PACL *, PACL *,
+                             PSECURITY_DESCRIPTOR *);
+DWORD __wrap_GetSecurityInfo(HANDLE h, SE_OBJECT_TYPE a, SECURITY_INFORMATION b, PSID *c, PSID *d, PACL *e, PACL *f,
+                             PSECURITY_DESCRIPTOR *g)
+{
+    if (Inject(F_GETSECURITYINFO))
+        return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD dw = __real_GetSecurityInfo(h, a, b, c, d, e, f, g);
+    After(F_GETSECURITYINFO);
+    return dw;
+}
+
+int __real_MultiByteToWideChar(UINT, DWORD, LPCSTR, int, LPWSTR, int);
+int __wrap_MultiByteToWideChar(UINT a, DWORD b, LPCSTR c, int d, LPWSTR e, int f)
+{
+    if (Inject(F_MULTIBYTETOWIDECHAR)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    int n = __real_MultiByteToWideChar(a, b, c, d, e, f);
+    After(F_MULTIBYTETOWIDECHAR);
+    return n;
+}
 
 intptr_t __real__findfirst(const char *, struct _finddata_t *);
 intptr_t __wrap__findfirst(const char *psz, struct _finddata_t *p)

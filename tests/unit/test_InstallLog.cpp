@@ -10,29 +10,56 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <functional>
 #include <regex>
 #include <string>
+#include <vector>
 
-// Link seams: fail MoveFileExA, or the fopen of a chosen mode.
-static bool s_bFailMove = false;
-static const char *s_pszFailOpenMode = nullptr;
+// Link seams: fail the rename or the deletion through a handle, act after a
+// CreateFileA of a chosen disposition, hand out chosen clock readings.
+static bool s_bFailRename = false;
+static bool s_bFailDisposition = false;
+static std::function<void()> s_onRename;
+static DWORD s_dwFailCreation = 0;
+static std::function<void(HANDLE)> s_afterCreate;
+static DWORD s_dwAfterCreation = 0;
+static std::vector<SYSTEMTIME> s_clock;
+static int s_cClockReads = 0;
 
-extern "C" BOOL __real_MoveFileExA(LPCSTR, LPCSTR, DWORD);
-extern "C" BOOL __wrap_MoveFileExA(LPCSTR pszFrom, LPCSTR pszTo, DWORD dwFlags)
+extern "C" BOOL __real_SetFileInformationByHandle(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+extern "C" BOOL __wrap_SetFileInformationByHandle(HANDLE h, FILE_INFO_BY_HANDLE_CLASS cls, LPVOID pv, DWORD cb)
 {
-    if (s_bFailMove) {
+    if (cls == FileRenameInfo && s_onRename)
+        s_onRename();
+    if ((cls == FileRenameInfo && s_bFailRename) || (cls == FileDispositionInfo && s_bFailDisposition)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    return __real_MoveFileExA(pszFrom, pszTo, dwFlags);
+    return __real_SetFileInformationByHandle(h, cls, pv, cb);
 }
 
-extern "C" FILE *__real_fopen(const char *, const char *);
-extern "C" FILE *__wrap_fopen(const char *pszPath, const char *pszMode)
+extern "C" HANDLE __real_CreateFileA(LPCSTR, DWORD, DWORD, LPVOID, DWORD, DWORD, HANDLE);
+extern "C" HANDLE __wrap_CreateFileA(LPCSTR psz, DWORD dwAccess, DWORD dwShare, LPVOID pSA, DWORD dwCreation,
+                                     DWORD dwFlags, HANDLE hTemplate)
 {
-    if (s_pszFailOpenMode && strcmp(pszMode, s_pszFailOpenMode) == 0)
-        return nullptr;
-    return __real_fopen(pszPath, pszMode);
+    if (dwCreation == s_dwFailCreation) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE h = __real_CreateFileA(psz, dwAccess, dwShare, pSA, dwCreation, dwFlags, hTemplate);
+    if (dwCreation == s_dwAfterCreation && s_afterCreate)
+        s_afterCreate(h);
+    return h;
+}
+
+extern "C" void __real_GetLocalTime(LPSYSTEMTIME);
+extern "C" void __wrap_GetLocalTime(LPSYSTEMTIME pst)
+{
+    if (s_cClockReads < static_cast<int>(s_clock.size()))
+        *pst = s_clock[static_cast<size_t>(s_cClockReads)];
+    else
+        __real_GetLocalTime(pst);
+    s_cClockReads++;
 }
 
 namespace {
@@ -46,8 +73,13 @@ class InstallLogTest : public ::testing::Test
 protected:
     void TearDown() override
     {
-        s_bFailMove = false;
-        s_pszFailOpenMode = nullptr;
+        s_bFailRename = false;
+        s_bFailDisposition = false;
+        s_onRename = nullptr;
+        s_dwFailCreation = 0;
+        s_afterCreate = nullptr;
+        s_dwAfterCreation = 0;
+        s_clock.clear();
     }
     std::string LogPath() const { return m_box.TempDir() + "/_add_ds.log"; }
     std::string SidePath() const { return m_box.TempDir() + "/_add_ds2.log"; }
@@ -206,32 +238,68 @@ TEST_F(InstallLogTest, LeftoverSideFileIsReplacedByTheCap)
 
 TEST_F(InstallLogTest, FailedReplaceKeepsTheWholeOldLogAndAppends)
 {
-    std::string sOld = Lines(0, 600, 50);
-    Sandbox::WriteFile(LogPath(), sOld);
-    s_bFailMove = true;
-    RunOnce("appended");
-    std::string sLog = Sandbox::ReadFile(LogPath());
-    EXPECT_EQ(sOld, sLog.substr(0, sOld.size())) << "the uncut log survives";
-    EXPECT_TRUE(std::regex_match(sLog.substr(sOld.size()), std::regex(s_sOpening + "appended\\r\\n" + s_sClosing)));
-    EXPECT_FALSE(Sandbox::Exists(SidePath()));
+    // The side file cannot take the log's name; it goes through its handle, or,
+    // should the handle refuse that too, by its name.
+    for (bool bDispositionFails : {false, true}) {
+        std::string sOld = Lines(0, 600, 50);
+        Sandbox::WriteFile(LogPath(), sOld);
+        s_bFailRename = true;
+        s_bFailDisposition = bDispositionFails;
+        RunOnce("appended");
+        std::string sLog = Sandbox::ReadFile(LogPath());
+        EXPECT_EQ(sOld, sLog.substr(0, sOld.size())) << "the uncut log survives";
+        EXPECT_TRUE(std::regex_match(sLog.substr(sOld.size()), std::regex(s_sOpening + "appended\\r\\n" + s_sClosing)));
+        EXPECT_FALSE(Sandbox::Exists(SidePath())) << bDispositionFails;
+    }
 }
 
-TEST_F(InstallLogTest, CapThatCannotOpenItsFilesLeavesTheLogAsItIsAndClosed)
+TEST_F(InstallLogTest, AfterAFailedReplaceOnlyTheVeryLogCheckedBeforeIsWritten)
 {
+    // Between the failed replacement and the log's second open, another file
+    // takes the log's name: it is neither written nor cut, and the run has no log.
     std::string sOld = Lines(0, 600, 50);
     Sandbox::WriteFile(LogPath(), sOld);
-    s_pszFailOpenMode = "r+b";
+    std::string sOther = m_box.TempDir() + "/other.txt";
+    Sandbox::WriteFile(sOther, "someone else's file\r\n");
+    s_bFailRename = true;
+    s_onRename = [&] { rename(sOther.c_str(), LogPath().c_str()); };
     {
         InstallLog log("_add_ds.log");
         EXPECT_FALSE(log.IsOpen());
     }
-    EXPECT_EQ(sOld, Sandbox::ReadFile(LogPath()));
-    s_pszFailOpenMode = nullptr;
+    EXPECT_EQ("someone else's file\r\n", Sandbox::ReadFile(LogPath()));
+    EXPECT_FALSE(Sandbox::Exists(SidePath()));
+}
+
+TEST_F(InstallLogTest, CapThatCannotMakeItsSideFileLeavesTheLogAsItIsAndClosed)
+{
+    std::string sOld = Lines(0, 600, 50);
+    Sandbox::WriteFile(LogPath(), sOld);
+    // The side file cannot be created; or it is, but then gains a second name
+    // elsewhere before the checks, so it is not trusted with the tail.
+    std::string sStolen = m_box.Root() + "/stolen.txt";
+    for (bool bMade : {false, true}) {
+        if (bMade) {
+            s_dwAfterCreation = CREATE_NEW;
+            s_afterCreate = [&](HANDLE) { link(SidePath().c_str(), sStolen.c_str()); };
+        } else {
+            s_dwFailCreation = CREATE_NEW;
+        }
+        {
+            InstallLog log("_add_ds.log");
+            EXPECT_FALSE(log.IsOpen()) << bMade;
+        }
+        EXPECT_EQ(sOld, Sandbox::ReadFile(LogPath())) << bMade;
+        EXPECT_FALSE(Sandbox::Exists(SidePath())) << bMade;
+        s_dwFailCreation = 0;
+        s_afterCreate = nullptr;
+    }
+    EXPECT_EQ("", Sandbox::ReadFile(sStolen)) << "nothing reaches the second name";
     RunOnce();
     EXPECT_EQ(Lines(88, 512, 50), Sandbox::ReadFile(LogPath()).substr(0, 25600)) << "the next run caps it";
 }
 
-TEST_F(InstallLogTest, LogPathThatIsALinkIsNeverFollowed)
+TEST_F(InstallLogTest, LinkAtTheLogIsNeverFollowedAndOneAtTheSideNameIsReplaced)
 {
     std::string sTarget = m_box.Root() + "/precious.txt";
     Sandbox::WriteFile(sTarget, "precious\r\n");
@@ -243,17 +311,47 @@ TEST_F(InstallLogTest, LogPathThatIsALinkIsNeverFollowed)
     }
     EXPECT_EQ("precious\r\n", Sandbox::ReadFile(sTarget));
 
-    // A link at the side file's name: the cap would write through it.
+    // At the side file's name the link is removed, never written through, and
+    // the cut goes on with a side file of the run's own.
     unlink(LogPath().c_str());
     std::string sOld = Lines(0, 600, 50);
     Sandbox::WriteFile(LogPath(), sOld);
     ASSERT_EQ(0, symlink(sTarget.c_str(), SidePath().c_str()));
-    {
-        InstallLog log("_add_ds.log");
-        EXPECT_FALSE(log.IsOpen());
-    }
+    RunOnce();
     EXPECT_EQ("precious\r\n", Sandbox::ReadFile(sTarget));
-    EXPECT_EQ(sOld, Sandbox::ReadFile(LogPath()));
+    EXPECT_EQ(Lines(88, 512, 50), Sandbox::ReadFile(LogPath()).substr(0, 25600));
+    EXPECT_FALSE(Sandbox::Exists(SidePath()));
+}
+
+TEST_F(InstallLogTest, StampReadsTheClockOnce)
+{
+    // The clock passes midnight between two readings: the stamp holds the
+    // first reading whole.
+    SYSTEMTIME stBefore = {2025, 12, 3, 31, 23, 59, 59, 999};
+    SYSTEMTIME stAfter = {2026, 1, 4, 1, 0, 0, 0, 0};
+    s_clock = {stBefore, stAfter, stAfter, stAfter};
+    s_cClockReads = 0;
+    RunOnce();
+    EXPECT_EQ(2, s_cClockReads) << "one reading for each of the two stamps";
+    std::string sLog = Sandbox::ReadFile(LogPath());
+    EXPECT_EQ("23:59:59\t12/31/25\t\r\nStart Log\r\nrun\r\n00:00:00\t01/01/26\t\r\nEnd Log\r\n\r\n", sLog);
+}
+
+TEST_F(InstallLogTest, LogPathThatFitsIsWrittenWhenItsSidePathDoesNot)
+{
+    // The temporary path and "_add_ds.log" make 259 bytes, the most a path
+    // holds; the side path would need 260.
+    std::string sTemp = m_box.Root() + "/";
+    sTemp += std::string(259 - strlen("_add_ds.log") - sTemp.size() - 1, 't') + "/";
+    ASSERT_EQ(259u, sTemp.size() + strlen("_add_ds.log"));
+    Sandbox::MakeDir(sTemp);
+    setenv("TMPDIR", sTemp.c_str(), 1);
+    std::string sOld = Lines(0, 600, 50);
+    Sandbox::WriteFile(sTemp + "_add_ds.log", sOld);
+    RunOnce("not cut");
+    std::string sLog = Sandbox::ReadFile(sTemp + "_add_ds.log");
+    EXPECT_EQ(sOld, sLog.substr(0, sOld.size())) << "the cut is skipped";
+    EXPECT_TRUE(std::regex_match(sLog.substr(sOld.size()), std::regex(s_sOpening + "not cut\\r\\n" + s_sClosing)));
 }
 
 TEST_F(InstallLogTest, LogPathThatIsADirectoryLeavesTheLogClosed)

@@ -24,5 +24,10 @@ int ZulStandinErrnoFromError(DWORD dwError);
 // Case-insensitive comparison of ASCII letters, as Windows compares file and key names.
 bool ZulStandinEqualNoCase(const std::string &a, const std::string &b);
 
+// The descriptor of a file handle from CreateFileA, or -1 (last error set).
+int ZulStandinFileDescriptor(HANDLE h);
+// Whether h is the handle OpenProcessToken gives.
+bool ZulStandinIsTokenHandle(HANDLE h);
+
 // Forget the registry read from <sysroot>/registry.reg, so the next call reads it anew.
 void ZulStandinRegistryReset();

@@ -180,6 +180,18 @@ class FileTrees(unittest.TestCase):
         self.assertEqual(rs.compare_tree(self.entries("file temp/extra\n"), self.roots),
                          ["unexpected dir windows/twain_32", "unexpected file windows/twain_32/x (3 bytes)"])
 
+    def test_hard_links(self):
+        rs.seed(self.entries("file scratch/t = 'x'\nhardlink temp/h -> scratch/t\nfile temp/copy = 'x'\n"),
+                self.roots)
+        self.assertTrue(os.path.samefile(self.roots.real("temp/h"), self.roots.real("scratch/t")))
+        self.assertEqual(rs.compare_tree(self.entries("hardlink temp/h -> scratch/t\nfile temp/copy\n"), self.roots), [])
+        self.assertEqual(rs.compare_tree(self.entries("hardlink temp/copy -> scratch/t\nfile temp/h\n"), self.roots),
+                         ["temp/copy: not the same file as scratch/t"])
+        with self.assertRaises(rs.ScenarioError):
+            rs.seed(self.entries("hardlink temp/x -> scratch/missing\n"), self.roots)
+        with self.assertRaises(rs.ScenarioError):
+            self.entries("hardlink temp/x\n")
+
     def test_padded_paths_have_the_exact_length(self):
         base = self.roots.real("scratch")
         for length in (len(base) + 2, len(base) + 3, len(base) + 202, len(base) + 203, 259, 600):

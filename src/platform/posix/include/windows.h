@@ -20,6 +20,9 @@ typedef unsigned int UINT;
 typedef uintptr_t ULONG_PTR;
 typedef intptr_t LONG_PTR;
 typedef char CHAR;
+typedef wchar_t WCHAR;
+typedef WCHAR *LPWSTR;
+typedef BYTE BOOLEAN;
 typedef char *LPSTR;
 typedef const char *LPCSTR;
 typedef void *LPVOID;
@@ -29,6 +32,8 @@ typedef DWORD *LPDWORD;
 typedef void *HANDLE;
 typedef HANDLE HINSTANCE;
 typedef HANDLE HWND;
+typedef HANDLE *PHANDLE;
+typedef HANDLE HLOCAL;
 typedef DWORD REGSAM;
 typedef LONG LSTATUS;
 
@@ -69,6 +74,75 @@ typedef struct _FILETIME {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;
 } FILETIME;
+
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+
+typedef enum _FILE_INFO_BY_HANDLE_CLASS {
+    FileBasicInfo = 0,
+    FileStandardInfo = 1,
+    FileNameInfo = 2,
+    FileRenameInfo = 3,
+    FileDispositionInfo = 4,
+} FILE_INFO_BY_HANDLE_CLASS;
+
+typedef struct _FILE_RENAME_INFO {
+    BOOLEAN ReplaceIfExists;
+    HANDLE RootDirectory;
+    DWORD FileNameLength;
+    WCHAR FileName[1];
+} FILE_RENAME_INFO, *PFILE_RENAME_INFO;
+
+typedef struct _FILE_DISPOSITION_INFO {
+    BOOLEAN DeleteFile;
+} FILE_DISPOSITION_INFO, *PFILE_DISPOSITION_INFO;
+
+// Security identifiers and the process token.
+typedef void *PSID;
+typedef void *PSECURITY_DESCRIPTOR;
+
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+    BYTE Value[6];
+} SID_IDENTIFIER_AUTHORITY;
+
+typedef struct _SID {
+    BYTE Revision;
+    BYTE SubAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+    DWORD SubAuthority[1];
+} SID;
+
+#define SECURITY_MAX_SID_SIZE 68
+
+typedef struct _SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES;
+
+typedef struct _TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+} TOKEN_USER, *PTOKEN_USER;
+
+typedef enum _TOKEN_INFORMATION_CLASS {
+    TokenUser = 1,
+} TOKEN_INFORMATION_CLASS;
+
+typedef enum _WELL_KNOWN_SID_TYPE {
+    WinLocalSystemSid = 22,
+    WinBuiltinAdministratorsSid = 26,
+} WELL_KNOWN_SID_TYPE;
+
+#define TOKEN_QUERY 0x0008
 
 typedef struct _WIN32_FIND_DATAA {
     DWORD dwFileAttributes;
@@ -117,6 +191,21 @@ typedef struct _WIN32_FIND_DATAA {
 
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
 
+// CreateFileA: access, sharing, disposition and flags
+#define DELETE 0x00010000L
+#define GENERIC_READ 0x80000000L
+#define GENERIC_WRITE 0x40000000L
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+
+#define CP_ACP 0
+
 // Message box
 #define MB_OK 0x00000000L
 #define IDOK 1
@@ -157,6 +246,23 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPVOID lpSecurityAttributes);
 BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPVOID lpSecurityAttributes,
+                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
+BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                       LPVOID lpFileInformation, DWORD dwBufferSize);
+BOOL WINAPI CloseHandle(HANDLE hObject);
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar);
+
+HANDLE WINAPI GetCurrentProcess(void);
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
+BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
+                                LPVOID TokenInformation, DWORD TokenInformationLength, LPDWORD ReturnLength);
+BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2);
+BOOL WINAPI IsWellKnownSid(PSID pSid, WELL_KNOWN_SID_TYPE WellKnownSidType);
+HLOCAL WINAPI LocalFree(HLOCAL hMem);
+
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL WINAPI FindClose(HANDLE hFindFile);
@@ -189,12 +295,13 @@ extern "C"
     int ZulStandinRemove(const char *pszPath);
 #define remove ZulStandinRemove
 
-// msvcrt's 64-bit stream positions.
+// msvcrt's 64-bit stream positions, and a stream on a descriptor (see <io.h>).
 #ifdef __cplusplus
 extern "C" {
 #endif
 int _fseeki64(FILE *stream, int64_t offset, int origin);
 int64_t _ftelli64(FILE *stream);
+FILE *_fdopen(int fd, const char *mode);
 #ifdef __cplusplus
 }
 #endif
