@@ -23,11 +23,18 @@ if(ZUL_SANITIZE)
 endif()
 
 # The program's own code uses no exceptions and no RTTI.
+# Its exe is Terminal-Server aware (MSVC's linker sets that by default, MinGW's
+# does not): on a Remote Desktop host an unaware program gets a private Windows
+# directory per user, and the data sources would be installed there.
 function(zul_program_options target)
   if(NOT MSVC)
     target_compile_options(${target} PRIVATE -fno-exceptions)
     if(WIN32)
       target_compile_options(${target} PRIVATE -fno-rtti)
+      get_target_property(type ${target} TYPE)
+      if(type STREQUAL "EXECUTABLE")
+        target_link_options(${target} PRIVATE -Wl,--tsaware)
+      endif()
     endif()
   endif()
 endfunction()

@@ -7,6 +7,9 @@ extension-less data source zorb_0000\\zorb_0000. The installer's two steps:
 MAddDS, then device 0000 is uninstalled (its keys leave the registry) and
 MRemoveDS sweeps. Once natively on the stand-in's sysroot, once as the i686
 exe under Wine. The data-source tree is shown after each step, then the logs.
+Under Wine the template is a minimal data source (tests/client), and after each
+step the demo also shows what a scanner application sees: the data sources the
+TWAIN Data Source Manager lists.
 
 Started by scripts/demo, which installs what is missing and builds the two
 programs first.
@@ -88,6 +91,16 @@ def native(scratch):
     show_logs(temp)
 
 
+CLIENT = os.path.join(ROOT, "build", "mingw-i686", "tests", "wine", "client")
+DSM = os.path.join(ROOT, "tests", "client", "TWAINDSM.dll")
+
+
+def show_sources(prefix):
+    from twainclient import list_data_sources
+    names = list_data_sources(prefix, os.path.join(CLIENT, "twainlist.exe"), DSM)
+    print("    the TWAIN Data Source Manager lists: %s" % (", ".join(names) or "nothing"))
+
+
 def wine(scratch):
     print("== the Windows exe (i686) under Wine")
     from zulwine import WinePrefix
@@ -95,11 +108,16 @@ def wine(scratch):
     with WinePrefix(os.path.join(scratch, "prefix")) as prefix:
         prefix.clean_dirs()
         seed(prefix.windows_dir)
+        # Real data sources, so that the manager has something to load.
+        for rel in ("qrvgnds2.tmp", os.path.join("zorb_0000", "zorb_0000")):
+            shutil.copyfile(os.path.join(CLIENT, "minids.dll"), os.path.join(prefix.windows_dir, "twain_32", rel))
         show_tree("before", prefix.windows_dir)
+        show_sources(prefix)
         for registry, command in ((BOTH, "MAddDS"), (AFTER_UNINSTALL, "MRemoveDS")):
             prefix.replace_registry(registry)
             status = prefix.run(exe, command)
             show_tree("after %s (exit status %d)" % (command, status), prefix.windows_dir)
+            show_sources(prefix)
         show_logs(prefix.temp_dir)
 
 

@@ -19,6 +19,9 @@ const char s_szUsage[] =
     "on (1).";
 
 typedef int(WINAPI *PFN_MESSAGEBOXA)(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+typedef HWINSTA(WINAPI *PFN_GETPROCESSWINDOWSTATION)(void);
+typedef BOOL(WINAPI *PFN_GETUSEROBJECTINFORMATIONA)(HANDLE hObj, int nIndex, PVOID pvInfo, DWORD nLength,
+                                                    LPDWORD lpnLengthNeeded);
 
 bool IsHelpText(const char *pszCmdLine)
 {
@@ -30,6 +33,33 @@ bool IsHelpText(const char *pszCmdLine)
     return false;
 }
 
+// Through void (*)(void), which converts to any function pointer type
+// without a cast-function-type warning.
+template <typename PFN> PFN FindExport(HMODULE hModule, const char *pszName)
+{
+    return reinterpret_cast<PFN>(reinterpret_cast<void (*)(void)>(GetProcAddress(hModule, pszName)));
+}
+
+// A service's window station is not visible: a box there waits for a click
+// that never comes, and the installer that started us waits with it. Only a
+// station known to be visible gets the box.
+bool IsWindowStationVisible(HMODULE hUser32)
+{
+    PFN_GETPROCESSWINDOWSTATION pfnGetProcessWindowStation =
+        FindExport<PFN_GETPROCESSWINDOWSTATION>(hUser32, "GetProcessWindowStation");
+    PFN_GETUSEROBJECTINFORMATIONA pfnGetUserObjectInformationA =
+        FindExport<PFN_GETUSEROBJECTINFORMATIONA>(hUser32, "GetUserObjectInformationA");
+    if (!pfnGetProcessWindowStation || !pfnGetUserObjectInformationA)
+        return false;
+    HWINSTA hStation = pfnGetProcessWindowStation();
+    // Zeroed: Wine fills in dwFlags only.
+    USEROBJECTFLAGS flags = {};
+    DWORD cbNeeded = 0;
+    if (!hStation || !pfnGetUserObjectInformationA(hStation, UOI_FLAGS, &flags, sizeof(flags), &cbNeeded))
+        return false;
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 // USER32 is loaded only for the box: linked statically, it would cost every
 // run, refused or not, most of a process's start-up time.
 void ShowUsage()
@@ -37,11 +67,8 @@ void ShowUsage()
     HMODULE hUser32 = LoadLibraryA("user32.dll");
     if (!hUser32)
         return;
-    // Through void (*)(void), which converts to any function pointer type
-    // without a cast-function-type warning.
-    PFN_MESSAGEBOXA pfnMessageBoxA = reinterpret_cast<PFN_MESSAGEBOXA>(
-        reinterpret_cast<void (*)(void)>(GetProcAddress(hUser32, "MessageBoxA")));
-    if (pfnMessageBoxA)
+    PFN_MESSAGEBOXA pfnMessageBoxA = FindExport<PFN_MESSAGEBOXA>(hUser32, "MessageBoxA");
+    if (pfnMessageBoxA && IsWindowStationVisible(hUser32))
         pfnMessageBoxA(nullptr, s_szUsage, "Usage", MB_OK);
     FreeLibrary(hUser32);
 }

@@ -788,6 +788,54 @@ static void test_System()
        "GetLocalTime gives a plausible time, got %u:%u:%u\n", st.wHour, st.wMinute, st.wSecond);
 }
 
+typedef HWINSTA(WINAPI *PFN_GETPROCESSWINDOWSTATION)(void);
+typedef BOOL(WINAPI *PFN_GETUSEROBJECTINFORMATIONA)(HANDLE, int, PVOID, DWORD, LPDWORD);
+
+// The usage box asks USER32, loaded at run time, whether its window station is
+// visible. A test started from a desktop session runs on WinSta0, which is.
+static void test_WindowStation()
+{
+    HMODULE hUser32 = LoadLibraryA("user32.dll");
+    ok(hUser32 != NULL, "LoadLibraryA(\"user32.dll\") succeeds, error %lu\n", LastError());
+    if (!hUser32) {
+        return;
+    }
+    PFN_GETPROCESSWINDOWSTATION pfnGetProcessWindowStation = (PFN_GETPROCESSWINDOWSTATION)(
+        void (*)(void))GetProcAddress(hUser32, "GetProcessWindowStation");
+    PFN_GETUSEROBJECTINFORMATIONA pfnGetUserObjectInformationA = (PFN_GETUSEROBJECTINFORMATIONA)(
+        void (*)(void))GetProcAddress(hUser32, "GetUserObjectInformationA");
+    ok(pfnGetProcessWindowStation != NULL && pfnGetUserObjectInformationA != NULL,
+       "USER32 exports GetProcessWindowStation and GetUserObjectInformationA\n");
+    if (!pfnGetProcessWindowStation || !pfnGetUserObjectInformationA) {
+        FreeLibrary(hUser32);
+        return;
+    }
+
+    HWINSTA hStation = pfnGetProcessWindowStation();
+    ok(hStation != NULL, "GetProcessWindowStation gives a handle\n");
+    ok(pfnGetProcessWindowStation() == hStation, "GetProcessWindowStation gives the same handle again\n");
+
+    USEROBJECTFLAGS flags;
+    memset(&flags, 0, sizeof(flags));
+    DWORD cbNeeded = 0;
+    ok_win(pfnGetUserObjectInformationA(hStation, UOI_FLAGS, &flags, sizeof(flags), &cbNeeded),
+           "GetUserObjectInformationA(UOI_FLAGS) of the process's station");
+    ok(cbNeeded == sizeof(USEROBJECTFLAGS), "UOI_FLAGS needs %u bytes, got %lu\n", (unsigned)sizeof(USEROBJECTFLAGS),
+       (unsigned long)cbNeeded);
+    ok(flags.dwFlags & WSF_VISIBLE, "the desktop session's station has WSF_VISIBLE, flags 0x%lx\n",
+       (unsigned long)flags.dwFlags);
+
+    // Too small a buffer fails (Wine: ERROR_BUFFER_OVERFLOW; Windows documents no
+    // code) and reports the size needed.
+    cbNeeded = 0;
+    ok(!pfnGetUserObjectInformationA(hStation, UOI_FLAGS, &flags, sizeof(flags) - 1, &cbNeeded),
+       "GetUserObjectInformationA fails with a buffer too small\n");
+    ok(cbNeeded == sizeof(USEROBJECTFLAGS), "and reports the size needed, got %lu\n", (unsigned long)cbNeeded);
+    ok_win_fails(pfnGetUserObjectInformationA(NULL, UOI_FLAGS, &flags, sizeof(flags), &cbNeeded),
+                 ERROR_INVALID_HANDLE, "GetUserObjectInformationA of a null handle");
+    ok(FreeLibrary(hUser32), "FreeLibrary of USER32 succeeds\n");
+}
+
 // Reads a value into a 260-byte buffer as the driver-key probes do.
 static LONG QueryValue(HKEY hKey, const char *pszName, DWORD *pdwType, char *pszBuf, DWORD *pcb)
 {
@@ -960,6 +1008,7 @@ int main()
     test_MbString();
     test_MbLeadBytes();
     test_System();
+    test_WindowStation();
     test_Devices();
 
     ok_win(RemoveDirectoryA(g_strScratch.c_str()), "RemoveDirectoryA of the emptied scratch directory");

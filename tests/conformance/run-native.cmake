@@ -13,6 +13,8 @@ file(COPY_FILE "${REG}" "${WORK}/sysroot/registry.reg")
 
 set(ENV{ZULFUNCTS_SYSROOT} "${WORK}/sysroot")
 set(ENV{TMPDIR} "${WORK}/tmp")
+# The stand-in's default station, WinSta0, as a desktop session has.
+unset(ENV{ZULFUNCTS_WINDOW_STATION})
 execute_process(COMMAND "${EXE}" RESULT_VARIABLE rc)
 if(NOT rc STREQUAL "0")
   message(FATAL_ERROR "conformance failed: ${rc}")

@@ -3,13 +3,17 @@
 under Wine's msiexec.
 
   test_msi.py --exe ZULFuncts.exe --package maddds|addds --work DIR [--arch x86|x64] [--prefix DIR]
+              --source minids.dll --lister twainlist.exe --dsm TWAINDSM.dll
 
 EXE is the exe the package ships: the i686 build, in x86 and x64 packages
 alike. Each case starts from an empty TWAIN directory with no sample product
 installed, builds its packages with examples/msi/wixl-build, runs msiexec
 through cmd (which reports its whole exit status, where Wine's own exit status
-keeps only the low 8 bits) and, after every step, checks the status and every
-entry below twain_32.
+keeps only the low 8 bits) and, after every step, checks the status, every
+entry below twain_32 and what a scanner application sees: the TWAIN Data
+Source Manager must list exactly the .ds files there. The template and every
+data source the test puts in place are the minimal data source of
+tests/client, which the manager lists as "Test source <its file name>".
 """
 
 import argparse
@@ -22,9 +26,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 EXAMPLES = os.path.join(ROOT, "examples", "msi")
 sys.path.insert(0, os.path.join(ROOT, "scripts", "winetest"))
+from twainclient import imaging_device, list_data_sources  # noqa: E402
 from zulwine import WinePrefix, windows_path  # noqa: E402
 
-IMAGING = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}"
 TEMPLATE = "qrvgnds2.tmp"
 
 # msiexec's exit statuses as Wine 8 reports them. Windows reports a failed
@@ -52,16 +56,6 @@ WINDOWS_UPGRADE_STEP = ('<Custom Action="ZulTestRemoveExistingProducts" Sequence
                         'WIX_UPGRADE_DETECTED</Custom>\n')
 
 
-def device(instance, values):
-    """A .reg text registering one imaging device with DeviceData values in its driver key."""
-    lines = ['[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\IMAGE\\%s]' % instance,
-             '"ClassGUID"="%s"' % IMAGING,
-             '"Driver"="%s\\\\%s"' % (IMAGING, instance), "",
-             '[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\%s\\%s\\DeviceData]' % (IMAGING, instance)]
-    lines += ['"%s"="%s"' % (name, value.replace("\\", "\\\\")) for name, value in values]
-    return "\n".join(lines) + "\n\n"
-
-
 def entries(*paths):
     """The entries below twain_32 that these files make: each file and its directories."""
     out = set()
@@ -82,6 +76,9 @@ class Lab:
 
     def __init__(self, args, prefix):
         self.exe = os.path.abspath(args.exe)
+        self.source = os.path.abspath(args.source)
+        self.lister = os.path.abspath(args.lister)
+        self.dsm = os.path.abspath(args.dsm)
         self.arch = args.arch
         self.work = os.path.abspath(args.work)
         self.prefix = prefix
@@ -118,7 +115,7 @@ class Lab:
         with open(os.path.join(stage, wxs), "w", encoding="utf-8") as f:
             f.write(text)
         shutil.copy(self.exe, os.path.join(stage, "ZULFuncts.exe"))
-        shutil.copy(os.path.join(EXAMPLES, TEMPLATE), stage)
+        shutil.copyfile(self.source, os.path.join(stage, TEMPLATE))
         msi = os.path.join(stage, name + ".msi")
         subprocess.run([sys.executable, os.path.join(EXAMPLES, "wixl-build"), wxs, "-o", msi, "-a", self.arch],
                        cwd=stage, check=True)
@@ -178,13 +175,16 @@ class Lab:
         self.prefix.clean_dirs()
         self.devices(devices)
         for rel in files:
-            full = os.path.join(self.twain, *rel.split("\\"))
-            os.makedirs(os.path.dirname(full), exist_ok=True)
-            with open(full, "w") as f:
-                f.write("data source %s\n" % rel)
+            self.put_source(rel)
 
     def devices(self, devices):
-        self.prefix.replace_registry("REGEDIT4\n\n" + "".join(device(i, v) for i, v in devices))
+        self.prefix.replace_registry("REGEDIT4\n\n" + "".join(imaging_device(i, v) for i, v in devices))
+
+    def put_source(self, rel):
+        """A copy of the minimal data source at twain_32\\REL."""
+        full = self.path(rel)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        shutil.copyfile(self.source, full)
 
     def tree(self):
         found = set()
@@ -224,8 +224,7 @@ class Lab:
 
         installed: the product folder whose exe must be there (True) or gone
         (False) after the step, as (folder, bool); None skips that check.
-        This is also the place for checks of what a data source manager
-        lists after each step.
+        The manager must list one source per .ds file of the tree.
         """
         got = self.msiexec(step, options)
         print("%s: msiexec %s -> %d" % (step, options, got))
@@ -233,6 +232,11 @@ class Lab:
         found = self.tree()
         self.true(found == tree, "%s: twain_32 holds %s; expected %s; missing %s, extra %s"
                   % (step, sorted(found), sorted(tree), sorted(tree - found), sorted(found - tree)))
+        listed = list_data_sources(self.prefix, self.lister, self.dsm)
+        expected = ["Test source " + entry.split("\\")[-1][:-len(".ds")] for entry in tree if entry.endswith(".ds")]
+        print("%s: the manager lists %s" % (step, ", ".join(listed) or "nothing"))
+        self.true(sorted(listed) == sorted(expected), "%s: the manager lists %s, expected %s"
+                  % (step, listed, sorted(expected)))
         if installed is not None:
             folder, present = installed
             there = os.path.isfile(self.product_exe(folder))
@@ -271,7 +275,7 @@ def run_maddds(lab):
               [data_source("0001", False), data_source("0007")])
     active = entries(TEMPLATE, data_source("0000"), data_source("0001"), data_source("0007"))
     lab.step("install", install(v10), SUCCESS, active, (folder, True))
-    with open(lab.path(data_source("0000"))) as f, open(os.path.join(EXAMPLES, TEMPLATE)) as t:
+    with open(lab.path(data_source("0000")), "rb") as f, open(lab.source, "rb") as t:
         lab.true(f.read() == t.read(), "the data source is not a copy of the template")
 
     os.unlink(lab.path(data_source("0000")))
@@ -316,8 +320,7 @@ def run_addds(lab):
 
     # 0000's driver is installed again: its inactive file is back, the .ds gone.
     os.unlink(lab.path(data_source("0000")))
-    with open(lab.path(data_source("0000", False)), "w") as f:
-        f.write("data source again\n")
+    lab.put_source(data_source("0000", False))
     lab.step("repair", repair(lab, v10), SUCCESS, active, (folder, True))
     lab.step("upgrade", install(v11), SUCCESS, active, (folder, True))
     log = lab.program_log("_add_ds.log")
@@ -352,6 +355,9 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--arch", choices=("x86", "x64"), default="x86", help="the package's platform")
     parser.add_argument("--prefix", help="Wine prefix (default: a temporary one)")
+    parser.add_argument("--source", required=True, help="the minimal data source (tests/client)")
+    parser.add_argument("--lister", required=True, help="the lister of tests/client")
+    parser.add_argument("--dsm", required=True, help="the TWAIN Data Source Manager")
     args = parser.parse_args()
 
     os.makedirs(args.work, exist_ok=True)

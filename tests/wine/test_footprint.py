@@ -5,7 +5,9 @@ the DLLs it needs on a clean Windows.
   test_footprint.py --exe ZULFuncts.exe [--max-kib N]
 
 Checks: the exe is stripped, at most N KiB when given, a GUI-subsystem
-program (no console window), and its static imports name only system DLLs:
+program (no console window), marked for address-space randomisation, no
+execution of data and Terminal-Server awareness (and, in 64 bits, the full
+range of randomisation), and its static imports name only system DLLs:
 KERNEL32, ADVAPI32, SETUPAPI and the C runtime. USER32 is no static import:
 the program loads it only to show the usage box, so that every other run
 starts without it.
@@ -20,6 +22,13 @@ SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "setupapi.dll", "msvcrt.dll"}
 LOADED_ON_DEMAND = {"user32.dll"}
 SUBSYSTEM_WINDOWS_GUI = 2
 DIR_IMPORT = 1
+DLLCHARACTERISTICS = {
+    "HIGH_ENTROPY_VA": 0x0020,
+    "DYNAMIC_BASE": 0x0040,
+    "NX_COMPAT": 0x0100,
+    # Without it, a Remote Desktop host gives the program a private Windows directory per user.
+    "TERMINAL_SERVER_AWARE": 0x8000,
+}
 DIR_DELAY_IMPORT = 13
 
 
@@ -42,7 +51,7 @@ class PeFile:
         else:
             raise ValueError("unknown optional header 0x%x" % magic)
         self.pe32plus = magic == 0x20B
-        self.subsystem = struct.unpack_from("<H", data, opt + 68)[0]
+        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, opt + 68)
         count = struct.unpack_from("<I", data, dirs_at - 4)[0]
         self.dirs = [struct.unpack_from("<II", data, dirs_at + 8 * i) for i in range(count)]
         self.sections = []
@@ -89,9 +98,11 @@ def main():
     pe = PeFile(data)
     imports = pe.imported_dlls()
     delayed = pe.delay_imported_dlls()
-    print("%s: %d bytes (%.1f KiB), %s, imports %s%s" % (
+    flags = [name for name, bit in DLLCHARACTERISTICS.items() if pe.dll_characteristics & bit]
+    print("%s: %d bytes (%.1f KiB), %s, %s, imports %s%s" % (
         os.path.basename(args.exe), len(data), len(data) / 1024.0, "PE32+" if pe.pe32plus else "PE32",
-        ", ".join(imports), ("; delay-loads " + ", ".join(delayed)) if delayed else ""))
+        " ".join(flags) or "no DLL characteristics", ", ".join(imports),
+        ("; delay-loads " + ", ".join(delayed)) if delayed else ""))
 
     failures = []
     if args.max_kib is not None and len(data) > args.max_kib * 1024:
@@ -100,6 +111,10 @@ def main():
         failures.append("not stripped: %d COFF symbols" % pe.symbols)
     if pe.subsystem != SUBSYSTEM_WINDOWS_GUI:
         failures.append("subsystem %d, expected the GUI subsystem" % pe.subsystem)
+    wanted = ["DYNAMIC_BASE", "NX_COMPAT", "TERMINAL_SERVER_AWARE"] + (["HIGH_ENTROPY_VA"] if pe.pe32plus else [])
+    for name in wanted:
+        if name not in flags:
+            failures.append("%s is not set" % name)
     for name in imports + delayed:
         if name.lower() not in SYSTEM_DLLS | LOADED_ON_DEMAND:
             failures.append("imports %s, which is no system DLL" % name)

@@ -4,9 +4,13 @@ X display shows a window titled "Usage" with the syntax text and an OK
 button; a picture of it is saved as PNG, OK is pressed, and the program ends
 with exit status 0.
 
+And where nobody sees it: on a window station of its own, as a service's
+programs run, an empty command line and /? end at once with exit status 0
+and no box (a box there would wait for ever, the display notwithstanding).
+
 Run under xvfb-run (DISPLAY must be set):
   xvfb-run -a -s "-screen 0 800x600x24" test_usage_box.py --exe EXE --boxshot BOXSHOT
-      --prefix DIR --png OUT.png
+      --onstation ONSTATION --prefix DIR --png OUT.png
 """
 
 import argparse
@@ -14,6 +18,7 @@ import os
 import struct
 import subprocess
 import sys
+import time
 import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "winetest"))
@@ -55,10 +60,41 @@ def write_png(path, width, height, rows):
         f.write(chunk(b"IEND", b""))
 
 
+# Long enough for a slow start, far shorter than for ever.
+HIDDEN_RUN_SECONDS = 20
+
+
+def run_on_station(env, onstation, station, program, arguments=None):
+    """(exit status, output, seconds) of program run on station through onstation."""
+    argv = ["wine", onstation, station, str(HIDDEN_RUN_SECONDS), windows_path(program)]
+    if arguments is not None:
+        argv.append(arguments)
+    start = time.monotonic()
+    res = subprocess.run(argv, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                         stderr=subprocess.STDOUT, timeout=HIDDEN_RUN_SECONDS + 60)
+    return res.returncode, res.stdout.decode("latin-1"), time.monotonic() - start
+
+
+def check_hidden_station(env, onstation, exe, failures):
+    """No box and exit status 0 on a station that is not visible; WinSta0 is."""
+    for station, expected in (("WinSta0", "flags 0x1"), ("ZulHidden", "flags 0x0")):
+        status, output, _ = run_on_station(env, onstation, station, onstation, "--flags")
+        if status != 0 or output.strip() != expected:
+            failures.append("%s: %r with status %d, expected %r" % (station, output.strip(), status, expected))
+    for arguments in (None, "/?"):
+        what = "an empty command line" if arguments is None else arguments
+        status, output, seconds = run_on_station(env, onstation, "ZulHidden", exe, arguments)
+        print("hidden station, %s: exit status %d after %.1f s" % (what, status, seconds))
+        if status != 0:
+            failures.append("hidden station, %s: exit status %d, expected 0 at once (124: it waited)\n%s"
+                            % (what, status, output))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--boxshot", required=True)
+    parser.add_argument("--onstation", required=True)
     parser.add_argument("--prefix", help="Wine prefix (default: a temporary one)")
     parser.add_argument("--png", required=True)
     args = parser.parse_args()
@@ -74,6 +110,7 @@ def main():
     with WinePrefix(args.prefix) as prefix:
         prefix.import_reg_text(UNMANAGED_WINDOWS)
         env = dict(prefix.env, DISPLAY=os.environ["DISPLAY"])
+        check_hidden_station(env, args.onstation, args.exe, failures)
         program = subprocess.Popen(["wine", args.exe, "/?"], env=env, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         try:

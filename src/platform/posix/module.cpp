@@ -1,5 +1,5 @@
 // Modules: the stand-in's own functions are its only DLLs. USER32 is the one
-// that can be loaded, and MessageBoxA is what it exports.
+// that can be loaded, and it exports what the usage box needs.
 #include <windows.h>
 
 #include "standin.h"
@@ -12,6 +12,18 @@ namespace {
 char s_user32;
 
 const char *const s_rgpszUser32Names[] = {"user32.dll", "user32"};
+
+struct Export {
+    const char *pszName;
+    void (*pfn)(void);
+};
+
+// Through void (*)(void), which converts to any function pointer type.
+const Export s_rgUser32Exports[] = {
+    {"MessageBoxA", reinterpret_cast<void (*)(void)>(&MessageBoxA)},
+    {"GetProcessWindowStation", reinterpret_cast<void (*)(void)>(&GetProcessWindowStation)},
+    {"GetUserObjectInformationA", reinterpret_cast<void (*)(void)>(&GetUserObjectInformationA)},
+};
 
 bool IsUser32(HMODULE hModule)
 {
@@ -40,9 +52,12 @@ extern "C" FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
     }
     // A value below 0x10000 is an ordinal, which the stand-in does not export;
     // names are compared in exact case, as Windows does.
-    bool bName = reinterpret_cast<uintptr_t>(lpProcName) > 0xFFFF;
-    if (bName && strcmp(lpProcName, "MessageBoxA") == 0)
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)(void)>(&MessageBoxA));
+    if (reinterpret_cast<uintptr_t>(lpProcName) > 0xFFFF) {
+        for (const Export &exp : s_rgUser32Exports) {
+            if (strcmp(lpProcName, exp.pszName) == 0)
+                return reinterpret_cast<FARPROC>(exp.pfn);
+        }
+    }
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
 }

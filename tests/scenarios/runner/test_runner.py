@@ -52,7 +52,7 @@ class ScenarioParsing(unittest.TestCase):
 
     def test_header_errors(self):
         for text in ("bogus = 1\n", "command = 'a'\ncommand = 'b'\n", "command = 'a\\0b'\n", "exit = x\n",
-                     "backends = dos\n", "option native-sysroot = long:\n", "option other = 1\n", "just text\n",
+                     "backends = dos\n", "option native-sysroot = long:\n", "option native-window-station = \n", "option other = 1\n", "just text\n",
                      "= files\n", "= log a/b.log\n"):
             with self.assertRaises(rs.ScenarioError, msg=text):
                 self.parse(text)

@@ -322,3 +322,26 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 #ifdef __cplusplus
 }
 #endif
+
+// Window stations: GetProcessWindowStation, GetUserObjectInformationA (UOI_FLAGS).
+typedef HANDLE HWINSTA;
+typedef void *PVOID;
+
+typedef struct tagUSEROBJECTFLAGS {
+    BOOL fInherit;
+    BOOL fReserved;
+    DWORD dwFlags;
+} USEROBJECTFLAGS, *PUSEROBJECTFLAGS;
+
+#define UOI_FLAGS 1
+#define WSF_VISIBLE 0x0001L
+#define ERROR_BUFFER_OVERFLOW 111L
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+HWINSTA WINAPI GetProcessWindowStation(void);
+BOOL WINAPI GetUserObjectInformationA(HANDLE hObj, int nIndex, PVOID pvInfo, DWORD nLength, LPDWORD lpnLengthNeeded);
+#ifdef __cplusplus
+}
+#endif
