@@ -51,11 +51,11 @@ import time
 import zulprep
 from zulprep import PREFIX, instance_names
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(HERE)
-sys.path.insert(0, os.path.join(ROOT, "scripts", "winetest"))
+from harness.devices import MARKED, registry
+from harness.machine import NativeMachine, WineMachine
+from harness.wine import WinePrefix
 
-IMAGING = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}"
+HERE = os.path.dirname(os.path.abspath(__file__))
 ZULPREP = os.path.join(HERE, "zulprep.py")
 
 FULL = {"big_log": 1 << 30, "small_log": 30000, "devices": (16, 64), "entries": (50, 200, 800),
@@ -71,73 +71,16 @@ LIMIT_PEAK_MEMORY = 1.05
 
 # -- machines --------------------------------------------------------------
 
-def registry_text(instances, marked):
-    out = ["REGEDIT4", ""]
-    for inst in instances:
-        out += ["[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\IMAGE\\%s]" % inst,
-                '"ClassGUID"="%s"' % IMAGING, '"Driver"="%s\\\\%s"' % (IMAGING, inst), "",
-                "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\%s\\%s\\DeviceData]" % (IMAGING, inst),
-                '"InstallCLSID"="{ABCDEF00-1111-2222-3333-444455556666}"']
-        if marked:
-            out.append('"MarelCLSID"="1"')
-        out.append("")
-    return "\n".join(out) + "\n"
+def set_devices(machine, count, marked=True):
+    """Devices 0000 to count-1, all with InstallCLSID, the marked ones with MarelCLSID too."""
+    machine.set_registry(registry([(inst, MARKED if marked else MARKED[:1]) for inst in instance_names(count)]))
 
 
-class NativeMachine:
-    """The native build on the stand-in: a sysroot and a temporary directory."""
-
-    name = "native"
-
-    def __init__(self, exe, work):
-        self.exe = os.path.abspath(exe)
-        self.root = os.path.join(work, "native")
-        shutil.rmtree(self.root, ignore_errors=True)
-        self.sysroot = os.path.join(self.root, "sysroot")
-        self.windows_dir = os.path.join(self.sysroot, "windows")
-        self.temp_dir = os.path.join(self.root, "temp")
-        os.makedirs(self.windows_dir)
-        os.makedirs(self.temp_dir)
-        self.env = dict(os.environ, ZULFUNCTS_SYSROOT=self.sysroot, TMPDIR=self.temp_dir + "/")
-        self.env.pop("ZULFUNCTS_CMDLINE", None)
-
-    def set_devices(self, count, marked=True):
-        with open(os.path.join(self.sysroot, "registry.reg"), "w") as f:
-            f.write(registry_text(instance_names(count), marked))
-
-    def argv(self, args):
-        return [self.exe] + args
-
-    def close(self):
-        pass
-
-
-class WineMachine:
-    """The Windows exe under Wine, in a prefix with its wineserver kept up."""
-
-    name = "wine"
-
-    def __init__(self, exe, prefix_dir):
-        from zulwine import WinePrefix
-        self.exe = os.path.abspath(exe)
-        self.prefix = WinePrefix(prefix_dir).open()
-        self.windows_dir = self.prefix.windows_dir
-        self.temp_dir = self.prefix.temp_dir
-        self.env = self.prefix.env
-        self.prefix.clean_dirs()
-
-    def set_devices(self, count, marked=True):
-        self.prefix.replace_registry(registry_text(instance_names(count), marked))
-
-    def argv(self, args, exe=None):
-        # Plain `wine EXE ARGS`: these command lines need no exact text, and zulwine's
-        # launcher would add a second Wine process (~9 ms) to every timed run.
-        return ["wine", exe or self.exe] + args
-
-    def close(self):
-        self.prefix.clean_dirs()
-        self.prefix.replace_registry("")
-        self.prefix.close()
+def native_machine(exe, work):
+    root = os.path.join(work, "native")
+    shutil.rmtree(root, ignore_errors=True)
+    os.makedirs(os.path.join(root, "temp"))
+    return NativeMachine(exe, os.path.join(root, "sysroot"), os.path.join(root, "temp"))
 
 
 def twain(machine):
@@ -287,7 +230,7 @@ def make_log(path, size):
 
 def log_cap(machine, sizes, work):
     """MAddDS with a large and a small existing log, each restored before every run (untimed) by a copy."""
-    machine.set_devices(0)
+    set_devices(machine, 0)
     zulprep.fresh_twain(twain(machine))
     clear_temp(machine)
     cases = []
@@ -321,7 +264,7 @@ def floor_exes(exe, work):
 
 
 def startup(machine, floors):
-    machine.set_devices(0)
+    set_devices(machine, 0)
     return [Case("refused command line", machine, machine.argv(["XX"]), status=1),
             Case("floor: KERNEL32 + C runtime", machine, machine.argv(["x"], floors["kernel32"]), status=1),
             Case("floor + USER32", machine, machine.argv(["x"], floors["user32"]), status=1),
@@ -442,7 +385,7 @@ def bench_devices(machine, sizes, report, runs, timing, floor):
     low, high = sizes["devices"]
     groups = {}
     for count, marked in ((low, True), (high, True), (high, False)):
-        machine.set_devices(count, marked)
+        set_devices(machine, count, marked)
         groups[count, marked] = devices(machine, count, marked)
         measure(groups[count, marked], runs, timing)
         clear_temp(machine)
@@ -463,7 +406,7 @@ def bench_sweep(machine, sizes, report, runs, timing):
     counts = sizes["sweep_devices"]
     most = {}
     for count in counts:
-        machine.set_devices(count, True)
+        set_devices(machine, count, True)
         cases = sweep(machine, count, entries)
         measure(cases, runs, timing)
         clear_temp(machine)
@@ -514,7 +457,7 @@ def main():
     started = time.monotonic()
     try:
         if args.native_exe:
-            machine = NativeMachine(args.native_exe, args.work)
+            machine = native_machine(args.native_exe, args.work)
             try:
                 bench_machine(machine, sizes, args, report, None)
             finally:
@@ -522,7 +465,8 @@ def main():
         if args.wine_exe:
             floors = floor_exes(args.wine_exe, args.work)
             prefix_dir = args.prefix or os.path.join(args.work, "prefix")
-            machine = WineMachine(args.wine_exe, prefix_dir)
+            machine = WineMachine(args.wine_exe, WinePrefix(prefix_dir))
+            machine.clean()
             try:
                 bench_machine(machine, sizes, args, report, floors)
             finally:

@@ -17,37 +17,30 @@ programs first.
 
 import os
 import shutil
-import subprocess
-import sys
 import tempfile
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "scripts", "winetest"))
+from harness.devices import MARKED, PLAIN, registry
+from harness.machine import NativeMachine, WineMachine, read_log
+from harness.wine import ROOT, WinePrefix, list_data_sources
 
-GUID = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}"
-
-
-def device(instance, values):
-    return ('[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\IMAGE\\%s]\n'
-            '"ClassGUID"="%s"\n"Driver"="%s\\\\%s"\n\n'
-            '[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\%s\\%s\\DeviceData]\n%s\n\n'
-            % (instance, GUID, GUID, instance, GUID, instance, values))
+BOTH = registry([("0000", MARKED), ("0001", PLAIN)])
+AFTER_UNINSTALL = registry([("0001", PLAIN)])
+CLIENT = os.path.join(ROOT, "build", "mingw-i686", "tests", "wine", "client")
+DSM = os.path.join(ROOT, "tests", "client", "TWAINDSM.dll")
 
 
-SCANNER_WITH_MARKER = device("0000", '"InstallCLSID"="{ABCDEF00-1111-2222-3333-444455556666}"\n"MarelCLSID"="1"')
-OTHER_SCANNER = device("0001", '"InstallCLSID"="{12345678-1111-2222-3333-444455556666}"')
-BOTH = "REGEDIT4\n\n" + SCANNER_WITH_MARKER + OTHER_SCANNER
-AFTER_UNINSTALL = "REGEDIT4\n\n" + OTHER_SCANNER
-
-
-def seed(windows_dir):
+def seed(windows_dir, source):
+    """The template and a left-over data source: copies of source, or text without one."""
     twain = os.path.join(windows_dir, "twain_32")
     shutil.rmtree(twain, ignore_errors=True)
     os.makedirs(os.path.join(twain, "zorb_0000"))
-    with open(os.path.join(twain, "qrvgnds2.tmp"), "w") as f:
-        f.write("generic data source template\n")
-    with open(os.path.join(twain, "zorb_0000", "zorb_0000"), "w") as f:
-        f.write("left over by an earlier install step\n")
+    for rel, text in (("qrvgnds2.tmp", "generic data source template\n"),
+                      (os.path.join("zorb_0000", "zorb_0000"), "left over by an earlier install step\n")):
+        if source:
+            shutil.copyfile(source, os.path.join(twain, rel))
+        else:
+            with open(os.path.join(twain, rel), "w") as f:
+                f.write(text)
 
 
 def show_tree(title, windows_dir):
@@ -55,78 +48,55 @@ def show_tree(title, windows_dir):
     twain = os.path.join(windows_dir, "twain_32")
     for dirpath, dirnames, filenames in os.walk(twain):
         dirnames.sort()
-        rel = os.path.relpath(dirpath, windows_dir)
-        depth = rel.count(os.sep)
+        depth = os.path.relpath(dirpath, windows_dir).count(os.sep)
         print("    " + "  " * depth + os.path.basename(dirpath) + "\\")
         for name in sorted(filenames):
             print("    " + "  " * (depth + 1) + name)
 
 
-def show_logs(temp_dir):
+def job(machine, show_sources=None):
+    """Both steps on the machine, with the tree (and what the manager lists) after each, then the logs."""
+    show_tree("before", machine.windows_dir)
+    if show_sources:
+        show_sources()
+    for text, command in ((BOTH, "MAddDS"), (AFTER_UNINSTALL, "MRemoveDS")):
+        machine.set_registry(text)
+        status = machine.run(command)
+        show_tree("after %s (exit status %d)" % (command, status), machine.windows_dir)
+        if show_sources:
+            show_sources()
     for name in ("_add_ds.log", "_remove_ds.log"):
-        path = os.path.join(temp_dir, name)
-        if os.path.isfile(path):
+        log = read_log(machine, name)
+        if log is not None:
             print("  --- %s" % name)
-            with open(path, "rb") as f:
-                for line in f.read().decode("latin-1").split("\r\n"):
-                    print("    " + line.replace("\t", "    "))
-
-
-def native(scratch):
-    print("== natively, on the stand-in's sysroot")
-    sysroot = os.path.join(scratch, "sysroot")
-    windows_dir = os.path.join(sysroot, "windows")
-    temp = os.path.join(scratch, "temp")
-    os.makedirs(windows_dir)
-    os.makedirs(temp)
-    seed(windows_dir)
-    env = dict(os.environ, ZULFUNCTS_SYSROOT=sysroot, TMPDIR=temp + "/")
-    exe = os.path.join(ROOT, "build", "native", "ZULFuncts")
-    show_tree("before", windows_dir)
-    for registry, command in ((BOTH, "MAddDS"), (AFTER_UNINSTALL, "MRemoveDS")):
-        with open(os.path.join(sysroot, "registry.reg"), "w") as f:
-            f.write(registry)
-        status = subprocess.run([exe, command], env=env).returncode
-        show_tree("after %s (exit status %d)" % (command, status), windows_dir)
-    show_logs(temp)
-
-
-CLIENT = os.path.join(ROOT, "build", "mingw-i686", "tests", "wine", "client")
-DSM = os.path.join(ROOT, "tests", "client", "TWAINDSM.dll")
-
-
-def show_sources(prefix):
-    from twainclient import list_data_sources
-    names = list_data_sources(prefix, os.path.join(CLIENT, "twainlist.exe"), DSM)
-    print("    the TWAIN Data Source Manager lists: %s" % (", ".join(names) or "nothing"))
-
-
-def wine(scratch):
-    print("== the Windows exe (i686) under Wine")
-    from zulwine import WinePrefix
-    exe = os.path.join(ROOT, "build", "mingw-i686", "ZULFuncts.exe")
-    with WinePrefix(os.path.join(scratch, "prefix")) as prefix:
-        prefix.clean_dirs()
-        seed(prefix.windows_dir)
-        # Real data sources, so that the manager has something to load.
-        for rel in ("qrvgnds2.tmp", os.path.join("zorb_0000", "zorb_0000")):
-            shutil.copyfile(os.path.join(CLIENT, "minids.dll"), os.path.join(prefix.windows_dir, "twain_32", rel))
-        show_tree("before", prefix.windows_dir)
-        show_sources(prefix)
-        for registry, command in ((BOTH, "MAddDS"), (AFTER_UNINSTALL, "MRemoveDS")):
-            prefix.replace_registry(registry)
-            status = prefix.run(exe, command)
-            show_tree("after %s (exit status %d)" % (command, status), prefix.windows_dir)
-            show_sources(prefix)
-        show_logs(prefix.temp_dir)
+            for line in log.split("\r\n"):
+                print("    " + line.replace("\t", "    "))
 
 
 def main():
     scratch = tempfile.mkdtemp(prefix="zulfuncts-demo-")
     try:
-        native(scratch)
+        print("== natively, on the stand-in's sysroot")
+        os.makedirs(os.path.join(scratch, "temp"))
+        machine = NativeMachine(os.path.join(ROOT, "build", "native", "ZULFuncts"), os.path.join(scratch, "sysroot"),
+                                os.path.join(scratch, "temp"))
+        seed(machine.windows_dir, None)
+        job(machine)
         print()
-        wine(scratch)
+        print("== the Windows exe (i686) under Wine")
+        machine = WineMachine(os.path.join(ROOT, "build", "mingw-i686", "ZULFuncts.exe"),
+                              WinePrefix(os.path.join(scratch, "prefix")))
+        try:
+            machine.clean()
+            # Real data sources, so that the manager has something to load.
+            seed(machine.windows_dir, os.path.join(CLIENT, "minids.dll"))
+
+            def show_sources():
+                names = list_data_sources(machine.prefix, os.path.join(CLIENT, "twainlist.exe"), DSM)
+                print("    the TWAIN Data Source Manager lists: %s" % (", ".join(names) or "nothing"))
+            job(machine, show_sources)
+        finally:
+            machine.prefix.close()
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 

@@ -17,15 +17,12 @@ import os
 import shutil
 import sys
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "scripts", "winetest"))
-from twainclient import imaging_device, list_data_sources, registry  # noqa: E402
-from zulwine import WinePrefix  # noqa: E402
+from harness.devices import MARKED, registry
+from harness.wine import WinePrefix, list_data_sources
 
-MARKED_0000 = imaging_device("0000", [("InstallCLSID", "{ABCDEF00-1111-2222-3333-444455556666}"),
-                                      ("MarelCLSID", "1")])
-MARKED_0001 = imaging_device("0001", [("MarelCLSID", "1")])
-PLAIN_0002 = imaging_device("0002", [("InstallCLSID", "{12345678-AAAA-BBBB-3333-444455556666}")])
+MARKED_0000 = ("0000", MARKED)
+MARKED_0001 = ("0001", [("MarelCLSID", "1")])
+PLAIN_0002 = ("0002", [("InstallCLSID", "{12345678-AAAA-BBBB-3333-444455556666}")])
 
 
 def source(instance):

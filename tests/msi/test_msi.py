@@ -22,12 +22,11 @@ import shutil
 import subprocess
 import sys
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(os.path.dirname(HERE))
+from harness.devices import MARKED, PLAIN, registry
+from harness.machine import read_log
+from harness.wine import ROOT, WinePrefix, list_data_sources, windows_path
+
 EXAMPLES = os.path.join(ROOT, "examples", "msi")
-sys.path.insert(0, os.path.join(ROOT, "scripts", "winetest"))
-from twainclient import imaging_device, list_data_sources  # noqa: E402
-from zulwine import WinePrefix, windows_path  # noqa: E402
 
 TEMPLATE = "qrvgnds2.tmp"
 
@@ -178,7 +177,7 @@ class Lab:
             self.put_source(rel)
 
     def devices(self, devices):
-        self.prefix.replace_registry("REGEDIT4\n\n" + "".join(imaging_device(i, v) for i, v in devices))
+        self.prefix.replace_registry(registry(devices))
 
     def put_source(self, rel):
         """A copy of the minimal data source at twain_32\\REL."""
@@ -205,11 +204,7 @@ class Lab:
         return os.path.join(drive, programs, folder, "ZULFuncts.exe")
 
     def program_log(self, name):
-        try:
-            with open(os.path.join(self.prefix.temp_dir, name), "rb") as f:
-                return f.read().decode("latin-1")
-        except OSError:
-            return ""
+        return read_log(self.prefix, name) or ""
 
     # -- checks -----------------------------------------------------------
 
@@ -266,8 +261,7 @@ def run_maddds(lab):
     failing = lab.build("ZULFuncts-MAddDS.wxs", failing=True)
     failing_v11 = lab.build("ZULFuncts-MAddDS.wxs", "1.1.0", failing=True)
     lab.secure(v10, ["ZULLOGGING", "WIX_UPGRADE_DETECTED"])
-    marked = [("InstallCLSID", "{ABCDEF00-1111-2222-3333-444455556666}"), ("MarelCLSID", "1")]
-    plain = [("InstallCLSID", "{12345678-1111-2222-3333-444455556666}")]
+    marked, plain = MARKED, PLAIN
 
     # 0000 and 0001 are marked, 0002 is not; 0001 has an inactive data source
     # left over, 0007 is a device long gone.

@@ -6,13 +6,11 @@ Windows reads them (GetFileVersionInfoA, VerQueryValueA, FindResourceA).
 """
 
 import argparse
-import os
 import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "winetest"))
-from zulwine import WinePrefix, windows_path  # noqa: E402
+from harness.wine import WinePrefix, windows_path
 
 VFT_APP = 1
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"

@@ -21,8 +21,7 @@ import sys
 import time
 import zlib
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "winetest"))
-from zulwine import WinePrefix, windows_path  # noqa: E402
+from harness.wine import WinePrefix, windows_path
 
 # Wine draws the caption and frame itself: a bare X server has no window manager to do it.
 UNMANAGED_WINDOWS = 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n'

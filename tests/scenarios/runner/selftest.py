@@ -67,7 +67,7 @@ def main(argv):
     top = runner_args[-1]
     backend = runner_args[runner_args.index("--backend") + 1]
     want = expectations(top, backend)
-    proc = subprocess.run([sys.executable, runner] + runner_args, stdout=subprocess.PIPE,
+    proc = subprocess.run([runner] + runner_args, stdout=subprocess.PIPE,
                           stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
     output = proc.stdout.decode("latin-1")
     print(output)

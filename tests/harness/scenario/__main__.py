@@ -1,0 +1,149 @@
+"""Runs ZULFuncts scenarios (*.scn) natively on the POSIX stand-in or under Wine.
+
+  run-scenarios --backend native --program PATH [-k PATTERN] [--keep] SCENARIO_OR_DIR...
+  run-scenarios --backend wine --program EXE --launcher LAUNCHER_EXE [-k PATTERN] [--keep] SCENARIO_OR_DIR...
+
+The format and the output are described in tests/scenarios/README.md.
+"""
+
+import argparse
+import fnmatch
+import os
+import re
+import shutil
+import sys
+import tempfile
+
+from ..wine import WineError
+from .backends import NativeBackend, WineBackend
+from .check import Roots, check_text, compare_tree, seed
+from .format import ScenarioError, parse_scenario
+
+TIMEOUT = 60
+
+
+def run(scn, backend, scratch):
+    """The problems of one run (an empty list: it passed)."""
+    machine = backend.prepare(scn, scratch)
+    cwd = os.path.join(scratch, "cwd")
+    os.makedirs(cwd)
+    os.makedirs(os.path.join(scratch, "scratch"))
+    roots = Roots(machine.windows_dir, machine.temp_dir, os.path.join(scratch, "scratch"), cwd, backend.complete)
+    seed(scn.before, roots)
+    out_path, err_path = os.path.join(scratch, "stdout.txt"), os.path.join(scratch, "stderr.txt")
+    with open(out_path, "wb") as out, open(err_path, "wb") as err:
+        status = machine.run(scn.command, out, err, cwd, TIMEOUT)
+    problems = []
+    if status is None:
+        problems.append("timed out")
+    elif status < 0:
+        problems.append("killed by signal %d (expected exit %d)" % (-status, scn.exit))
+    elif status != (scn.exit & 0xFF):
+        problems.append("exit status %d, expected %d" % (status, scn.exit))
+    if scn.after is not None:
+        problems += compare_tree(scn.after, roots)
+    for check in scn.logs:
+        try:
+            with open(roots.real("temp/" + check.name), "rb") as f:
+                data = f.read().decode("latin-1")
+        except OSError:
+            problems.append("log %s: missing" % check.name)
+            continue
+        problems += [p if p.startswith("  ") else "log %s: %s" % (check.name, p)
+                     for p in check_text(check, data, "\r\n", machine.subst)]
+    if backend.name == "native":
+        with open(out_path, "rb") as f:
+            data = f.read().decode("latin-1")
+        if scn.stdout is not None:
+            problems += [p if p.startswith("  ") else "stdout: " + p
+                         for p in check_text(scn.stdout, data, "\n", machine.subst)]
+        elif data:
+            problems.append("unexpected stdout: %r" % data[:200])
+    if problems:
+        with open(err_path, "rb") as f:
+            err = f.read().decode("latin-1").splitlines()
+        problems += ["stderr (last lines):"] + ["  " + line for line in err[-15:]] if err else []
+    return problems
+
+
+def find_scenarios(paths, patterns):
+    found = []
+    for arg in paths:
+        if os.path.isfile(arg):
+            found.append((arg, os.path.basename(arg)[:-4] if arg.endswith(".scn") else os.path.basename(arg)))
+        elif not os.path.isdir(arg):
+            raise FileNotFoundError("no scenario or directory %s" % arg)
+        for top, dirs, files in os.walk(arg):
+            dirs.sort()
+            found += [(os.path.join(top, f), os.path.relpath(os.path.join(top, f), arg)[:-4])
+                      for f in sorted(files) if f.endswith(".scn")]
+    return [(path, name) for path, name in found
+            if not patterns or any(p in name or fnmatch.fnmatch(name, p) for p in patterns)]
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(prog="run-scenarios", description="Run ZULFuncts scenarios.")
+    parser.add_argument("--backend", choices=("native", "wine"), required=True)
+    parser.add_argument("--program", required=True, help="the program (native) or the exe (wine)")
+    parser.add_argument("--launcher", help="launcher.exe (wine)")
+    parser.add_argument("--keep", action="store_true", help="keep scratch directories")
+    parser.add_argument("-k", dest="patterns", action="append", default=[], metavar="PATTERN")
+    parser.add_argument("scenarios", nargs="+", metavar="SCENARIO_OR_DIR")
+    args = parser.parse_args(argv)
+    if args.backend == "wine" and not args.launcher:
+        parser.error("--backend wine needs --launcher")
+    try:
+        scenarios = find_scenarios(args.scenarios, args.patterns)
+    except OSError as e:
+        print("run-scenarios: %s" % e, file=sys.stderr)
+        return 2
+    if not scenarios:
+        print("run-scenarios: no scenarios found", file=sys.stderr)
+        return 2
+
+    work = tempfile.mkdtemp(prefix="zulscn-")
+    counts = {"PASS": 0, "FAIL": 0, "SKIP": 0}
+    backend = None
+    try:
+        program = os.path.abspath(args.program)
+        backend = (NativeBackend(program, work) if args.backend == "native"
+                   else WineBackend(program, work, os.path.abspath(args.launcher)))
+        for index, (path, name) in enumerate(scenarios, 1):
+            problems = []
+            try:
+                scn = parse_scenario(path, name)
+                reason = ("backends: %s" % " ".join(scn.backends) if backend.name not in scn.backends
+                          else backend.skip_reason(scn))
+            except (ScenarioError, OSError) as e:
+                reason, problems = None, ["bad scenario: %s" % e]
+            if not problems and not reason:
+                scratch = os.path.join(work, "%03d-%s" % (index, re.sub(r"[^A-Za-z0-9_.-]", "_", name)))
+                os.makedirs(scratch)
+                try:
+                    problems = run(scn, backend, scratch)
+                except (ScenarioError, OSError, WineError) as e:
+                    problems = ["error: %s" % e]
+                if not args.keep:
+                    shutil.rmtree(scratch, ignore_errors=True)
+            verdict = "SKIP" if reason else ("FAIL" if problems else "PASS")
+            counts[verdict] += 1
+            print("%s %s%s" % (verdict, name, " (%s)" % reason if reason else ""))
+            for p in problems:
+                print("    " + p)
+            sys.stdout.flush()
+    except (OSError, WineError) as e:
+        print("run-scenarios: %s" % e, file=sys.stderr)
+        return 2
+    finally:
+        if backend:
+            backend.close()
+        if args.keep:
+            print("scratch kept in %s" % work, file=sys.stderr)
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+    print("%d passed, %d failed, %d skipped" % (counts["PASS"], counts["FAIL"], counts["SKIP"]))
+    return 0 if counts["FAIL"] == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
