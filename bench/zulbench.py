@@ -87,15 +87,6 @@ def twain(machine):
     return os.path.join(machine.windows_dir, "twain_32")
 
 
-def clear_temp(machine):
-    for name in os.listdir(machine.temp_dir):
-        path = os.path.join(machine.temp_dir, name)
-        if os.path.isdir(path) and not os.path.islink(path):
-            shutil.rmtree(path)
-        else:
-            os.unlink(path)
-
-
 # -- measuring -------------------------------------------------------------
 
 class Case:
@@ -230,9 +221,9 @@ def make_log(path, size):
 
 def log_cap(machine, sizes, work):
     """MAddDS with a large and a small existing log, each restored before every run (untimed) by a copy."""
+    machine.clean()
     set_devices(machine, 0)
     zulprep.fresh_twain(twain(machine))
-    clear_temp(machine)
     cases = []
     for label, size in (("log 1 GiB" if sizes["big_log"] == 1 << 30 else "log %d MiB" % (sizes["big_log"] >> 20),
                          sizes["big_log"]), ("log 30 KB", sizes["small_log"])):
@@ -363,7 +354,7 @@ def bench_log_cap(machine, sizes, args, report, runs, timing):
     report.judge("%s: log cap, time ratio" % name, ratio, LIMIT_LOG_CAP, args.smoke)
     report.judge("%s: log cap, peak memory ratio" % name, big.peak_kib / small.peak_kib, LIMIT_PEAK_MEMORY,
                  args.smoke)
-    clear_temp(machine)
+    machine.clean()
 
 
 def bench_startup(machine, floors, sizes, args, report, timing):
@@ -388,7 +379,7 @@ def bench_devices(machine, sizes, report, runs, timing, floor):
         set_devices(machine, count, marked)
         groups[count, marked] = devices(machine, count, marked)
         measure(groups[count, marked], runs, timing)
-        clear_temp(machine)
+        machine.clean()
     for logging in (0, 1):
         for key in ((low, True), (high, True), (high, False)):
             report.add("devices", groups[key][logging], floor)
@@ -409,7 +400,7 @@ def bench_sweep(machine, sizes, report, runs, timing):
         set_devices(machine, count, True)
         cases = sweep(machine, count, entries)
         measure(cases, runs, timing)
-        clear_temp(machine)
+        machine.clean()
         for i, case in enumerate(cases):
             report.add("sweep", case, cases[i % 2])
         for logging in (0, 1):

@@ -101,7 +101,6 @@ class WinePrefix:
 
     def __init__(self, path=None, launcher=None):
         self.scratch = tempfile.mkdtemp(prefix="zulwine-")
-        self.temporary = path is None
         self.path = os.path.abspath(path or os.path.join(self.scratch, "prefix"))
         self.launcher = launcher
         self.baseline = {}
