@@ -9,13 +9,12 @@
 // In-process (the default) the program's WinMain runs in this process, so a
 // handle or descriptor it leaks stays here to be counted. With --spawn each
 // run is a new process of PROGRAM, its exit status checked.
+#include "Seams.h"
+
 #include <windows.h>
 
-#include <aclapi.h>
 #include <dirent.h>
 #include <errno.h>
-#include <io.h>
-#include <setupapi.h>
 #include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -34,7 +33,8 @@
 
 extern char **environ;
 
-// Handles the program opens and closes, counted through link seams.
+// Handles the program opens and closes, counted through the link seams of
+// tests/seams/seams.def.
 static long g_cOpen = 0;
 static long g_cOpened = 0;
 
@@ -46,121 +46,26 @@ static void Opened(bool b)
     }
 }
 
+// Each call seams.def marks as opening or closing a handle counts it; the
+// rest are not wrapped here.
 extern "C" {
-HANDLE __real_CreateFileA(LPCSTR, DWORD, DWORD, LPVOID, DWORD, DWORD, HANDLE);
-HANDLE __wrap_CreateFileA(LPCSTR psz, DWORD a, DWORD b, LPVOID c, DWORD d, DWORD e, HANDLE f)
-{
-    HANDLE h = __real_CreateFileA(psz, a, b, c, d, e, f);
-    Opened(h != INVALID_HANDLE_VALUE);
-    return h;
-}
-FILE *__real_fopen(const char *, const char *);
-FILE *__wrap_fopen(const char *pszPath, const char *pszMode)
-{
-    FILE *p = __real_fopen(pszPath, pszMode);
-    Opened(p != nullptr);
-    return p;
-}
-// A file handle is closed by CloseHandle, or by the descriptor or stream that took it over.
-BOOL __real_CloseHandle(HANDLE);
-BOOL __wrap_CloseHandle(HANDLE h)
-{
-    g_cOpen--;
-    return __real_CloseHandle(h);
-}
-int __real__close(int);
-int __wrap__close(int fd)
-{
-    g_cOpen--;
-    return __real__close(fd);
-}
-int __real_fclose(FILE *);
-int __wrap_fclose(FILE *p)
-{
-    g_cOpen--;
-    return __real_fclose(p);
-}
-BOOL __real_OpenProcessToken(HANDLE, DWORD, PHANDLE);
-BOOL __wrap_OpenProcessToken(HANDLE h, DWORD dw, PHANDLE ph)
-{
-    BOOL b = __real_OpenProcessToken(h, dw, ph);
-    Opened(b != FALSE);
-    return b;
-}
-DWORD __real_GetSecurityInfo(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID *, PSID *, PACL *, PACL *,
-                             PSECURITY_DESCRIPTOR *);
-DWORD __wrap_GetSecurityInfo(HANDLE h, SE_OBJECT_TYPE a, SECURITY_INFORMATION b, PSID *c, PSID *d, PACL *e, PACL *f,
-                             PSECURITY_DESCRIPTOR *g)
-{
-    DWORD dw = __real_GetSecurityInfo(h, a, b, c, d, e, f, g);
-    Opened(dw == ERROR_SUCCESS);
-    return dw;
-}
-HLOCAL __real_LocalFree(HLOCAL);
-HLOCAL __wrap_LocalFree(HLOCAL h)
-{
-    g_cOpen--;
-    return __real_LocalFree(h);
-}
-HANDLE __real_FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA);
-HANDLE __wrap_FindFirstFileA(LPCSTR psz, LPWIN32_FIND_DATAA p)
-{
-    HANDLE h = __real_FindFirstFileA(psz, p);
-    Opened(h != INVALID_HANDLE_VALUE);
-    return h;
-}
-BOOL __real_FindClose(HANDLE);
-BOOL __wrap_FindClose(HANDLE h)
-{
-    g_cOpen--;
-    return __real_FindClose(h);
-}
-intptr_t __real__findfirst(const char *, struct _finddata_t *);
-intptr_t __wrap__findfirst(const char *psz, struct _finddata_t *p)
-{
-    intptr_t h = __real__findfirst(psz, p);
-    Opened(h != -1);
-    return h;
-}
-int __real__findclose(intptr_t);
-int __wrap__findclose(intptr_t h)
-{
-    g_cOpen--;
-    return __real__findclose(h);
-}
-HDEVINFO __real_SetupDiGetClassDevsA(const GUID *, LPCSTR, HWND, DWORD);
-HDEVINFO __wrap_SetupDiGetClassDevsA(const GUID *pGuid, LPCSTR psz, HWND hwnd, DWORD dw)
-{
-    HDEVINFO h = __real_SetupDiGetClassDevsA(pGuid, psz, hwnd, dw);
-    Opened(h != INVALID_HANDLE_VALUE);
-    return h;
-}
-BOOL __real_SetupDiDestroyDeviceInfoList(HDEVINFO);
-BOOL __wrap_SetupDiDestroyDeviceInfoList(HDEVINFO h)
-{
-    g_cOpen--;
-    return __real_SetupDiDestroyDeviceInfoList(h);
-}
-HKEY __real_SetupDiOpenDevRegKey(HDEVINFO, PSP_DEVINFO_DATA, DWORD, DWORD, DWORD, REGSAM);
-HKEY __wrap_SetupDiOpenDevRegKey(HDEVINFO h, PSP_DEVINFO_DATA p, DWORD a, DWORD b, DWORD c, REGSAM d)
-{
-    HKEY hKey = __real_SetupDiOpenDevRegKey(h, p, a, b, c, d);
-    Opened(hKey != reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE));
-    return hKey;
-}
-LSTATUS __real_RegOpenKeyA(HKEY, LPCSTR, PHKEY);
-LSTATUS __wrap_RegOpenKeyA(HKEY h, LPCSTR psz, PHKEY ph)
-{
-    LSTATUS status = __real_RegOpenKeyA(h, psz, ph);
-    Opened(status == ERROR_SUCCESS && *ph != h); // an empty name hands back the same key
-    return status;
-}
-LSTATUS __real_RegCloseKey(HKEY);
-LSTATUS __wrap_RegCloseKey(HKEY h)
-{
-    g_cOpen--;
-    return __real_RegCloseKey(h);
-}
+#define ZUL_SEAM(fn, R, P, failure)
+#define ZUL_SEAM_OPENS(fn, R, P, failure, opened)                                                                      \
+    R ZUL_WRAP(fn)(ZUL_PARAMS P)                                                                                       \
+    {                                                                                                                  \
+        R r = ZUL_REAL(fn)(ZUL_ARGS P);                                                                                \
+        Opened(opened);                                                                                                \
+        return r;                                                                                                      \
+    }
+#define ZUL_SEAM_CLOSES(fn, R, P, failure) ZUL_CLOSES(fn, R, P)
+#define ZUL_CLOSES(fn, R, P)                                                                                           \
+    R ZUL_WRAP(fn)(ZUL_PARAMS P)                                                                                       \
+    {                                                                                                                  \
+        g_cOpen--;                                                                                                     \
+        return ZUL_REAL(fn)(ZUL_ARGS P);                                                                               \
+    }
+#define ZUL_CALL(fn, R, P)
+#include "seams.def"
 }
 
 namespace {

@@ -6,6 +6,7 @@
 // run's work.
 #include "LogModel.h"
 #include "Sandbox.h"
+#include "Seams.h"
 #include "regfile.h"
 
 #include <gtest/gtest.h>
@@ -33,7 +34,6 @@ static std::function<void()> s_afterFirstOpen;
 static int s_cOpens = 0;
 static bool s_bDenyOwner = false;
 
-extern "C" HANDLE __real_CreateFileA(LPCSTR, DWORD, DWORD, LPVOID, DWORD, DWORD, HANDLE);
 extern "C" HANDLE __wrap_CreateFileA(LPCSTR psz, DWORD dwAccess, DWORD dwShare, LPVOID pSA, DWORD dwCreation,
                                      DWORD dwFlags, HANDLE hTemplate)
 {
@@ -46,8 +46,6 @@ extern "C" HANDLE __wrap_CreateFileA(LPCSTR psz, DWORD dwAccess, DWORD dwShare, 
     return h;
 }
 
-extern "C" DWORD __real_GetSecurityInfo(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID *, PSID *, PACL *, PACL *,
-                                        PSECURITY_DESCRIPTOR *);
 extern "C" DWORD __wrap_GetSecurityInfo(HANDLE h, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID *ppOwner,
                                         PSID *ppGroup, PACL *ppDacl, PACL *ppSacl, PSECURITY_DESCRIPTOR *ppSD)
 {

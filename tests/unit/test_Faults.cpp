@@ -6,16 +6,13 @@
 // after a crash the next run must find the log whole and clear up.
 #include "LogModel.h"
 #include "Sandbox.h"
+#include "Seams.h"
 #include "regfile.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <aclapi.h>
-#include <direct.h>
-#include <io.h>
-#include <setupapi.h>
-
+#include <cxxabi.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <stdio_ext.h>
@@ -33,24 +30,26 @@
 
 namespace {
 
+// The calls seams.def lists for the sweep, as F_<name>.
 enum Fn {
-    F_MALLOC, F_NEW, F_FOPEN, F_FSEEK, F_FTELL, F_FREAD, F_FWRITE, F_FFLUSH, F_FCLOSE,
-    F_MOVEFILEEX, F_MOVEFILE, F_DELETEFILE, F_REMOVE, F_RMDIR, F_REMOVEDIRECTORY, F_MKDIR,
-    F_SETATTRIBUTES, F_GETATTRIBUTES, F_COPYFILE, F_FINDFIRSTFILE, F_FINDFIRST, F_FINDNEXT,
-    F_GETCLASSDEVS, F_ENUMDEVICEINFO, F_GETPROPERTY, F_OPENDEVREGKEY, F_REGOPENKEY, F_REGQUERYVALUE,
-    F_GETTEMPPATH, F_GETWINDOWSDIRECTORY, F_CREATEFILE, F_GETFILEINFORMATION, F_SETFILEINFORMATION,
-    F_GETSECURITYINFO, F_OPENPROCESSTOKEN, F_GETTOKENINFORMATION, F_MULTIBYTETOWIDECHAR, F_OPENOSFHANDLE, F_FDOPEN,
+#define ZUL_SEAM(fn, R, P, failure) ZUL_CAT(F_, fn),
+#define ZUL_SEAM_OPENS(fn, R, P, failure, opened) ZUL_SEAM(fn, R, P, failure)
+#define ZUL_SEAM_CLOSES(fn, R, P, failure) ZUL_SEAM(fn, R, P, failure)
+#define ZUL_CLOSES(fn, R, P)
+#define ZUL_CALL(fn, R, P)
+#include "seams.def"
     F_COUNT
 };
 
+// Their symbols (operator new's mangled).
 const char *const s_rgpszFn[F_COUNT] = {
-    "malloc", "operator new", "fopen", "_fseeki64", "_ftelli64", "fread", "fwrite", "fflush", "fclose",
-    "MoveFileExA", "MoveFileA", "DeleteFileA", "remove", "_rmdir", "RemoveDirectoryA", "_mkdir",
-    "SetFileAttributesA", "GetFileAttributesA", "CopyFileA", "FindFirstFileA", "_findfirst", "_findnext",
-    "SetupDiGetClassDevsA", "SetupDiEnumDeviceInfo", "SetupDiGetDeviceRegistryPropertyA",
-    "SetupDiOpenDevRegKey", "RegOpenKeyA", "RegQueryValueExA", "GetTempPathA", "GetWindowsDirectoryA",
-    "CreateFileA", "GetFileInformationByHandle", "SetFileInformationByHandle", "GetSecurityInfo", "OpenProcessToken",
-    "GetTokenInformation", "MultiByteToWideChar", "_open_osfhandle", "_fdopen"};
+#define ZUL_SEAM(fn, R, P, failure) ZUL_STR(fn),
+#define ZUL_SEAM_OPENS(fn, R, P, failure, opened) ZUL_SEAM(fn, R, P, failure)
+#define ZUL_SEAM_CLOSES(fn, R, P, failure) ZUL_SEAM(fn, R, P, failure)
+#define ZUL_CLOSES(fn, R, P)
+#define ZUL_CALL(fn, R, P)
+#include "seams.def"
+};
 
 enum Mode { FAIL_ONCE, FAIL_FROM, CRASH_AFTER };
 const char *const s_rgpszMode[] = {"fails once at call", "fails from call", "crash after call"};
@@ -69,8 +68,40 @@ int g_fn = -1;
 long g_nCall = 0;
 Mode g_mode = FAIL_ONCE;
 
-// Counts the call; true when it is to fail.
-bool Inject(Fn fn)
+// A symbol's name as written in C++ (demangled), without its parameters, so
+// that it reads the same on either word size: "TwainDSInstaller::Init".
+std::string Unmangled(const char *pszSymbol)
+{
+    int status = 0;
+    char *psz = abi::__cxa_demangle(pszSymbol, nullptr, nullptr, &status);
+    std::string s = psz ? psz : pszSymbol;
+    free(psz);
+    return psz ? s.substr(0, s.find('(')) : s;
+}
+
+// The function that holds the code at pc ("" when it has no exported symbol).
+std::string FunctionAt(void *pc)
+{
+    Dl_info info;
+    return dladdr(pc, &info) && info.dli_sname ? Unmangled(info.dli_sname) : "";
+}
+
+// Whether an allocation from pCaller is one of the installer's own records,
+// whose failure ends the run with 1.
+bool IsRecordAllocation(void *pCaller)
+{
+    static const char *const s_rgpszRecords[] = {"TwainDSInstaller::TwainDSInstaller", "TwainDSInstaller::Init",
+                                                 "TwainDSInstaller::InstanceExists"};
+    std::string sCaller = FunctionAt(pCaller);
+    for (const char *psz : s_rgpszRecords) {
+        if (sCaller == psz)
+            return true;
+    }
+    return false;
+}
+
+// Counts the call from pCaller; true when it is to fail.
+bool Inject(Fn fn, void *pCaller)
 {
     if (!g_bArmed)
         return false;
@@ -78,8 +109,11 @@ bool Inject(Fn fn)
     if (fn != g_fn || g_mode == CRASH_AFTER)
         return false;
     bool bFail = g_mode == FAIL_ONCE ? n == g_nCall : n >= g_nCall;
-    if (bFail)
+    if (bFail) {
         g_pShared->cFired++;
+        if (fn == F_malloc && IsRecordAllocation(pCaller))
+            g_pShared->bRecordAllocFailed = true;
+    }
     return bFail;
 }
 
@@ -92,336 +126,56 @@ void After(Fn fn)
     }
 }
 
-BOOL FailWith(DWORD dwError)
-{
-    SetLastError(dwError);
-    return FALSE;
-}
-
 } // namespace
 
-// Link seams. Each counts its call, fails it or lets it through.
+// Link seams. Each counts its call, fails it as seams.def says or lets it
+// through. A failed write writes nothing; a failed flush or close loses what
+// was buffered.
+#define LAST_ERROR(result, error)                                                                                     \
+    SetLastError(error);                                                                                               \
+    return result;
+#define SETS_ERRNO(result, error)                                                                                     \
+    errno = error;                                                                                                     \
+    return result;
+#define RETURNS_ERROR(error) return error;
+#define RETURNS(result) return result;
+#define LOSES_BUFFER(result, error)                                                                                   \
+    __fpurge(a1);                                                                                                      \
+    pfnReal(a1);                                                                                                       \
+    errno = error;                                                                                                     \
+    return result;
+
 extern "C" {
 
-void *__real_malloc(size_t);
-void *__wrap_malloc(size_t cb)
-{
-    if (Inject(F_MALLOC)) {
-        Dl_info info;
-        void *pCaller = __builtin_return_address(0);
-        if (dladdr(pCaller, &info) && info.dli_sname &&
-            (strstr(info.dli_sname, "16TwainDSInstaller4Init") || strstr(info.dli_sname, "16TwainDSInstallerC") ||
-             strstr(info.dli_sname, "16TwainDSInstaller14InstanceExists")))
-            g_pShared->bRecordAllocFailed = true;
-        errno = ENOMEM;
-        return nullptr;
+#define ZUL_SEAM(fn, R, P, failure)                                                                                    \
+    R ZUL_WRAP(fn)(ZUL_PARAMS P)                                                                                       \
+    {                                                                                                                  \
+        R(*const pfnReal)(ZUL_PARAMS P) = ZUL_REAL(fn);                                                                \
+        if (Inject(ZUL_CAT(F_, fn), __builtin_return_address(0))) {                                                    \
+            failure                                                                                                    \
+        }                                                                                                              \
+        R result = pfnReal(ZUL_ARGS P);                                                                                \
+        After(ZUL_CAT(F_, fn));                                                                                        \
+        return result;                                                                                                 \
     }
-    void *p = __real_malloc(cb);
-    After(F_MALLOC);
-    return p;
-}
+#define ZUL_SEAM_OPENS(fn, R, P, failure, opened) ZUL_SEAM(fn, R, P, failure)
+#define ZUL_SEAM_CLOSES(fn, R, P, failure) ZUL_SEAM(fn, R, P, failure)
+#define ZUL_CLOSES(fn, R, P)
+#define ZUL_CALL(fn, R, P)
+#include "seams.def"
 
-void *__real__ZnwmRKSt9nothrow_t(size_t, const std::nothrow_t &);
-void *__wrap__ZnwmRKSt9nothrow_t(size_t cb, const std::nothrow_t &nt)
-{
-    if (Inject(F_NEW))
-        return nullptr;
-    void *p = __real__ZnwmRKSt9nothrow_t(cb, nt);
-    After(F_NEW);
-    return p;
-}
+#undef LAST_ERROR
+#undef SETS_ERRNO
+#undef RETURNS_ERROR
+#undef RETURNS
+#undef LOSES_BUFFER
 
-[[noreturn]] void __real_exit(int);
-[[noreturn]] void __wrap_exit(int status)
+// A run that exits ends its child there.
+void __wrap_exit(int status)
 {
     if (g_bArmed)
         _exit(status);
     __real_exit(status);
-}
-
-FILE *__real_fopen(const char *, const char *);
-FILE *__wrap_fopen(const char *pszPath, const char *pszMode)
-{
-    if (Inject(F_FOPEN)) {
-        errno = EACCES;
-        return nullptr;
-    }
-    FILE *p = __real_fopen(pszPath, pszMode);
-    After(F_FOPEN);
-    return p;
-}
-
-int __real__fseeki64(FILE *, int64_t, int);
-int __wrap__fseeki64(FILE *p, int64_t off, int origin)
-{
-    if (Inject(F_FSEEK)) {
-        errno = EIO;
-        return -1;
-    }
-    int r = __real__fseeki64(p, off, origin);
-    After(F_FSEEK);
-    return r;
-}
-
-int64_t __real__ftelli64(FILE *);
-int64_t __wrap__ftelli64(FILE *p)
-{
-    if (Inject(F_FTELL)) {
-        errno = EIO;
-        return -1;
-    }
-    int64_t r = __real__ftelli64(p);
-    After(F_FTELL);
-    return r;
-}
-
-size_t __real_fread(void *, size_t, size_t, FILE *);
-size_t __wrap_fread(void *pv, size_t cb, size_t c, FILE *p)
-{
-    if (Inject(F_FREAD))
-        return 0;
-    size_t r = __real_fread(pv, cb, c, p);
-    After(F_FREAD);
-    return r;
-}
-
-// A failed write writes nothing; a failed flush or close loses what was buffered.
-size_t __real_fwrite(const void *, size_t, size_t, FILE *);
-size_t __wrap_fwrite(const void *pv, size_t cb, size_t c, FILE *p)
-{
-    if (Inject(F_FWRITE))
-        return 0;
-    size_t r = __real_fwrite(pv, cb, c, p);
-    After(F_FWRITE);
-    return r;
-}
-
-int __real_fflush(FILE *);
-int __wrap_fflush(FILE *p)
-{
-    if (Inject(F_FFLUSH)) {
-        __fpurge(p);
-        errno = ENOSPC;
-        return EOF;
-    }
-    int r = __real_fflush(p);
-    After(F_FFLUSH);
-    return r;
-}
-
-int __real_fclose(FILE *);
-int __wrap_fclose(FILE *p)
-{
-    if (Inject(F_FCLOSE)) {
-        __fpurge(p);
-        __real_fclose(p);
-        errno = ENOSPC;
-        return EOF;
-    }
-    int r = __real_fclose(p);
-    After(F_FCLOSE);
-    return r;
-}
-
-#define ZUL_WRAP_BOOL(fn, id, error, params, args)                                                                 \
-    BOOL __real_##fn params;                                                                                       \
-    BOOL __wrap_##fn params                                                                                        \
-    {                                                                                                              \
-        if (Inject(id))                                                                                            \
-            return FailWith(error);                                                                                \
-        BOOL bResult = __real_##fn args;                                                                           \
-        After(id);                                                                                                 \
-        return bResult;                                                                                            \
-    }
-
-ZUL_WRAP_BOOL(MoveFileExA, F_MOVEFILEEX, ERROR_ACCESS_DENIED, (LPCSTR a, LPCSTR b, DWORD c), (a, b, c))
-ZUL_WRAP_BOOL(MoveFileA, F_MOVEFILE, ERROR_SHARING_VIOLATION, (LPCSTR a, LPCSTR b), (a, b))
-ZUL_WRAP_BOOL(DeleteFileA, F_DELETEFILE, ERROR_SHARING_VIOLATION, (LPCSTR a), (a))
-ZUL_WRAP_BOOL(RemoveDirectoryA, F_REMOVEDIRECTORY, ERROR_SHARING_VIOLATION, (LPCSTR a), (a))
-ZUL_WRAP_BOOL(SetFileAttributesA, F_SETATTRIBUTES, ERROR_ACCESS_DENIED, (LPCSTR a, DWORD b), (a, b))
-ZUL_WRAP_BOOL(CopyFileA, F_COPYFILE, 112L /* ERROR_DISK_FULL */, (LPCSTR a, LPCSTR b, BOOL c), (a, b, c))
-ZUL_WRAP_BOOL(GetFileInformationByHandle, F_GETFILEINFORMATION, ERROR_ACCESS_DENIED,
-              (HANDLE a, LPBY_HANDLE_FILE_INFORMATION b), (a, b))
-ZUL_WRAP_BOOL(SetFileInformationByHandle, F_SETFILEINFORMATION, ERROR_ACCESS_DENIED,
-              (HANDLE a, FILE_INFO_BY_HANDLE_CLASS b, LPVOID c, DWORD d), (a, b, c, d))
-ZUL_WRAP_BOOL(OpenProcessToken, F_OPENPROCESSTOKEN, ERROR_ACCESS_DENIED, (HANDLE a, DWORD b, PHANDLE c), (a, b, c))
-ZUL_WRAP_BOOL(GetTokenInformation, F_GETTOKENINFORMATION, ERROR_NOT_ENOUGH_MEMORY,
-              (HANDLE a, TOKEN_INFORMATION_CLASS b, LPVOID c, DWORD d, LPDWORD e), (a, b, c, d, e))
-ZUL_WRAP_BOOL(SetupDiEnumDeviceInfo, F_ENUMDEVICEINFO, ERROR_NOT_ENOUGH_MEMORY,
-              (HDEVINFO a, DWORD b, PSP_DEVINFO_DATA c), (a, b, c))
-ZUL_WRAP_BOOL(SetupDiGetDeviceRegistryPropertyA, F_GETPROPERTY, ERROR_NOT_ENOUGH_MEMORY,
-              (HDEVINFO a, PSP_DEVINFO_DATA b, DWORD c, LPDWORD d, LPBYTE e, DWORD f, LPDWORD g),
-              (a, b, c, d, e, f, g))
-
-#define ZUL_WRAP_CRT(fn, id, error, params, args)                                                                  \
-    int __real_##fn params;                                                                                        \
-    int __wrap_##fn params                                                                                         \
-    {                                                                                                              \
-        if (Inject(id)) {                                                                                          \
-            errno = error;                                                                                         \
-            return -1;                                                                                             \
-        }                                                                                                          \
-        int nResult = __real_##fn args;                                                                            \
-        After(id);                                                                                                 \
-        return nResult;                                                                                            \
-    }
-
-ZUL_WRAP_CRT(ZulStandinRemove, F_REMOVE, EACCES, (const char *a), (a))
-ZUL_WRAP_CRT(_rmdir, F_RMDIR, EACCES, (const char *a), (a))
-ZUL_WRAP_CRT(_mkdir, F_MKDIR, EACCES, (const char *a), (a))
-ZUL_WRAP_CRT(_findnext, F_FINDNEXT, ENOMEM, (intptr_t a, struct _finddata_t *b), (a, b))
-ZUL_WRAP_CRT(_open_osfhandle, F_OPENOSFHANDLE, EMFILE, (intptr_t a, int b), (a, b))
-
-FILE *__real__fdopen(int, const char *);
-FILE *__wrap__fdopen(int fd, const char *pszMode)
-{
-    if (Inject(F_FDOPEN)) {
-        errno = ENOMEM;
-        return nullptr;
-    }
-    FILE *p = __real__fdopen(fd, pszMode);
-    After(F_FDOPEN);
-    return p;
-}
-
-HANDLE __real_CreateFileA(LPCSTR, DWORD, DWORD, LPVOID, DWORD, DWORD, HANDLE);
-HANDLE __wrap_CreateFileA(LPCSTR psz, DWORD a, DWORD b, LPVOID c, DWORD d, DWORD e, HANDLE f)
-{
-    if (Inject(F_CREATEFILE)) {
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return INVALID_HANDLE_VALUE;
-    }
-    HANDLE h = __real_CreateFileA(psz, a, b, c, d, e, f);
-    After(F_CREATEFILE);
-    return h;
-}
-
-DWORD __real_GetSecurityInfo(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID *, PSID *, PACL *, PACL *,
-                             PSECURITY_DESCRIPTOR *);
-DWORD __wrap_GetSecurityInfo(HANDLE h, SE_OBJECT_TYPE a, SECURITY_INFORMATION b, PSID *c, PSID *d, PACL *e, PACL *f,
-                             PSECURITY_DESCRIPTOR *g)
-{
-    if (Inject(F_GETSECURITYINFO))
-        return ERROR_NOT_ENOUGH_MEMORY;
-    DWORD dw = __real_GetSecurityInfo(h, a, b, c, d, e, f, g);
-    After(F_GETSECURITYINFO);
-    return dw;
-}
-
-int __real_MultiByteToWideChar(UINT, DWORD, LPCSTR, int, LPWSTR, int);
-int __wrap_MultiByteToWideChar(UINT a, DWORD b, LPCSTR c, int d, LPWSTR e, int f)
-{
-    if (Inject(F_MULTIBYTETOWIDECHAR)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    int n = __real_MultiByteToWideChar(a, b, c, d, e, f);
-    After(F_MULTIBYTETOWIDECHAR);
-    return n;
-}
-
-intptr_t __real__findfirst(const char *, struct _finddata_t *);
-intptr_t __wrap__findfirst(const char *psz, struct _finddata_t *p)
-{
-    if (Inject(F_FINDFIRST)) {
-        errno = ENOMEM;
-        return -1;
-    }
-    intptr_t h = __real__findfirst(psz, p);
-    After(F_FINDFIRST);
-    return h;
-}
-
-DWORD __real_GetFileAttributesA(LPCSTR);
-DWORD __wrap_GetFileAttributesA(LPCSTR psz)
-{
-    if (Inject(F_GETATTRIBUTES)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    DWORD dw = __real_GetFileAttributesA(psz);
-    After(F_GETATTRIBUTES);
-    return dw;
-}
-
-HANDLE __real_FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA);
-HANDLE __wrap_FindFirstFileA(LPCSTR psz, LPWIN32_FIND_DATAA p)
-{
-    if (Inject(F_FINDFIRSTFILE)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    HANDLE h = __real_FindFirstFileA(psz, p);
-    After(F_FINDFIRSTFILE);
-    return h;
-}
-
-HDEVINFO __real_SetupDiGetClassDevsA(const GUID *, LPCSTR, HWND, DWORD);
-HDEVINFO __wrap_SetupDiGetClassDevsA(const GUID *pGuid, LPCSTR psz, HWND hwnd, DWORD dw)
-{
-    if (Inject(F_GETCLASSDEVS)) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return INVALID_HANDLE_VALUE;
-    }
-    HDEVINFO h = __real_SetupDiGetClassDevsA(pGuid, psz, hwnd, dw);
-    After(F_GETCLASSDEVS);
-    return h;
-}
-
-HKEY __real_SetupDiOpenDevRegKey(HDEVINFO, PSP_DEVINFO_DATA, DWORD, DWORD, DWORD, REGSAM);
-HKEY __wrap_SetupDiOpenDevRegKey(HDEVINFO h, PSP_DEVINFO_DATA p, DWORD a, DWORD b, DWORD c, REGSAM d)
-{
-    if (Inject(F_OPENDEVREGKEY)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
-    }
-    HKEY hKey = __real_SetupDiOpenDevRegKey(h, p, a, b, c, d);
-    After(F_OPENDEVREGKEY);
-    return hKey;
-}
-
-LSTATUS __real_RegOpenKeyA(HKEY, LPCSTR, PHKEY);
-LSTATUS __wrap_RegOpenKeyA(HKEY h, LPCSTR psz, PHKEY ph)
-{
-    if (Inject(F_REGOPENKEY))
-        return ERROR_ACCESS_DENIED;
-    LSTATUS status = __real_RegOpenKeyA(h, psz, ph);
-    After(F_REGOPENKEY);
-    return status;
-}
-
-LSTATUS __real_RegQueryValueExA(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
-LSTATUS __wrap_RegQueryValueExA(HKEY h, LPCSTR psz, LPDWORD a, LPDWORD b, LPBYTE c, LPDWORD d)
-{
-    if (Inject(F_REGQUERYVALUE))
-        return ERROR_ACCESS_DENIED;
-    LSTATUS status = __real_RegQueryValueExA(h, psz, a, b, c, d);
-    After(F_REGQUERYVALUE);
-    return status;
-}
-
-DWORD __real_GetTempPathA(DWORD, LPSTR);
-DWORD __wrap_GetTempPathA(DWORD cb, LPSTR psz)
-{
-    if (Inject(F_GETTEMPPATH)) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return 0;
-    }
-    DWORD r = __real_GetTempPathA(cb, psz);
-    After(F_GETTEMPPATH);
-    return r;
-}
-
-UINT __real_GetWindowsDirectoryA(LPSTR, UINT);
-UINT __wrap_GetWindowsDirectoryA(LPSTR psz, UINT cb)
-{
-    if (Inject(F_GETWINDOWSDIRECTORY)) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return 0;
-    }
-    UINT r = __real_GetWindowsDirectoryA(psz, cb);
-    After(F_GETWINDOWSDIRECTORY);
-    return r;
 }
 
 } // extern "C"
@@ -688,7 +442,7 @@ protected:
         std::string sCalls;
         for (int fn = 0; fn < F_COUNT; fn++) {
             if (calls[fn])
-                sCalls += std::string(" ") + s_rgpszFn[fn] + " " + std::to_string(calls[fn]);
+                sCalls += " " + Unmangled(s_rgpszFn[fn]) + " " + std::to_string(calls[fn]);
         }
         printf("%s, calls of a clean run:%s\n", c.pszName, sCalls.c_str());
         const std::string sOldLog = OldLog(c.pszLog[1] == 'a' ? 'a' : 'r');
@@ -705,7 +459,7 @@ protected:
                 samples.push_back(calls[fn]);
             for (long k : samples) {
                 for (Mode mode : {FAIL_ONCE, FAIL_FROM, CRASH_AFTER}) {
-                    std::string sCase = std::string(c.pszName) + ": " + s_rgpszFn[fn] + " " + s_rgpszMode[mode] +
+                    std::string sCase = std::string(c.pszName) + ": " + Unmangled(s_rgpszFn[fn]) + " " + s_rgpszMode[mode] +
                                         " " + std::to_string(k) + " of " + std::to_string(calls[fn]);
                     Seed();
                     int status = Run(c.pszText, fn, k, mode);
@@ -718,7 +472,7 @@ protected:
 
                     ASSERT_TRUE(Sandbox::Exists(sLogPath)) << sCase << ": the log is gone";
                     std::string sLog = Sandbox::ReadFile(sLogPath);
-                    bool bWriteFault = fn == F_FWRITE || fn == F_FFLUSH || fn == F_FCLOSE;
+                    bool bWriteFault = fn == F_fwrite || fn == F_fflush || fn == F_fclose;
                     bool bCut = bCrashed || status == 1;
                     EXPECT_EQ("", CheckLog(sOldLog, sLog, bCut, bWriteFault && bFired)) << sCase;
                     EXPECT_EQ(sOtherOld, Sandbox::ReadFile(m_box.TempDir() + "/" + sOtherLog)) << sCase;

@@ -3,6 +3,7 @@
 #include "ImagingDeviceEnumerator.h"
 #include "InstallLog.h"
 #include "Sandbox.h"
+#include "Seams.h"
 
 #include <gtest/gtest.h>
 #include <mbstring.h>

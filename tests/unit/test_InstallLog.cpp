@@ -3,6 +3,7 @@
 #include "InstallLog.h"
 #include "LogModel.h"
 #include "Sandbox.h"
+#include "Seams.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -26,7 +27,6 @@ static DWORD s_dwAfterCreation = 0;
 static std::vector<SYSTEMTIME> s_clock;
 static int s_cClockReads = 0;
 
-extern "C" BOOL __real_SetFileInformationByHandle(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 extern "C" BOOL __wrap_SetFileInformationByHandle(HANDLE h, FILE_INFO_BY_HANDLE_CLASS cls, LPVOID pv, DWORD cb)
 {
     if (cls == FileRenameInfo && s_onRename)
@@ -38,7 +38,6 @@ extern "C" BOOL __wrap_SetFileInformationByHandle(HANDLE h, FILE_INFO_BY_HANDLE_
     return __real_SetFileInformationByHandle(h, cls, pv, cb);
 }
 
-extern "C" HANDLE __real_CreateFileA(LPCSTR, DWORD, DWORD, LPVOID, DWORD, DWORD, HANDLE);
 extern "C" HANDLE __wrap_CreateFileA(LPCSTR psz, DWORD dwAccess, DWORD dwShare, LPVOID pSA, DWORD dwCreation,
                                      DWORD dwFlags, HANDLE hTemplate)
 {
@@ -52,7 +51,6 @@ extern "C" HANDLE __wrap_CreateFileA(LPCSTR psz, DWORD dwAccess, DWORD dwShare, 
     return h;
 }
 
-extern "C" void __real_GetLocalTime(LPSYSTEMTIME);
 extern "C" void __wrap_GetLocalTime(LPSYSTEMTIME pst)
 {
     if (s_cClockReads < static_cast<int>(s_clock.size()))

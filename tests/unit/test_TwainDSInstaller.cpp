@@ -2,6 +2,7 @@
 // over the TWAIN directory that the sweep walks.
 #include "InstallLog.h"
 #include "Sandbox.h"
+#include "Seams.h"
 #include "TwainDSInstaller.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,6 @@
 
 // Link seam: a Windows directory of the test's choosing.
 static const char *s_pszWindowsDir = nullptr;
-extern "C" UINT __real_GetWindowsDirectoryA(LPSTR, UINT);
 extern "C" UINT __wrap_GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize)
 {
     if (!s_pszWindowsDir)
