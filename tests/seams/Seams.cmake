@@ -1,8 +1,9 @@
 # The link seams listed in seams.def, for the native tests.
 #   zulseams                        the target a test links to include Seams.h
 #   zul_seam_names(VAR KIND ...)    the symbols of the lines of those kinds
-#                                   (SEAM SEAM_OPENS SEAM_CLOSES CLOSES CALL)
-#   zul_link_seams(TARGET SYMBOL ...) -Wl,--wrap for each symbol
+#                                   (SEAM SEAM_OPENS SEAM_CLOSES OPENS CLOSES CALL)
+#   zul_link_seams(TARGET SYMBOL ...) -Wl,--wrap for each symbol, which the
+#                                   table must list
 include(CheckCXXSourceCompiles)
 
 set(ZUL_SEAMS_DEF ${CMAKE_CURRENT_LIST_DIR}/seams.def)
@@ -46,7 +47,11 @@ function(zul_seam_names var)
 endfunction()
 
 function(zul_link_seams target)
+  zul_seam_names(listed SEAM SEAM_OPENS SEAM_CLOSES OPENS CLOSES CALL)
   foreach(fn ${ARGN})
+    if(NOT fn IN_LIST listed)
+      message(FATAL_ERROR "${target} wraps ${fn}, which tests/seams/seams.def does not list")
+    endif()
     target_link_options(${target} PRIVATE "-Wl,--wrap=${fn}")
   endforeach()
   target_link_libraries(${target} PRIVATE zulseams)

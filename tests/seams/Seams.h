@@ -2,8 +2,9 @@
 // function, and the macros that turn a line's parameter types into a
 // parameter list (a1, a2, ...) for a test to write its wrappers from.
 //
-// A test makes its wrappers by defining the five line macros and including
-// seams.def, which drops them again at its end.
+// A test makes its wrappers by defining the six line macros and including
+// seams.def, which drops them again at its end; or, for the failed calls
+// alone, ZUL_FAULT and faulted.inc.
 #pragma once
 
 #include <windows.h>
@@ -72,6 +73,7 @@ extern "C" {
 #define ZUL_SEAM(fn, R, P, failure) ZUL_DECLARE(fn, R, P)
 #define ZUL_SEAM_OPENS(fn, R, P, failure, opened) ZUL_DECLARE(fn, R, P)
 #define ZUL_SEAM_CLOSES(fn, R, P, failure) ZUL_DECLARE(fn, R, P)
+#define ZUL_OPENS(fn, R, P, opened) ZUL_DECLARE(fn, R, P)
 #define ZUL_CLOSES(fn, R, P) ZUL_DECLARE(fn, R, P)
 #define ZUL_CALL(fn, R, P) ZUL_DECLARE(fn, R, P)
 #include "seams.def"

@@ -50,7 +50,8 @@ static void Opened(bool b)
 // rest are not wrapped here.
 extern "C" {
 #define ZUL_SEAM(fn, R, P, failure)
-#define ZUL_SEAM_OPENS(fn, R, P, failure, opened)                                                                      \
+#define ZUL_SEAM_OPENS(fn, R, P, failure, opened) ZUL_OPENS(fn, R, P, opened)
+#define ZUL_OPENS(fn, R, P, opened)                                                                                    \
     R ZUL_WRAP(fn)(ZUL_PARAMS P)                                                                                       \
     {                                                                                                                  \
         R r = ZUL_REAL(fn)(ZUL_ARGS P);                                                                                \

@@ -32,23 +32,15 @@ namespace {
 
 // The calls seams.def lists for the sweep, as F_<name>.
 enum Fn {
-#define ZUL_SEAM(fn, R, P, failure) ZUL_CAT(F_, fn),
-#define ZUL_SEAM_OPENS(fn, R, P, failure, opened) ZUL_SEAM(fn, R, P, failure)
-#define ZUL_SEAM_CLOSES(fn, R, P, failure) ZUL_SEAM(fn, R, P, failure)
-#define ZUL_CLOSES(fn, R, P)
-#define ZUL_CALL(fn, R, P)
-#include "seams.def"
+#define ZUL_FAULT(fn, R, P, failure) ZUL_CAT(F_, fn),
+#include "faulted.inc"
     F_COUNT
 };
 
 // Their symbols (operator new's mangled).
 const char *const s_rgpszFn[F_COUNT] = {
-#define ZUL_SEAM(fn, R, P, failure) ZUL_STR(fn),
-#define ZUL_SEAM_OPENS(fn, R, P, failure, opened) ZUL_SEAM(fn, R, P, failure)
-#define ZUL_SEAM_CLOSES(fn, R, P, failure) ZUL_SEAM(fn, R, P, failure)
-#define ZUL_CLOSES(fn, R, P)
-#define ZUL_CALL(fn, R, P)
-#include "seams.def"
+#define ZUL_FAULT(fn, R, P, failure) ZUL_STR(fn),
+#include "faulted.inc"
 };
 
 enum Mode { FAIL_ONCE, FAIL_FROM, CRASH_AFTER };
@@ -147,7 +139,7 @@ void After(Fn fn)
 
 extern "C" {
 
-#define ZUL_SEAM(fn, R, P, failure)                                                                                    \
+#define ZUL_FAULT(fn, R, P, failure)                                                                                   \
     R ZUL_WRAP(fn)(ZUL_PARAMS P)                                                                                       \
     {                                                                                                                  \
         R(*const pfnReal)(ZUL_PARAMS P) = ZUL_REAL(fn);                                                                \
@@ -158,11 +150,7 @@ extern "C" {
         After(ZUL_CAT(F_, fn));                                                                                        \
         return result;                                                                                                 \
     }
-#define ZUL_SEAM_OPENS(fn, R, P, failure, opened) ZUL_SEAM(fn, R, P, failure)
-#define ZUL_SEAM_CLOSES(fn, R, P, failure) ZUL_SEAM(fn, R, P, failure)
-#define ZUL_CLOSES(fn, R, P)
-#define ZUL_CALL(fn, R, P)
-#include "seams.def"
+#include "faulted.inc"
 
 #undef LAST_ERROR
 #undef SETS_ERRNO
@@ -527,4 +515,18 @@ TEST_F(FaultRuns, AddDSSurvivesEveryFault)
 TEST_F(FaultRuns, RemoveDSSurvivesEveryFault)
 {
     Sweep(CommandNamed("RemoveDS"));
+}
+
+// A call the seam table fails that no command makes is a seam the sweep never
+// tries: the program has stopped calling it, or calls something else now.
+TEST_F(FaultRuns, EveryFailedCallIsMade)
+{
+    std::vector<long> total(F_COUNT, 0);
+    for (const char *pszName : {"MAddDS", "MRemoveDS", "AddDS", "RemoveDS"}) {
+        std::vector<long> calls = CleanRunCalls(CommandNamed(pszName));
+        for (int fn = 0; fn < F_COUNT; fn++)
+            total[fn] += calls[fn];
+    }
+    for (int fn = 0; fn < F_COUNT; fn++)
+        EXPECT_GT(total[fn], 0) << Unmangled(s_rgpszFn[fn]) << " is in seams.def but no command calls it";
 }
