@@ -66,9 +66,11 @@ std::string Unmangled(const char *pszSymbol)
 {
     int status = 0;
     char *psz = abi::__cxa_demangle(pszSymbol, nullptr, nullptr, &status);
-    std::string s = psz ? psz : pszSymbol;
+    if (!psz)
+        return pszSymbol; // a C name
+    std::string s(psz, strcspn(psz, "("));
     free(psz);
-    return psz ? s.substr(0, s.find('(')) : s;
+    return s;
 }
 
 // The function that holds the code at pc ("" when it has no exported symbol).
