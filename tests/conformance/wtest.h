@@ -1,12 +1,23 @@
-// Check macros for the conformance test, one translation unit only.
-//   ok(condition, "format %d\n", value)  counts a check; prints file:line and the message on failure
-//   trace("format\n", ...)                prints file:line and the message
-//   WtestSummary()                        prints the totals; returns the exit status (failures, at most 255)
+// Check macros of the conformance test, after the fashion of Wine's own tests.
+//   ok(condition, "format\n", got...)  a check; a failure prints file:line and the message,
+//                                      which says what was expected and what came back
+//   ok_(file, line)(condition, ...)    the same check, reported at a helper's caller
+//   todo_wine ok(...)                  a Windows behaviour Wine 8 does not have: under Wine a
+//                                      failure counts as todo and a success as a failure (the
+//                                      todo can go); on the stand-in a plain check
+//   broken(condition)                  a known difference of the stand-in: true on the stand-in
+//                                      when the condition holds, always false under Wine
+//   skip("format\n", ...)              checks that cannot run on this side, and why
+//   trace("format\n", ...)             information
+//   WtestSummary(name)                 prints the totals; the exit status is the failures (at most 255)
 #pragma once
 
 #include <stdarg.h>
 #include <stdio.h>
-#include <string.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #if defined(__GNUC__)
 #define WTEST_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
@@ -14,12 +25,31 @@
 #define WTEST_PRINTF(fmt, args)
 #endif
 
-static const char *g_pszWtestFile = "";
-static int g_nWtestLine = 0;
-static int g_cWtestChecks = 0;
-static int g_cWtestFailures = 0;
+struct WtestState {
+    const char *pszFile = "";
+    int nLine = 0;
+    unsigned uTodoLevel = 0;  // one bit per nested todo block, the innermost lowest
+    bool bTodoLoop = false;
+    int cChecks = 0;
+    int cFailures = 0;
+    int cTodos = 0;
+    int cSkips = 0;
+};
 
-static inline void WtestSetLocation(const char *pszFile, int nLine)
+inline WtestState g_wtest;
+
+inline bool WtestUnderWine()
+{
+#ifdef _WIN32
+    static const bool s_bWine =
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
+    return s_bWine;
+#else
+    return false;
+#endif
+}
+
+inline void WtestSetLocation(const char *pszFile, int nLine)
 {
     const char *psz = pszFile;
     for (const char *p = pszFile; *p; ++p) {
@@ -27,43 +57,91 @@ static inline void WtestSetLocation(const char *pszFile, int nLine)
             psz = p + 1;
         }
     }
-    g_pszWtestFile = psz;
-    g_nWtestLine = nLine;
+    g_wtest.pszFile = psz;
+    g_wtest.nLine = nLine;
 }
 
-static inline void WtestOk(int bCondition, const char *pszFormat, ...) WTEST_PRINTF(2, 3);
-static inline void WtestOk(int bCondition, const char *pszFormat, ...)
+inline void WtestPrint(const char *pszKind, const char *pszFormat, va_list args)
 {
-    ++g_cWtestChecks;
-    if (bCondition) {
+    printf("%s:%d: %s", g_wtest.pszFile, g_wtest.nLine, pszKind);
+    vprintf(pszFormat, args);
+    fflush(stdout);
+}
+
+inline void WtestOk(int bCondition, const char *pszFormat, ...) WTEST_PRINTF(2, 3);
+inline void WtestOk(int bCondition, const char *pszFormat, ...)
+{
+    ++g_wtest.cChecks;
+    bool bTodo = (g_wtest.uTodoLevel & 1) != 0;
+    if (bCondition && !bTodo) {
         return;
     }
-    ++g_cWtestFailures;
     va_list args;
     va_start(args, pszFormat);
-    printf("%s:%d: Test failed: ", g_pszWtestFile, g_nWtestLine);
-    vprintf(pszFormat, args);
+    if (bTodo && !bCondition) {
+        ++g_wtest.cTodos;
+        WtestPrint("Test marked todo: ", pszFormat, args);
+    } else {
+        ++g_wtest.cFailures;
+        WtestPrint(bTodo ? "Test succeeded inside todo block: " : "Test failed: ", pszFormat, args);
+    }
     va_end(args);
-    fflush(stdout);
 }
 
-static inline void WtestTrace(const char *pszFormat, ...) WTEST_PRINTF(1, 2);
-static inline void WtestTrace(const char *pszFormat, ...)
+inline void WtestSkip(const char *pszFormat, ...) WTEST_PRINTF(1, 2);
+inline void WtestSkip(const char *pszFormat, ...)
+{
+    ++g_wtest.cSkips;
+    va_list args;
+    va_start(args, pszFormat);
+    WtestPrint("Tests skipped: ", pszFormat, args);
+    va_end(args);
+}
+
+inline void WtestTrace(const char *pszFormat, ...) WTEST_PRINTF(1, 2);
+inline void WtestTrace(const char *pszFormat, ...)
 {
     va_list args;
     va_start(args, pszFormat);
-    printf("%s:%d: ", g_pszWtestFile, g_nWtestLine);
-    vprintf(pszFormat, args);
+    WtestPrint("", pszFormat, args);
     va_end(args);
-    fflush(stdout);
 }
 
-static inline int WtestSummary(const char *pszName)
+inline void WtestStartTodo(bool bTodo)
 {
-    printf("%s: %d tests executed, %d failures\n", pszName, g_cWtestChecks, g_cWtestFailures);
-    fflush(stdout);
-    return g_cWtestFailures > 255 ? 255 : g_cWtestFailures;
+    g_wtest.uTodoLevel = (g_wtest.uTodoLevel << 1) | (bTodo ? 1u : 0u);
+    g_wtest.bTodoLoop = true;
 }
 
-#define ok (WtestSetLocation(__FILE__, __LINE__), 0) ? (void)0 : WtestOk
+inline bool WtestLoopTodo()
+{
+    bool bLoop = g_wtest.bTodoLoop;
+    g_wtest.bTodoLoop = false;
+    return bLoop;
+}
+
+inline void WtestEndTodo()
+{
+    g_wtest.uTodoLevel >>= 1;
+}
+
+inline bool WtestBroken(bool bCondition)
+{
+    return !WtestUnderWine() && bCondition;
+}
+
+inline int WtestSummary(const char *pszName)
+{
+    printf("%s: %d tests executed (%d marked as todo, %d failures), %d skipped.\n", pszName, g_wtest.cChecks,
+           g_wtest.cTodos, g_wtest.cFailures, g_wtest.cSkips);
+    fflush(stdout);
+    return g_wtest.cFailures > 255 ? 255 : g_wtest.cFailures;
+}
+
+#define ok_(file, line) (WtestSetLocation(file, line), 0) ? (void)0 : WtestOk
+#define ok ok_(__FILE__, __LINE__)
+#define skip (WtestSetLocation(__FILE__, __LINE__), 0) ? (void)0 : WtestSkip
 #define trace (WtestSetLocation(__FILE__, __LINE__), 0) ? (void)0 : WtestTrace
+#define todo_if(is_todo) for (WtestStartTodo(is_todo); WtestLoopTodo(); WtestEndTodo())
+#define todo_wine todo_if(WtestUnderWine())
+#define broken(condition) WtestBroken(condition)

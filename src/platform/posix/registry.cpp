@@ -14,9 +14,6 @@
 #include "regfile.h"
 #include "standin.h"
 
-#ifndef ERROR_BAD_PATHNAME
-#define ERROR_BAD_PATHNAME 161L
-#endif
 
 namespace ZulStandin {
 

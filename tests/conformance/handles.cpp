@@ -1,0 +1,231 @@
+// Files by handle, as the log keeps them: CreateFileA, a stream on the handle, what the handle
+// tells of the file, and renaming and deleting through it.
+#include "conformance.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+// A second name for a file, as another user would make it.
+static bool MakeHardLink(const std::string &strLink, const std::string &strTarget)
+{
+#ifdef _WIN32
+    return CreateHardLinkA(strLink.c_str(), strTarget.c_str(), NULL) != FALSE;
+#else
+    return link(StdioPath(strTarget).c_str(), StdioPath(strLink).c_str()) == 0;
+#endif
+}
+
+
+static FILE *StreamOn(HANDLE h)
+{
+    int fd = _open_osfhandle((intptr_t)h, _O_APPEND | _O_BINARY);
+    return fd == -1 ? NULL : _fdopen(fd, "a+b");
+}
+
+static BY_HANDLE_FILE_INFORMATION InfoOf(HANDLE h)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    memset(&info, 0xCC, sizeof(info));
+    ok(GetFileInformationByHandle(h, &info) != FALSE, "GetFileInformationByHandle succeeds, error %lu\n", LastError());
+    return info;
+}
+
+static bool Rename(HANDLE h, const std::string &strTo)
+{
+    union {
+        FILE_RENAME_INFO info;
+        BYTE rgb[sizeof(FILE_RENAME_INFO) + MAX_PATH * sizeof(WCHAR)];
+    } target;
+    memset(&target, 0, sizeof(target));
+    int cwch = MultiByteToWideChar(CP_ACP, 0, strTo.c_str(), -1, target.info.FileName, MAX_PATH);
+    ok(cwch == (int)strTo.size() + 1, "MultiByteToWideChar counts one character a byte and the NUL, got %d\n", cwch);
+    target.info.ReplaceIfExists = TRUE;
+    target.info.FileNameLength = (DWORD)(cwch - 1) * sizeof(WCHAR);
+    return SetFileInformationByHandle(h, FileRenameInfo, &target, sizeof(target)) != FALSE;
+}
+
+static bool MarkForDeletion(HANDLE h)
+{
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+}
+
+static void test_LogHandles()
+{
+    std::string strLog = Scratch("h.log"), strKeep = Scratch("keep.txt");
+    HANDLE h = OpenLogFile(strLog, OPEN_ALWAYS);
+    ok(h != INVALID_HANDLE_VALUE, "CreateFileA(OPEN_ALWAYS) creates a missing file, error %lu\n", LastError());
+    BY_HANDLE_FILE_INFORMATION info = InfoOf(h);
+    ok(!(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+           info.nNumberOfLinks == 1 && info.nFileSizeLow == 0 && info.nFileSizeHigh == 0,
+       "a new file: no directory or reparse attribute, one link, empty; got %#lx, %lu links\n",
+       (unsigned long)info.dwFileAttributes, (unsigned long)info.nNumberOfLinks);
+    HANDLE hSecond = CreateFileA(strLog.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 NULL, OPEN_EXISTING, 0, NULL);
+    unsigned long dwErr = LastError();
+    // The stand-in keeps no sharing modes.
+    ok((hSecond == INVALID_HANDLE_VALUE && dwErr == ERROR_SHARING_VIOLATION) || broken(hSecond != INVALID_HANDLE_VALUE),
+       "a file shared for reading only refuses a second writer with 32, got %p, error %lu\n", (void *)hSecond, dwErr);
+    if (hSecond != INVALID_HANDLE_VALUE) {
+        CloseHandle(hSecond);
+    }
+    FILE *pStream = StreamOn(h);
+    ok(pStream != NULL, "_open_osfhandle(_O_APPEND) and _fdopen(\"a+b\") put a stream on the handle\n");
+    if (!pStream) {
+        return;
+    }
+    fputs("one\r\n", pStream);
+    fflush(pStream);
+    ok(ReadText(strLog) == "one\r\n", "a flushed line is in the file, bytes unchanged\n");
+    ok(fclose(pStream) == 0, "fclose of the stream closes the handle\n");
+    hSecond = CreateFileA(strLog.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ok(hSecond != INVALID_HANDLE_VALUE, "after fclose nothing holds the file: an exclusive open succeeds, error %lu\n",
+       LastError());
+    CloseHandle(hSecond);
+
+    // OPEN_ALWAYS keeps the content; with _O_APPEND every write goes to the end, even after a read from the start.
+    h = OpenLogFile(strLog, OPEN_ALWAYS);
+    pStream = h != INVALID_HANDLE_VALUE ? StreamOn(h) : NULL;
+    ok(pStream != NULL, "CreateFileA(OPEN_ALWAYS) opens an existing file, error %lu\n", LastError());
+    if (pStream) {
+        char sz[4] = "";
+        ok(_fseeki64(pStream, 0, SEEK_SET) == 0 && fread(sz, 1, 3, pStream) == 3 && memcmp(sz, "one", 3) == 0,
+           "the stream reads the file from its start\n");
+        _fseeki64(pStream, 0, SEEK_SET);
+        fputs("two\r\n", pStream);
+        fclose(pStream);
+    }
+    ok(ReadText(strLog) == "one\r\ntwo\r\n", "writes go to the end of the file, got %s\n", ReadText(strLog).c_str());
+
+    // Files the log must never write through.
+    ok(WriteText(strKeep, "kept"), "cannot write the scratch file\n");
+    ok_win_fails(OpenLogFile(strKeep, CREATE_NEW, DELETE) != INVALID_HANDLE_VALUE, ERROR_FILE_EXISTS,
+                 "CreateFileA(CREATE_NEW) of an existing name");
+    ok_win_fails(OpenLogFile(g_strScratch, OPEN_ALWAYS) != INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED,
+                 "CreateFileA of a directory");
+
+    // A hard link: two names, seen on a handle opened through either.
+    std::string strLink = Scratch("h2.log");
+    ok(MakeHardLink(strLink, strKeep), "cannot make a hard link\n");
+    h = OpenLogFile(strLink, OPEN_ALWAYS);
+    ok(h != INVALID_HANDLE_VALUE, "CreateFileA(FILE_FLAG_OPEN_REPARSE_POINT) opens a hard link's name\n");
+    if (h != INVALID_HANDLE_VALUE) {
+        info = InfoOf(h);
+        ok(info.nNumberOfLinks == 2 && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT),
+           "a file with a hard link has nNumberOfLinks 2 and no reparse attribute, got %lu, %#lx\n",
+           (unsigned long)info.nNumberOfLinks, (unsigned long)info.dwFileAttributes);
+        CloseHandle(h);
+    }
+    ok_win_fails(OpenLogFile(strLink, CREATE_NEW, DELETE) != INVALID_HANDLE_VALUE, ERROR_FILE_EXISTS,
+                 "CreateFileA(CREATE_NEW) of a hard link's name");
+    ok_win(DeleteFileA(strLink.c_str()), "DeleteFileA of a hard link's name");
+    ok(ReadText(strKeep) == "kept", "DeleteFileA removes the name only: the other name keeps the content\n");
+    h = OpenLogFile(strLink, CREATE_NEW, DELETE);
+    ok(h != INVALID_HANDLE_VALUE, "CreateFileA(CREATE_NEW) succeeds once the name is deleted, error %lu\n", LastError());
+    if (h != INVALID_HANDLE_VALUE) {
+        ok(InfoOf(h).nNumberOfLinks == 1, "the new side file has one name\n");
+        CloseHandle(h);
+    }
+
+#ifndef _WIN32
+    // A symbolic link is opened itself, never followed; the file it names is not created.
+    std::string strSym = Scratch("sym.log"), strAway = Scratch("away.txt");
+    ok(symlink(StdioPath(strAway).c_str(), StdioPath(strSym).c_str()) == 0, "cannot make a symbolic link\n");
+    h = OpenLogFile(strSym, OPEN_ALWAYS);
+    ok(h != INVALID_HANDLE_VALUE, "CreateFileA(FILE_FLAG_OPEN_REPARSE_POINT) opens a dangling symbolic link\n");
+    if (h != INVALID_HANDLE_VALUE) {
+        ok((InfoOf(h).dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0,
+           "a symbolic link's handle has FILE_ATTRIBUTE_REPARSE_POINT\n");
+        CloseHandle(h);
+    }
+    ok(!Exists(strAway), "the link's target is not created, attributes %#lx\n", Attributes(strAway));
+    ok_win(DeleteFileA(strSym.c_str()), "DeleteFileA of a symbolic link");
+#else
+    skip("Wine 8 makes no symbolic link that shows as a reparse point\n");
+#endif
+    DeleteFileA(strKeep.c_str());
+    DeleteFileA(strLink.c_str());
+    DeleteFileA(strLog.c_str());
+}
+
+static void test_RenameAndDeleteByHandle()
+{
+    std::string strLog = Scratch("r.log"), strSide = Scratch("r2.log"), strOther = Scratch("r-other.txt");
+    ok(WriteText(strLog, "old log"), "cannot write the scratch file\n");
+
+    HANDLE hSide = OpenLogFile(strSide, CREATE_NEW, DELETE);
+    ok(hSide != INVALID_HANDLE_VALUE, "CreateFileA(CREATE_NEW, DELETE) makes the side file\n");
+    FILE *pSide = hSide != INVALID_HANDLE_VALUE ? StreamOn(hSide) : NULL;
+    if (!pSide) {
+        return;
+    }
+    fputs("tail\r\n", pSide);
+    fflush(pSide);
+
+    // A file that is open is not replaced, and stays whole.
+    HANDLE hLog = OpenLogFile(strLog, OPEN_EXISTING);
+    SetLastError(0xdeadbeef);
+    bool bRenamed = Rename(hSide, strLog);
+    unsigned long dwErr = LastError();
+    ok(!bRenamed && dwErr == ERROR_ACCESS_DENIED, "FileRenameInfo onto a file that is open fails with 5, got %d, %lu\n",
+       bRenamed, dwErr);
+    CloseHandle(hLog);
+    ok(ReadText(strLog) == "old log" && Exists(strSide), "a failed rename changes neither file\n");
+    ok_win_fails(Rename(hSide, g_strScratch), ERROR_ACCESS_DENIED, "FileRenameInfo onto a directory");
+
+    // Onto a closed file that has a second name: only the name is replaced. (A
+    // handle with DELETE access is read by others only if they share delete:
+    // the content is looked at once it is closed.)
+    ok(MakeHardLink(strOther, strLog), "cannot make a hard link\n");
+    ok_win(Rename(hSide, strLog), "FileRenameInfo(ReplaceIfExists) onto a closed file");
+    ok(!Exists(strSide) && Exists(strLog), "the open file takes the name\n");
+    ok(ReadText(strOther) == "old log", "the replaced name's other name keeps the old content\n");
+    fputs("run\r\n", pSide);
+    fclose(pSide);
+    ok(ReadText(strLog) == "tail\r\nrun\r\n", "the file keeps its content, and the handle writes on under the new "
+       "name, got %s\n", ReadText(strLog).c_str());
+
+    // A name that needs the ANSI code page: MultiByteToWideChar and back name the same file.
+    std::string strAnsi = Scratch("caf\xe9.log");
+    hSide = OpenLogFile(strSide, CREATE_NEW, DELETE);
+    if (hSide != INVALID_HANDLE_VALUE) {
+        ok_win(Rename(hSide, strAnsi), "FileRenameInfo to a name with a byte above 0x7F");
+        CloseHandle(hSide);
+    }
+    ok(Exists(strAnsi) && !Exists(strSide), "the renamed file is found by its ANSI name\n");
+    DeleteFileA(strAnsi.c_str());
+
+    // Deleted through the handle: the name is gone once the stream on it is closed.
+    hSide = OpenLogFile(strSide, CREATE_NEW, DELETE);
+    pSide = hSide != INVALID_HANDLE_VALUE ? StreamOn(hSide) : NULL;
+    ok(pSide != NULL, "cannot make the side file\n");
+    if (pSide) {
+        fputs("x", pSide);
+        ok_win(MarkForDeletion(hSide), "FileDispositionInfo(DeleteFile)");
+        fclose(pSide);
+    }
+    ok(!Exists(strSide), "a file marked for deletion is gone after fclose of its stream, attributes %#lx\n", Attributes(strSide));
+    hSide = OpenLogFile(strSide, CREATE_NEW);
+    ok_win_fails(MarkForDeletion(hSide), ERROR_ACCESS_DENIED, "FileDispositionInfo on a handle without DELETE");
+    SetLastError(0xdeadbeef);
+    bRenamed = Rename(hSide, strOther);
+    dwErr = LastError();
+    todo_wine ok(!bRenamed && dwErr == ERROR_ACCESS_DENIED,
+                 "FileRenameInfo on a handle without DELETE fails with 5, got %d, %lu\n", bRenamed, dwErr);
+    CloseHandle(hSide);
+
+    DeleteFileA(strSide.c_str());
+    DeleteFileA(strLog.c_str());
+    DeleteFileA(strOther.c_str());
+}
+
+void func_handles()
+{
+    test_LogHandles();
+    test_RenameAndDeleteByHandle();
+}

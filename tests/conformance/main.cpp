@@ -1,0 +1,83 @@
+// The conformance program: every area in turn, or the areas named on the command line.
+#include "conformance.h"
+
+#include <time.h>
+
+const GUID g_guidImaging = {0x6BDD1FC6, 0x810F, 0x11D0, {0xBE, 0xC7, 0x08, 0x00, 0x2B, 0xE2, 0x09, 0x2F}};
+std::string g_strScratch;
+
+bool WriteText(const std::string &strPath, const char *pszText)
+{
+    FILE *pFile = fopen(StdioPath(strPath).c_str(), "wb");
+    if (!pFile) {
+        return false;
+    }
+    size_t cch = strlen(pszText);
+    bool bOk = fwrite(pszText, 1, cch, pFile) == cch;
+    return fclose(pFile) == 0 && bOk;
+}
+
+std::string ReadText(const std::string &strPath)
+{
+    std::string str;
+    FILE *pFile = fopen(StdioPath(strPath).c_str(), "rb");
+    if (!pFile) {
+        return "<missing>";
+    }
+    char buf[256];
+    size_t cb;
+    while ((cb = fread(buf, 1, sizeof(buf), pFile)) > 0) {
+        str.append(buf, cb);
+    }
+    fclose(pFile);
+    return str;
+}
+
+static const struct {
+    const char *pszName;
+    void (*pfn)();
+} s_rgAreas[] = {
+    {"files", func_files},   {"find", func_find},       {"handles", func_handles},   {"strings", func_strings},
+    {"system", func_system}, {"module", func_module}, {"registry", func_registry}, {"setupapi", func_setupapi},
+};
+
+int main(int argc, char **argv)
+{
+    char szTemp[MAX_PATH];
+    DWORD cch = GetTempPathA(MAX_PATH, szTemp);
+    if (cch == 0 || cch >= MAX_PATH) {
+        printf("GetTempPathA failed, got %lu\n", (unsigned long)cch);
+        return 1;
+    }
+    // A fresh directory of our own, so that nothing left from another run can disturb the checks.
+    bool bCreated = false;
+    for (unsigned long n = (unsigned long)time(NULL) % 100000, cTries = 0; !bCreated && cTries < 100; ++n, ++cTries) {
+        char szName[32];
+        snprintf(szName, sizeof(szName), "zulconf_%lu", n);
+        g_strScratch = std::string(szTemp) + szName;
+        bCreated = CreateDirectoryA(g_strScratch.c_str(), NULL) != FALSE;
+    }
+    if (!bCreated) {
+        printf("cannot create a scratch directory in %s, error %lu\n", szTemp, LastError());
+        return 1;
+    }
+
+    int cRun = 0;
+    for (const auto &area : s_rgAreas) {
+        bool bWanted = argc < 2;
+        for (int i = 1; i < argc; ++i) {
+            bWanted = bWanted || strcmp(argv[i], area.pszName) == 0;
+        }
+        if (bWanted) {
+            area.pfn();
+            ++cRun;
+        }
+    }
+    if (cRun == 0) {
+        printf("no area of that name; the areas are files find handles strings system module registry setupapi\n");
+        return 1;
+    }
+
+    ok_win(RemoveDirectoryA(g_strScratch.c_str()), "RemoveDirectoryA of the emptied scratch directory");
+    return WtestSummary("conformance");
+}

@@ -1,0 +1,26 @@
+// Modules, as the usage box loads USER32: names, exports and references.
+#include "conformance.h"
+
+void func_module()
+{
+    // DLL names are matched without regard to case.
+    HMODULE hUser32 = LoadLibraryA("USER32.DLL");
+    ok(hUser32 != NULL, "LoadLibraryA(\"USER32.DLL\") loads USER32, error %lu\n", LastError());
+    HMODULE hAgain = LoadLibraryA("user32.dll");
+    ok(hAgain == hUser32, "a second LoadLibraryA gives the same handle %p, got %p\n", (void *)hUser32, (void *)hAgain);
+    if (!hUser32) {
+        return;
+    }
+
+    FARPROC pfn = GetProcAddress(hUser32, "MessageBoxA");
+    ok(pfn != NULL, "USER32 exports MessageBoxA, error %lu\n", LastError());
+    // Export names are matched exactly.
+    ok_win_fails(GetProcAddress(hUser32, "messageboxa") != NULL, ERROR_PROC_NOT_FOUND,
+                 "GetProcAddress(\"messageboxa\")");
+    ok_win_fails(GetProcAddress(hUser32, "NoSuchExport") != NULL, ERROR_PROC_NOT_FOUND,
+                 "GetProcAddress of an unknown name");
+    ok_win_fails(LoadLibraryA("zul-no-such-module.dll") != NULL, ERROR_MOD_NOT_FOUND, "LoadLibraryA of a missing DLL");
+
+    ok_win(FreeLibrary(hAgain), "FreeLibrary of the second reference");
+    ok_win(FreeLibrary(hUser32), "FreeLibrary of the first reference");
+}
