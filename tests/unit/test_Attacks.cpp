@@ -78,7 +78,7 @@ protected:
     {
         m_box.SetRegistry(ImagingDevicesReg("0000:\"InstallCLSID\"=\"{HW-ABC-0}\";\"MarelCLSID\"=\"x\"|"
                                             "0001:\"InstallCLSID\"=\"{other}\""));
-        ZulStandin::LoadedRegistry();
+        ZulStandinLoadedRegistry();
     }
     void TearDown() override { ClearSeams(); }
     static void ClearSeams()

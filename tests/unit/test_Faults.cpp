@@ -348,7 +348,7 @@ protected:
                                             "0003:-|"
                                             "0004:\"MarelCLSID\"=\"z\""));
         // Read once here, so that the children share it and no fault hits the reading.
-        ZulStandin::LoadedRegistry();
+        ZulStandinLoadedRegistry();
     }
     void TearDown() override { munmap(g_pShared, sizeof(Shared)); }
 

@@ -205,11 +205,11 @@ extern "C" int _findnext(intptr_t handle, struct _finddata_t *fileinfo)
 {
     auto it = g_searches.find(handle);
     if (it == g_searches.end()) {
-        errno = 22; // EINVAL
+        errno = CRT_EINVAL;
         return -1;
     }
     if (it->second.next >= it->second.entries.size()) {
-        errno = 2; // ENOENT, as msvcrt maps ERROR_NO_MORE_FILES
+        errno = CRT_ENOENT; // as msvcrt maps ERROR_NO_MORE_FILES
         return -1;
     }
     FillFindData(it->second.entries[it->second.next++], fileinfo);
@@ -219,7 +219,7 @@ extern "C" int _findnext(intptr_t handle, struct _finddata_t *fileinfo)
 extern "C" int _findclose(intptr_t handle)
 {
     if (g_searches.erase(handle) == 0) {
-        errno = 22;
+        errno = CRT_EINVAL;
         return -1;
     }
     return 0;

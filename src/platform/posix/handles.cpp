@@ -261,7 +261,7 @@ extern "C" int _open_osfhandle(intptr_t osfhandle, int flags)
 {
     int fd;
     if (!Lookup(reinterpret_cast<HANDLE>(osfhandle), &fd)) {
-        errno = EBADF;
+        errno = CRT_EBADF;
         return -1;
     }
     if ((flags & _O_APPEND) && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_APPEND) != 0)

@@ -5,9 +5,9 @@
 //
 // As in msvcrt, a lead byte takes the byte after it as its trail byte even when
 // that is the terminator: the routines that walk character by character (the
-// token, comparison, fold and character searches) then walk on past the end,
+// token, comparison, fold and last-character search) then walk on past the end,
 // so that a sanitizer sees a caller that hands them such a text. The substring
-// search and the bounded copy and append work on bytes up to the terminator.
+// search and the bounded copy work on bytes up to the terminator.
 #include <mbstring.h>
 
 #include <string.h>
@@ -21,11 +21,6 @@ extern "C" int _setmbcp(int codepage)
         return -1;
     s_codepage = codepage == 932 ? 932 : 0;
     return 0;
-}
-
-extern "C" int _getmbcp(void)
-{
-    return s_codepage;
 }
 
 extern "C" int _ismbblead(unsigned int c)
@@ -95,12 +90,10 @@ extern "C" unsigned char *_mbstok(unsigned char *str, const unsigned char *delim
     return token;
 }
 
-static int Compare(const unsigned char *s1, const unsigned char *s2, size_t maxChars, size_t maxBytes,
-                   bool bFold)
+static int Compare(const unsigned char *s1, const unsigned char *s2, size_t maxBytes, bool bFold)
 {
-    size_t chars = 0;
     size_t bytes = 0;
-    while (chars < maxChars && bytes < maxBytes) {
+    while (bytes < maxBytes) {
         unsigned int c1 = CharAt(s1);
         unsigned int c2 = CharAt(s2);
         if (bFold) {
@@ -115,29 +108,23 @@ static int Compare(const unsigned char *s1, const unsigned char *s2, size_t maxC
         s1 += n;
         s2 += CharLen(s2);
         bytes += n;
-        chars++;
     }
     return 0;
 }
 
 extern "C" int _mbscmp(const unsigned char *s1, const unsigned char *s2)
 {
-    return Compare(s1, s2, static_cast<size_t>(-1), static_cast<size_t>(-1), false);
+    return Compare(s1, s2, static_cast<size_t>(-1), false);
 }
 
 extern "C" int _mbsicmp(const unsigned char *s1, const unsigned char *s2)
 {
-    return Compare(s1, s2, static_cast<size_t>(-1), static_cast<size_t>(-1), true);
-}
-
-extern "C" int _mbsnicmp(const unsigned char *s1, const unsigned char *s2, size_t count)
-{
-    return Compare(s1, s2, count, static_cast<size_t>(-1), true);
+    return Compare(s1, s2, static_cast<size_t>(-1), true);
 }
 
 extern "C" int _mbsnbicmp(const unsigned char *s1, const unsigned char *s2, size_t count)
 {
-    return Compare(s1, s2, static_cast<size_t>(-1), count, true);
+    return Compare(s1, s2, count, true);
 }
 
 extern "C" unsigned char *_mbslwr(unsigned char *str)
@@ -163,16 +150,6 @@ extern "C" unsigned char *_mbsstr(const unsigned char *str, const unsigned char 
         if (strncmp(reinterpret_cast<const char *>(p), reinterpret_cast<const char *>(substr), n) == 0)
             return const_cast<unsigned char *>(p);
         if (!p[0] || !p[CharLen(p) - 1])
-            return nullptr;
-    }
-}
-
-extern "C" unsigned char *_mbschr(const unsigned char *str, unsigned int c)
-{
-    for (const unsigned char *p = str;; p += CharLen(p)) {
-        if (CharAt(p) == c)
-            return const_cast<unsigned char *>(p);
-        if (!*p)
             return nullptr;
     }
 }
@@ -203,21 +180,5 @@ extern "C" unsigned char *_mbsnbcpy(unsigned char *dest, const unsigned char *sr
         dest[i - 1] = '\0';
     while (i < count)
         dest[i++] = '\0';
-    return dest;
-}
-
-// A lone lead byte at the end of dest is overwritten; then at most count bytes
-// of src follow, and a terminator.
-extern "C" unsigned char *_mbsnbcat(unsigned char *dest, const unsigned char *src, size_t count)
-{
-    size_t len = 0;
-    while (dest[len]) {
-        if (_ismbblead(dest[len]) && !dest[len + 1])
-            break;
-        len += CharLen(dest + len);
-    }
-    for (size_t i = 0; i < count && src[i]; i++)
-        dest[len++] = src[i];
-    dest[len] = '\0';
     return dest;
 }

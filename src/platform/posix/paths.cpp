@@ -115,9 +115,9 @@ DWORD ZulStandinErrorFromErrno(int err)
     case ENOMEM:
         return ERROR_NOT_ENOUGH_MEMORY;
     case ENOSPC:
-        return 112L; // ERROR_DISK_FULL
+        return ERROR_DISK_FULL;
     case ENAMETOOLONG:
-        return 206L; // ERROR_FILENAME_EXCED_RANGE
+        return ERROR_FILENAME_EXCED_RANGE;
     case EBUSY:
     case ETXTBSY:
         return ERROR_SHARING_VIOLATION;
@@ -126,7 +126,7 @@ DWORD ZulStandinErrorFromErrno(int err)
     case EINVAL:
         return ERROR_INVALID_PARAMETER;
     default:
-        return 31L; // ERROR_GEN_FAILURE
+        return ERROR_GEN_FAILURE;
     }
 }
 
@@ -138,39 +138,32 @@ DWORD ZulStandinErrorForPath(int err, const char *pszWinPath)
     return ZulStandinErrorFromErrno(err);
 }
 
-// msvcrt's table (_dosmaperr): Windows error code to errno, with Windows' errno numbers.
+// msvcrt's table (_dosmaperr) for the error codes the stand-in sets: Windows error code to errno.
 int ZulStandinErrnoFromError(DWORD dwError)
 {
     switch (dwError) {
-    case 2: case 3: case 15: case 18: case 53: case 67: case 161: case 206:
-        return 2; // ENOENT
-    case 4:
-        return 24; // EMFILE
-    case 5: case 16: case 33: case 65: case 82: case 83: case 108: case 132: case 158: case 180:
-        return 13; // EACCES
-    case 6: case 114: case 124:
-        return 9; // EBADF
-    case 7: case 8: case 9: case 1816:
-        return 12; // ENOMEM
-    case 17:
-        return 18; // EXDEV
-    case 80: case 183:
-        return 17; // EEXIST
-    case 89: case 164: case 215:
-        return 11; // EAGAIN
-    case 109:
-        return 32; // EPIPE
-    case 112:
-        return 28; // ENOSPC
-    case 128: case 129:
-        return 10; // ECHILD
-    case 145:
-        return 41; // ENOTEMPTY
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_NO_MORE_FILES:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+        return CRT_ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_GEN_FAILURE:
+    case ERROR_SHARING_VIOLATION:
+        return CRT_EACCES;
+    case ERROR_INVALID_HANDLE:
+        return CRT_EBADF;
+    case ERROR_NOT_ENOUGH_MEMORY:
+        return CRT_ENOMEM;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return CRT_EEXIST;
+    case ERROR_DISK_FULL:
+        return CRT_ENOSPC;
+    case ERROR_DIR_NOT_EMPTY:
+        return CRT_ENOTEMPTY;
     default:
-        if (dwError >= 19 && dwError <= 36)
-            return 13;
-        if (dwError >= 188 && dwError <= 202)
-            return 8; // ENOEXEC
-        return 22; // EINVAL
+        return CRT_EINVAL;
     }
 }

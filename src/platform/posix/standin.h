@@ -18,6 +18,19 @@ DWORD ZulStandinErrorFromErrno(int err);
 // As ZulStandinErrorFromErrno, but ENOENT becomes ERROR_PATH_NOT_FOUND when the
 // directory that should hold pszWinPath's last component is missing.
 DWORD ZulStandinErrorForPath(int err, const char *pszWinPath);
+// The C runtime's errno values, as msvcrt numbers them; the stand-in's runtime calls set these,
+// and some differ from Linux's (ENOTEMPTY is 41 there, 39 here).
+enum CrtErrno {
+    CRT_ENOENT = 2,
+    CRT_EBADF = 9,
+    CRT_ENOMEM = 12,
+    CRT_EACCES = 13,
+    CRT_EEXIST = 17,
+    CRT_EINVAL = 22,
+    CRT_ENOSPC = 28,
+    CRT_ENOTEMPTY = 41,
+};
+
 // msvcrt errno value for a Windows error code, as the runtime maps them.
 int ZulStandinErrnoFromError(DWORD dwError);
 

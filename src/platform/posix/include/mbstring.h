@@ -10,21 +10,17 @@ extern "C" {
 #endif
 
 int _setmbcp(int codepage);
-int _getmbcp(void);
 int _ismbblead(unsigned int c);
 int _ismbbtrail(unsigned int c);
 
 unsigned char *_mbstok(unsigned char *str, const unsigned char *delim);
 int _mbscmp(const unsigned char *s1, const unsigned char *s2);
 int _mbsicmp(const unsigned char *s1, const unsigned char *s2);
-int _mbsnicmp(const unsigned char *s1, const unsigned char *s2, size_t count);
 int _mbsnbicmp(const unsigned char *s1, const unsigned char *s2, size_t count);
 unsigned char *_mbslwr(unsigned char *str);
 unsigned char *_mbsstr(const unsigned char *str, const unsigned char *substr);
-unsigned char *_mbschr(const unsigned char *str, unsigned int c);
 unsigned char *_mbsrchr(const unsigned char *str, unsigned int c);
 unsigned char *_mbsnbcpy(unsigned char *dest, const unsigned char *src, size_t count);
-unsigned char *_mbsnbcat(unsigned char *dest, const unsigned char *src, size_t count);
 
 #ifdef __cplusplus
 }

@@ -159,7 +159,6 @@ typedef struct _WIN32_FIND_DATAA {
 
 // Error codes (winerror.h)
 #define ERROR_SUCCESS 0L
-#define ERROR_INVALID_FUNCTION 1L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_ACCESS_DENIED 5L
@@ -167,18 +166,26 @@ typedef struct _WIN32_FIND_DATAA {
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_DATA 13L
 #define ERROR_NO_MORE_FILES 18L
+#define ERROR_GEN_FAILURE 31L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_BUFFER_OVERFLOW 111L
+#define ERROR_DISK_FULL 112L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
 #define ERROR_DIR_NOT_EMPTY 145L
 #define ERROR_BAD_PATHNAME 161L
+#define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_DIRECTORY 267L
-#define ERROR_CANT_RESOLVE_FILENAME 1921L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_INVALID_FLAGS 1004L
+#define ERROR_BADDB 1009L
+#define ERROR_UNSUPPORTED_TYPE 1630L
 
 // File attributes
 #define FILE_ATTRIBUTE_READONLY 0x00000001
@@ -212,10 +219,7 @@ typedef struct _WIN32_FIND_DATAA {
 #define IDOK 1
 
 // Registry
-#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)0x80000000)
-#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)0x80000001)
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002)
-#define HKEY_USERS ((HKEY)(ULONG_PTR)0x80000003)
 #define KEY_QUERY_VALUE 0x0001
 #define KEY_READ 0x20019
 #define REG_NONE 0
@@ -271,10 +275,8 @@ BOOL WINAPI FindClose(HANDLE hFindFile);
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 
 LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult);
-LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                                 LPDWORD lpcbData);
-LSTATUS WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName);
 LSTATUS WINAPI RegCloseKey(HKEY hKey);
 
 #ifdef __cplusplus
@@ -311,9 +313,6 @@ FILE *_fdopen(int fd, const char *mode);
 typedef HINSTANCE HMODULE;
 typedef intptr_t(WINAPI *FARPROC)();
 
-#define ERROR_MOD_NOT_FOUND 126L
-#define ERROR_PROC_NOT_FOUND 127L
-
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -336,7 +335,6 @@ typedef struct tagUSEROBJECTFLAGS {
 
 #define UOI_FLAGS 1
 #define WSF_VISIBLE 0x0001L
-#define ERROR_BUFFER_OVERFLOW 111L
 
 #ifdef __cplusplus
 extern "C" {
