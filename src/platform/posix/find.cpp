@@ -1,4 +1,4 @@
-// Wildcard directory search: kernel32's FindFirstFileA family and the runtime's
+// Wildcard directory search: kernel32's FindFirstFileA and FindClose and the runtime's
 // _findfirst family. Names match without regard to case; entries come sorted,
 // so the stand-in's order is stable (Windows gives the file system's order).
 #include "standin.h"
@@ -160,21 +160,6 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
     intptr_t h = g_nextHandle++;
     g_searches[h] = search;
     return reinterpret_cast<HANDLE>(h);
-}
-
-extern "C" BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData)
-{
-    auto it = g_searches.find(reinterpret_cast<intptr_t>(hFindFile));
-    if (it == g_searches.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (it->second.next >= it->second.entries.size()) {
-        SetLastError(ERROR_NO_MORE_FILES);
-        return FALSE;
-    }
-    FillFindData(it->second.entries[it->second.next++], lpFindFileData);
-    return TRUE;
 }
 
 extern "C" BOOL WINAPI FindClose(HANDLE hFindFile)

@@ -269,7 +269,6 @@ BOOL WINAPI IsWellKnownSid(PSID pSid, WELL_KNOWN_SID_TYPE WellKnownSidType);
 HLOCAL WINAPI LocalFree(HLOCAL hMem);
 
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
-BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL WINAPI FindClose(HANDLE hFindFile);
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
@@ -283,20 +282,7 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey);
 }
 #endif
 
-// The program calls the C runtime's remove() with Windows paths; the stand-in's
-// version understands them and fails as msvcrt does (no directories, no read-only
-// files). <cstdio> is included first: it #undefs remove, so a later inclusion
-// must find it already done.
-#ifdef __cplusplus
-#include <cstdio>
-#else
 #include <stdio.h>
-#endif
-#ifdef __cplusplus
-extern "C"
-#endif
-    int ZulStandinRemove(const char *pszPath);
-#define remove ZulStandinRemove
 
 // msvcrt's 64-bit stream positions, and a stream on a descriptor (see <io.h>).
 #ifdef __cplusplus
