@@ -7,7 +7,7 @@
 static void test_MoveAndCopy()
 {
     std::string strA = Scratch("a.txt"), strB = Scratch("b.txt"), strC = Scratch("c.txt");
-    ok(WriteText(strA, "alpha") && WriteText(strB, "beta"), "cannot write the scratch files\n");
+    ok(WriteText(strA, "alpha") && WriteText(strB, "beta"), "cannot write the scratch file, errno %d\n", errno);
 
     ok_win_fails(MoveFileA(strA.c_str(), strB.c_str()), ERROR_ALREADY_EXISTS, "MoveFileA onto an existing file");
     ok(ReadText(strA) == "alpha" && ReadText(strB) == "beta", "a failed MoveFileA changes neither file, got %s and %s\n",
@@ -25,7 +25,7 @@ static void test_MoveAndCopy()
        "MoveFileExA(MOVEFILE_REPLACE_EXISTING) replaces the target, got %#lx and %s\n", Attributes(strC),
        ReadText(strB).c_str());
 
-    ok(WriteText(strA, "gamma"), "cannot write the scratch file\n");
+    ok(WriteText(strA, "gamma"), "cannot write the scratch file, errno %d\n", errno);
     ok_win(CopyFileA(strA.c_str(), strB.c_str(), FALSE), "CopyFileA(FALSE) over an existing file");
     ok(ReadText(strB) == "gamma" && ReadText(strA) == "gamma", "CopyFileA(FALSE) overwrites the target, got %s and %s\n",
        ReadText(strA).c_str(), ReadText(strB).c_str());
@@ -42,7 +42,7 @@ static void test_MoveAndCopy()
 static void test_DeleteAndAttributes()
 {
     std::string strRo = Scratch("ro.txt"), strDir = Scratch("full");
-    ok(WriteText(strRo, "read-only"), "cannot write the scratch file\n");
+    ok(WriteText(strRo, "read-only"), "cannot write the scratch file, errno %d\n", errno);
     ok_win(SetFileAttributesA(strRo.c_str(), FILE_ATTRIBUTE_READONLY), "SetFileAttributesA(READONLY)");
 
     DWORD dwAttr = GetFileAttributesA(strRo.c_str());
@@ -68,7 +68,7 @@ static void test_DeleteAndAttributes()
     ok_win(SetFileAttributesA(strDir.c_str(), FILE_ATTRIBUTE_NORMAL), "SetFileAttributesA(NORMAL) on a directory");
 
     std::string strInner = strDir + "\\inner.txt";
-    ok(WriteText(strInner, "x"), "cannot write the scratch file\n");
+    ok(WriteText(strInner, "x"), "cannot write the scratch file, errno %d\n", errno);
     ok_win_fails(RemoveDirectoryA(strDir.c_str()), ERROR_DIR_NOT_EMPTY, "RemoveDirectoryA of a non-empty directory");
     ok(Exists(strInner), "a failed RemoveDirectoryA leaves the content, attributes %#lx\n", Attributes(strInner));
     ok_win(DeleteFileA(strInner.c_str()), "DeleteFileA");
@@ -79,7 +79,7 @@ static void test_PathSpelling()
 {
     std::string strSub = Scratch("Sub");
     ok_win(CreateDirectoryA(strSub.c_str(), NULL), "CreateDirectoryA");
-    ok(WriteText(strSub + "\\File.txt", "x"), "cannot write the scratch file\n");
+    ok(WriteText(strSub + "\\File.txt", "x"), "cannot write the scratch file, errno %d\n", errno);
 
     ok(Exists(g_strScratch + "/Sub/File.txt"), "forward slashes separate path components, attributes %#lx\n", Attributes(g_strScratch + "/Sub/File.txt"));
     ok(Exists(g_strScratch + "\\Sub/File.txt"), "backslashes and slashes mix in one path, attributes %#lx\n", Attributes(g_strScratch + "\\Sub/File.txt"));
@@ -113,7 +113,7 @@ static void test_RuntimeFiles()
     ok(Exists(strDir), "a directory stays after remove(), attributes %#lx\n", Attributes(strDir));
 
     std::string strInner = strDir + "\\inner";
-    ok(WriteText(strInner, "x"), "cannot write the scratch file\n");
+    ok(WriteText(strInner, "x"), "cannot write the scratch file, errno %d\n", errno);
     ok_crt_fails(_rmdir(strDir.c_str()), CRT_ENOTEMPTY, "_rmdir of a non-empty directory");
     ok(Exists(strInner), "a failed _rmdir leaves the content, attributes %#lx\n", Attributes(strInner));
     DeleteFileA(strInner.c_str());

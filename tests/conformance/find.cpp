@@ -81,7 +81,7 @@ static void test_Find()
 
     // Existence tests count read-only, hidden and system files; clearing the attributes makes them removable.
     std::string strHidden = strTwain + "\\hidden.ds";
-    ok(WriteText(strHidden, "x"), "cannot write the scratch file\n");
+    ok(WriteText(strHidden, "x"), "cannot write the scratch file, errno %d\n", errno);
     ok_win(SetFileAttributesA(strHidden.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
            "SetFileAttributesA(READONLY|HIDDEN|SYSTEM)");
     check_finds(strHidden, "hidden.ds", "a read-only hidden system file");

@@ -75,14 +75,15 @@ static void test_LogHandles()
         CloseHandle(hSecond);
     }
     FILE *pStream = StreamOn(h);
-    ok(pStream != NULL, "_open_osfhandle(_O_APPEND) and _fdopen(\"a+b\") put a stream on the handle\n");
+    ok(pStream != NULL, "_open_osfhandle(_O_APPEND) and _fdopen(\"a+b\") put a stream on the handle, errno %d\n", errno);
     if (!pStream) {
         return;
     }
     fputs("one\r\n", pStream);
     fflush(pStream);
-    ok(ReadText(strLog) == "one\r\n", "a flushed line is in the file, bytes unchanged\n");
-    ok(fclose(pStream) == 0, "fclose of the stream closes the handle\n");
+    ok(ReadText(strLog) == "one\r\n", "a flushed line is in the file, bytes unchanged, got %s\n", ReadText(strLog).c_str());
+    int nClose = fclose(pStream);
+    ok(nClose == 0, "fclose of the stream closes the handle, got %d\n", nClose);
     hSecond = CreateFileA(strLog.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
     ok(hSecond != INVALID_HANDLE_VALUE, "after fclose nothing holds the file: an exclusive open succeeds, error %lu\n",
        LastError());
@@ -103,7 +104,7 @@ static void test_LogHandles()
     ok(ReadText(strLog) == "one\r\ntwo\r\n", "writes go to the end of the file, got %s\n", ReadText(strLog).c_str());
 
     // Files the log must never write through.
-    ok(WriteText(strKeep, "kept"), "cannot write the scratch file\n");
+    ok(WriteText(strKeep, "kept"), "cannot write the scratch file, errno %d\n", errno);
     ok_win_fails(OpenLogFile(strKeep, CREATE_NEW, DELETE) != INVALID_HANDLE_VALUE, ERROR_FILE_EXISTS,
                  "CreateFileA(CREATE_NEW) of an existing name");
     ok_win_fails(OpenLogFile(g_strScratch, OPEN_ALWAYS) != INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED,
@@ -111,9 +112,9 @@ static void test_LogHandles()
 
     // A hard link: two names, seen on a handle opened through either.
     std::string strLink = Scratch("h2.log");
-    ok(MakeHardLink(strLink, strKeep), "cannot make a hard link\n");
+    ok(MakeHardLink(strLink, strKeep), "cannot make a hard link, errno %d, error %lu\n", errno, LastError());
     h = OpenLogFile(strLink, OPEN_ALWAYS);
-    ok(h != INVALID_HANDLE_VALUE, "CreateFileA(FILE_FLAG_OPEN_REPARSE_POINT) opens a hard link's name\n");
+    ok(h != INVALID_HANDLE_VALUE, "CreateFileA(FILE_FLAG_OPEN_REPARSE_POINT) opens a hard link's name, error %lu\n", LastError());
     if (h != INVALID_HANDLE_VALUE) {
         info = InfoOf(h);
         ok(info.nNumberOfLinks == 2 && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT),
@@ -124,20 +125,21 @@ static void test_LogHandles()
     ok_win_fails(OpenLogFile(strLink, CREATE_NEW, DELETE) != INVALID_HANDLE_VALUE, ERROR_FILE_EXISTS,
                  "CreateFileA(CREATE_NEW) of a hard link's name");
     ok_win(DeleteFileA(strLink.c_str()), "DeleteFileA of a hard link's name");
-    ok(ReadText(strKeep) == "kept", "DeleteFileA removes the name only: the other name keeps the content\n");
+    ok(ReadText(strKeep) == "kept", "DeleteFileA removes the name only: the other name keeps the content, got %s\n", ReadText(strKeep).c_str());
     h = OpenLogFile(strLink, CREATE_NEW, DELETE);
     ok(h != INVALID_HANDLE_VALUE, "CreateFileA(CREATE_NEW) succeeds once the name is deleted, error %lu\n", LastError());
     if (h != INVALID_HANDLE_VALUE) {
-        ok(InfoOf(h).nNumberOfLinks == 1, "the new side file has one name\n");
+        DWORD cLinks = InfoOf(h).nNumberOfLinks;
+        ok(cLinks == 1, "the new side file has one name, got %lu\n", (unsigned long)cLinks);
         CloseHandle(h);
     }
 
 #ifndef _WIN32
     // A symbolic link is opened itself, never followed; the file it names is not created.
     std::string strSym = Scratch("sym.log"), strAway = Scratch("away.txt");
-    ok(symlink(StdioPath(strAway).c_str(), StdioPath(strSym).c_str()) == 0, "cannot make a symbolic link\n");
+    ok(symlink(StdioPath(strAway).c_str(), StdioPath(strSym).c_str()) == 0, "cannot make a symbolic link, errno %d\n", errno);
     h = OpenLogFile(strSym, OPEN_ALWAYS);
-    ok(h != INVALID_HANDLE_VALUE, "CreateFileA(FILE_FLAG_OPEN_REPARSE_POINT) opens a dangling symbolic link\n");
+    ok(h != INVALID_HANDLE_VALUE, "CreateFileA(FILE_FLAG_OPEN_REPARSE_POINT) opens a dangling symbolic link, error %lu\n", LastError());
     if (h != INVALID_HANDLE_VALUE) {
         ok((InfoOf(h).dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0,
            "a symbolic link's handle has FILE_ATTRIBUTE_REPARSE_POINT\n");
@@ -156,10 +158,10 @@ static void test_LogHandles()
 static void test_RenameAndDeleteByHandle()
 {
     std::string strLog = Scratch("r.log"), strSide = Scratch("r2.log"), strOther = Scratch("r-other.txt");
-    ok(WriteText(strLog, "old log"), "cannot write the scratch file\n");
+    ok(WriteText(strLog, "old log"), "cannot write the scratch file, errno %d\n", errno);
 
     HANDLE hSide = OpenLogFile(strSide, CREATE_NEW, DELETE);
-    ok(hSide != INVALID_HANDLE_VALUE, "CreateFileA(CREATE_NEW, DELETE) makes the side file\n");
+    ok(hSide != INVALID_HANDLE_VALUE, "CreateFileA(CREATE_NEW, DELETE) makes the side file, error %lu\n", LastError());
     FILE *pSide = hSide != INVALID_HANDLE_VALUE ? StreamOn(hSide) : NULL;
     if (!pSide) {
         return;
@@ -175,16 +177,17 @@ static void test_RenameAndDeleteByHandle()
     ok(!bRenamed && dwErr == ERROR_ACCESS_DENIED, "FileRenameInfo onto a file that is open fails with 5, got %d, %lu\n",
        bRenamed, dwErr);
     CloseHandle(hLog);
-    ok(ReadText(strLog) == "old log" && Exists(strSide), "a failed rename changes neither file\n");
+    ok(ReadText(strLog) == "old log" && Exists(strSide), "a failed rename changes neither file, got %s and %#lx\n",
+       ReadText(strLog).c_str(), Attributes(strSide));
     ok_win_fails(Rename(hSide, g_strScratch), ERROR_ACCESS_DENIED, "FileRenameInfo onto a directory");
 
     // Onto a closed file that has a second name: only the name is replaced. (A
     // handle with DELETE access is read by others only if they share delete:
     // the content is looked at once it is closed.)
-    ok(MakeHardLink(strOther, strLog), "cannot make a hard link\n");
+    ok(MakeHardLink(strOther, strLog), "cannot make a hard link, errno %d, error %lu\n", errno, LastError());
     ok_win(Rename(hSide, strLog), "FileRenameInfo(ReplaceIfExists) onto a closed file");
-    ok(!Exists(strSide) && Exists(strLog), "the open file takes the name\n");
-    ok(ReadText(strOther) == "old log", "the replaced name's other name keeps the old content\n");
+    ok(!Exists(strSide) && Exists(strLog), "the open file takes the name, attributes %#lx and %#lx\n", Attributes(strSide), Attributes(strLog));
+    ok(ReadText(strOther) == "old log", "the replaced name's other name keeps the old content, got %s\n", ReadText(strOther).c_str());
     fputs("run\r\n", pSide);
     fclose(pSide);
     ok(ReadText(strLog) == "tail\r\nrun\r\n", "the file keeps its content, and the handle writes on under the new "
@@ -197,13 +200,13 @@ static void test_RenameAndDeleteByHandle()
         ok_win(Rename(hSide, strAnsi), "FileRenameInfo to a name with a byte above 0x7F");
         CloseHandle(hSide);
     }
-    ok(Exists(strAnsi) && !Exists(strSide), "the renamed file is found by its ANSI name\n");
+    ok(Exists(strAnsi) && !Exists(strSide), "the renamed file is found by its ANSI name, attributes %#lx and %#lx\n", Attributes(strAnsi), Attributes(strSide));
     DeleteFileA(strAnsi.c_str());
 
     // Deleted through the handle: the name is gone once the stream on it is closed.
     hSide = OpenLogFile(strSide, CREATE_NEW, DELETE);
     pSide = hSide != INVALID_HANDLE_VALUE ? StreamOn(hSide) : NULL;
-    ok(pSide != NULL, "cannot make the side file\n");
+    ok(pSide != NULL, "cannot make the side file, error %lu\n", LastError());
     if (pSide) {
         fputs("x", pSide);
         ok_win(MarkForDeletion(hSide), "FileDispositionInfo(DeleteFile)");

@@ -98,9 +98,10 @@ static void test_ImagingDevices()
                "device %lu's driver key is the one its Driver value names, got %ld, %s\n", (unsigned long)idx,
                (long)lRet, lRet == ERROR_SUCCESS ? szBuf : "");
         }
-        ok(RegCloseKey(hKey) == ERROR_SUCCESS, "RegCloseKey of a driver key succeeds\n");
+        LONG lClose = RegCloseKey(hKey);
+        ok(lClose == ERROR_SUCCESS, "RegCloseKey of a driver key succeeds, got %ld\n", (long)lClose);
     }
-    ok(SetupDiDestroyDeviceInfoList(hDevs), "SetupDiDestroyDeviceInfoList succeeds\n");
+    ok_win(SetupDiDestroyDeviceInfoList(hDevs), "SetupDiDestroyDeviceInfoList");
 }
 
 // The driver instances of a set's devices in order, "-" where SPDRP_DRIVER fails; the walk

@@ -32,7 +32,8 @@ static bool OwnerIs(HANDLE h, PSID psid, bool *pbWellKnown)
     }
     bool bSame = EqualSid(psidOwner, psid) != FALSE;
     *pbWellKnown = IsWellKnownSid(psidOwner, WinLocalSystemSid) || IsWellKnownSid(psidOwner, WinBuiltinAdministratorsSid);
-    ok(LocalFree(pSD) == NULL, "LocalFree of the security descriptor returns NULL\n");
+    HLOCAL hLeft = LocalFree(pSD);
+    ok(hLeft == NULL, "LocalFree of the security descriptor returns NULL, got %p\n", (void *)hLeft);
     return bSame;
 }
 
@@ -48,7 +49,7 @@ static void test_Owners()
     ok(EqualSid(rgbSystem, rgbSystem) && !EqualSid(rgbSystem, rgbAdmins), "EqualSid compares SIDs\n");
 
     HANDLE hToken = NULL;
-    ok(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken), "OpenProcessToken(TOKEN_QUERY) succeeds\n");
+    ok_win(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken), "OpenProcessToken(TOKEN_QUERY)");
     union {
         TOKEN_USER user;
         BYTE rgb[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
@@ -56,7 +57,7 @@ static void test_Owners()
     DWORD cb = 0;
     ok(GetTokenInformation(hToken, TokenUser, &token, sizeof(token), &cb) && cb <= sizeof(token),
        "GetTokenInformation(TokenUser) fits a TOKEN_USER and the largest SID, error %lu\n", LastError());
-    ok(CloseHandle(hToken), "CloseHandle of the token\n");
+    ok_win(CloseHandle(hToken), "CloseHandle of the token");
     trace("the running account is %s\n", IsWellKnownSid(token.user.User.Sid, WinLocalSystemSid) ? "SYSTEM" : "a user");
 
     std::string strFile = Scratch("owned.log");
@@ -66,7 +67,7 @@ static void test_Owners()
        "a file the process made is owned by the token's user\n");
     CloseHandle(h);
 #ifndef _WIN32
-    ok(chown(StdioPath(strFile).c_str(), 12345, (gid_t)-1) == 0, "cannot give the file to another user\n");
+    ok(chown(StdioPath(strFile).c_str(), 12345, (gid_t)-1) == 0, "cannot give the file to another user, errno %d\n", errno);
     h = OpenLogFile(strFile, OPEN_EXISTING);
     ok(h != INVALID_HANDLE_VALUE && !OwnerIs(h, token.user.User.Sid, &bWellKnown) && !bWellKnown,
        "a file of another user is owned by neither the token's user, SYSTEM nor Administrators\n");
@@ -127,8 +128,9 @@ static void test_WindowStation()
     }
 
     HWINSTA hStation = pfnGetProcessWindowStation();
-    ok(hStation != NULL, "GetProcessWindowStation gives a handle\n");
-    ok(pfnGetProcessWindowStation() == hStation, "GetProcessWindowStation gives the same handle again\n");
+    ok(hStation != NULL, "GetProcessWindowStation gives a handle, error %lu\n", LastError());
+    HWINSTA hAgain = pfnGetProcessWindowStation();
+    ok(hAgain == hStation, "GetProcessWindowStation gives the same handle %p again, got %p\n", (void *)hStation, (void *)hAgain);
 
     USEROBJECTFLAGS flags;
     memset(&flags, 0, sizeof(flags));
@@ -148,7 +150,7 @@ static void test_WindowStation()
     ok(cbNeeded == sizeof(USEROBJECTFLAGS), "and reports the size needed, got %lu\n", (unsigned long)cbNeeded);
     ok_win_fails(pfnGetUserObjectInformationA(NULL, UOI_FLAGS, &flags, sizeof(flags), &cbNeeded),
                  ERROR_INVALID_HANDLE, "GetUserObjectInformationA of a null handle");
-    ok(FreeLibrary(hUser32), "FreeLibrary of USER32 succeeds\n");
+    ok_win(FreeLibrary(hUser32), "FreeLibrary of USER32");
 }
 
 void func_system()
