@@ -6,12 +6,7 @@
 #include <stdint.h>
 #include <time.h>
 
-#define _A_NORMAL 0x00
-#define _A_RDONLY 0x01
-#define _A_HIDDEN 0x02
-#define _A_SYSTEM 0x04
 #define _A_SUBDIR 0x10
-#define _A_ARCH 0x20
 
 typedef unsigned long _fsize_t;
 

@@ -8,14 +8,12 @@
 
 #define WINAPI
 #define CALLBACK
-#define APIENTRY
 
 typedef int BOOL;
 typedef unsigned char BYTE;
 typedef unsigned short WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
-typedef uint32_t ULONG;
 typedef unsigned int UINT;
 typedef uintptr_t ULONG_PTR;
 typedef intptr_t LONG_PTR;
@@ -26,7 +24,6 @@ typedef BYTE BOOLEAN;
 typedef char *LPSTR;
 typedef const char *LPCSTR;
 typedef void *LPVOID;
-typedef const void *LPCVOID;
 typedef BYTE *LPBYTE;
 typedef DWORD *LPDWORD;
 typedef void *HANDLE;
@@ -57,7 +54,6 @@ typedef struct _GUID {
     uint16_t Data3;
     uint8_t Data4[8];
 } GUID;
-typedef const GUID *LPCGUID;
 
 typedef struct _SYSTEMTIME {
     WORD wYear;
@@ -207,7 +203,6 @@ typedef struct _WIN32_FIND_DATAA {
 #define FILE_SHARE_WRITE 0x00000002
 #define FILE_SHARE_DELETE 0x00000004
 #define CREATE_NEW 1
-#define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
@@ -221,10 +216,8 @@ typedef struct _WIN32_FIND_DATAA {
 // Registry
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002)
 #define KEY_QUERY_VALUE 0x0001
-#define KEY_READ 0x20019
 #define REG_NONE 0
 #define REG_SZ 1
-#define REG_EXPAND_SZ 2
 #define REG_BINARY 3
 #define REG_DWORD 4
 #define REG_MULTI_SZ 7
