@@ -121,9 +121,11 @@ LONG ZulStandinQueryValue(const ZulRegValue *pValue, DWORD *pdwType, BYTE *pData
 
 // The registry and key a handle stands for: HKEY_LOCAL_MACHINE or an open key. Returns the
 // error code: ERROR_INVALID_HANDLE for anything else, ERROR_BADDB when registry.reg was refused.
+// A registry never changes, and *ppMachine keeps it alive: it is read without the lock.
 static LONG ResolveKey(HKEY hKey, std::shared_ptr<const ZulRegKey> *ppMachine, const ZulRegKey **ppKey)
 {
     RegistryState &state = State();
+    std::lock_guard<std::recursive_mutex> lock(state.mutex);
     if (hKey == HKEY_LOCAL_MACHINE) {
         *ppMachine = ZulStandinLoadedRegistry();
         *ppKey = ppMachine->get();
@@ -152,12 +154,9 @@ extern "C" LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResul
         return ERROR_MORE_DATA;
     *phkResult = nullptr;
 
-    RegistryState &state = State();
-    std::lock_guard<std::recursive_mutex> lock(state.mutex);
     std::shared_ptr<const ZulRegKey> pMachine;
-    const ZulRegKey *pKey = nullptr;
+    const ZulRegKey *pKey = nullptr, *pSubkey = nullptr;
     LONG status = ResolveKey(hKey, &pMachine, &pKey);
-    const ZulRegKey *pSubkey = nullptr;
     if (status == ERROR_SUCCESS)
         status = ZulStandinWalkKey(pKey, lpSubKey, &pSubkey);
     if (status != ERROR_SUCCESS)
@@ -175,8 +174,6 @@ extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWOR
     if ((lpData && !lpcbData) || lpReserved)
         return ERROR_INVALID_PARAMETER;
 
-    RegistryState &state = State();
-    std::lock_guard<std::recursive_mutex> lock(state.mutex);
     std::shared_ptr<const ZulRegKey> pMachine;
     const ZulRegKey *pKey = nullptr;
     LONG status = ResolveKey(hKey, &pMachine, &pKey);
