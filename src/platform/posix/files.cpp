@@ -159,20 +159,10 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
         SetLastError(ZulStandinErrorForPath(errno, lpFileName));
         return INVALID_FILE_ATTRIBUTES;
     }
-    DWORD dwAttr = 0;
-    if (S_ISLNK(st.st_mode)) {
-        dwAttr |= FILE_ATTRIBUTE_REPARSE_POINT;
-        struct stat stTarget;
-        if (stat(s.c_str(), &stTarget) == 0)
-            st = stTarget;
-    }
-    if (S_ISDIR(st.st_mode))
-        dwAttr |= FILE_ATTRIBUTE_DIRECTORY;
-    else
-        dwAttr |= FILE_ATTRIBUTE_ARCHIVE;
-    if (!S_ISDIR(st.st_mode) && IsReadOnlyMode(st.st_mode))
-        dwAttr |= FILE_ATTRIBUTE_READONLY;
-    return dwAttr;
+    bool bLink = S_ISLNK(st.st_mode);
+    if (bLink)
+        stat(s.c_str(), &st);
+    return ZulStandinAttributes(st.st_mode, bLink);
 }
 
 extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)

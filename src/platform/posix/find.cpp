@@ -106,12 +106,7 @@ DWORD Collect(const char *pszWinPattern, FindSearch &search)
 
 DWORD Attributes(const FindEntry &e)
 {
-    DWORD dw = S_ISDIR(e.st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-    if (!S_ISDIR(e.st.st_mode) && (e.st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-        dw |= FILE_ATTRIBUTE_READONLY;
-    if (e.bLink)
-        dw |= FILE_ATTRIBUTE_REPARSE_POINT;
-    return dw;
+    return ZulStandinAttributes(e.st.st_mode, e.bLink);
 }
 
 void CopyName(char *pDest, size_t cbDest, const std::string &s)

@@ -167,3 +167,13 @@ int ZulStandinErrnoFromError(DWORD dwError)
         return CRT_EINVAL;
     }
 }
+
+DWORD ZulStandinAttributes(unsigned int mode, bool bLink)
+{
+    DWORD dw = S_ISDIR(mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if (!S_ISDIR(mode) && (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        dw |= FILE_ATTRIBUTE_READONLY;
+    if (bLink)
+        dw |= FILE_ATTRIBUTE_REPARSE_POINT;
+    return dw;
+}

@@ -34,6 +34,10 @@ enum CrtErrno {
 // msvcrt errno value for a Windows error code, as the runtime maps them.
 int ZulStandinErrnoFromError(DWORD dwError);
 
+// The attributes Windows shows for a file of that mode (a link's: its target's, bLink set):
+// a directory, or an archive, read-only without write permission; a link is a reparse point.
+DWORD ZulStandinAttributes(unsigned int mode, bool bLink);
+
 // Case-insensitive comparison of ASCII letters, as Windows compares file and key names.
 bool ZulStandinEqualNoCase(const std::string &a, const std::string &b);
 
