@@ -89,6 +89,16 @@ static void test_LogHandles()
        LastError());
     CloseHandle(hSecond);
 
+    // A descriptor that gets no stream is closed with _close, and the handle with it.
+    h = OpenLogFile(strLog, OPEN_EXISTING);
+    int fd = h != INVALID_HANDLE_VALUE ? _open_osfhandle((intptr_t)h, _O_APPEND | _O_BINARY) : -1;
+    ok(fd != -1, "_open_osfhandle gives a descriptor, errno %d\n", errno);
+    ok_crt(_close(fd), "_close of the descriptor");
+    hSecond = CreateFileA(strLog.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ok(hSecond != INVALID_HANDLE_VALUE, "after _close nothing holds the file: an exclusive open succeeds, error %lu\n",
+       LastError());
+    CloseHandle(hSecond);
+
     // OPEN_ALWAYS keeps the content; with _O_APPEND every write goes to the end, even after a read from the start.
     h = OpenLogFile(strLog, OPEN_ALWAYS);
     pStream = h != INVALID_HANDLE_VALUE ? StreamOn(h) : NULL;

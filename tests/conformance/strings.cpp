@@ -46,6 +46,10 @@ static void test_MbString()
     unsigned char blanks[] = "   ";
     ok_ptr(_mbstok(blanks, pszBlank), NULL, "_mbstok of blanks only returns NULL");
 
+    ok_int(_mbscmp((const unsigned char *)"-?", (const unsigned char *)"-?"), ==, 0, "_mbscmp of equal texts");
+    ok_int(_mbscmp((const unsigned char *)"-H", (const unsigned char *)"-h"), <, 0, "_mbscmp minds case: -H before -h");
+    ok_int(_mbscmp((const unsigned char *)"-h ", (const unsigned char *)"-h"), >, 0, "_mbscmp: a longer text after");
+
     const unsigned char *pszA = (const unsigned char *)"zorb_ABC";
     ok_int(_mbsicmp(pszA, (const unsigned char *)"ZORB_abc"), ==, 0, "_mbsicmp ignores case");
     ok_int(_mbsicmp((const unsigned char *)"abc", (const unsigned char *)"ABD"), <, 0, "_mbsicmp orders abc before ABD");
