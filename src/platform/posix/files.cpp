@@ -12,20 +12,9 @@
 
 #include <string>
 
-static bool IsReadOnlyMode(mode_t mode)
-{
-    return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-}
-
-static BOOL FailWith(DWORD dwError)
-{
-    SetLastError(dwError);
-    return FALSE;
-}
-
 static BOOL FailFromErrno(int err, const char *pszWinPath)
 {
-    return FailWith(ZulStandinErrorForPath(err, pszWinPath));
+    return ZulStandinFail(ZulStandinErrorForPath(err, pszWinPath));
 }
 
 extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists)
@@ -36,13 +25,13 @@ extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
     if (stat(sSrc.c_str(), &stSrc) != 0)
         return FailFromErrno(errno, lpExistingFileName);
     if (S_ISDIR(stSrc.st_mode))
-        return FailWith(ERROR_ACCESS_DENIED);
+        return ZulStandinFail(ERROR_ACCESS_DENIED);
     struct stat stDst;
     if (stat(sDst.c_str(), &stDst) == 0) {
         if (bFailIfExists)
-            return FailWith(ERROR_FILE_EXISTS);
-        if (S_ISDIR(stDst.st_mode) || IsReadOnlyMode(stDst.st_mode))
-            return FailWith(ERROR_ACCESS_DENIED);
+            return ZulStandinFail(ERROR_FILE_EXISTS);
+        if (S_ISDIR(stDst.st_mode) || ZulStandinIsReadOnly(stDst.st_mode))
+            return ZulStandinFail(ERROR_ACCESS_DENIED);
     }
     int fdIn = open(sSrc.c_str(), O_RDONLY | O_CLOEXEC);
     if (fdIn < 0)
@@ -95,9 +84,9 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileNa
     struct stat stDst;
     if (lstat(sDst.c_str(), &stDst) == 0) {
         if (!(dwFlags & MOVEFILE_REPLACE_EXISTING))
-            return FailWith(ERROR_ALREADY_EXISTS);
-        if (S_ISDIR(stDst.st_mode) || S_ISDIR(stSrc.st_mode) || IsReadOnlyMode(stDst.st_mode))
-            return FailWith(ERROR_ACCESS_DENIED);
+            return ZulStandinFail(ERROR_ALREADY_EXISTS);
+        if (S_ISDIR(stDst.st_mode) || S_ISDIR(stSrc.st_mode) || ZulStandinIsReadOnly(stDst.st_mode))
+            return ZulStandinFail(ERROR_ACCESS_DENIED);
     }
     if (rename(sSrc.c_str(), sDst.c_str()) != 0)
         return FailFromErrno(errno, lpNewFileName);
@@ -116,9 +105,9 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
     if (lstat(s.c_str(), &st) != 0)
         return FailFromErrno(errno, lpFileName);
     if (S_ISDIR(st.st_mode))
-        return FailWith(ERROR_ACCESS_DENIED);
-    if (!S_ISLNK(st.st_mode) && IsReadOnlyMode(st.st_mode))
-        return FailWith(ERROR_ACCESS_DENIED);
+        return ZulStandinFail(ERROR_ACCESS_DENIED);
+    if (!S_ISLNK(st.st_mode) && ZulStandinIsReadOnly(st.st_mode))
+        return ZulStandinFail(ERROR_ACCESS_DENIED);
     if (unlink(s.c_str()) != 0)
         return FailFromErrno(errno, lpFileName);
     return TRUE;
@@ -129,7 +118,7 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPVOID)
     std::string s = ZulStandinPosixPath(lpPathName);
     if (mkdir(s.c_str(), 0777) != 0) {
         if (errno == ENOENT)
-            return FailWith(ERROR_PATH_NOT_FOUND);
+            return ZulStandinFail(ERROR_PATH_NOT_FOUND);
         return FailFromErrno(errno, lpPathName);
     }
     return TRUE;
@@ -142,10 +131,10 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
     if (lstat(s.c_str(), &st) != 0)
         return FailFromErrno(errno, lpPathName);
     if (!S_ISDIR(st.st_mode))
-        return FailWith(ERROR_DIRECTORY);
+        return ZulStandinFail(ERROR_DIRECTORY);
     if (rmdir(s.c_str()) != 0) {
         if (errno == EEXIST)
-            return FailWith(ERROR_DIR_NOT_EMPTY);
+            return ZulStandinFail(ERROR_DIR_NOT_EMPTY);
         return FailFromErrno(errno, lpPathName);
     }
     return TRUE;
@@ -176,7 +165,7 @@ extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttribu
     mode_t mode = st.st_mode & 07777;
     if (dwFileAttributes & FILE_ATTRIBUTE_READONLY)
         mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
-    else if (IsReadOnlyMode(mode))
+    else if (ZulStandinIsReadOnly(mode))
         mode |= S_IWUSR | ((mode & (S_IRGRP | S_IROTH)) >> 1);
     if (chmod(s.c_str(), mode) != 0)
         return FailFromErrno(errno, lpFileName);

@@ -72,17 +72,6 @@ bool IsOpen(const struct stat &stFile)
     return false;
 }
 
-BOOL FailWith(DWORD dwError)
-{
-    SetLastError(dwError);
-    return FALSE;
-}
-
-bool IsReadOnlyMode(mode_t mode)
-{
-    return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-}
-
 FILETIME FileTime(const struct timespec &ts)
 {
     // 100-ns intervals since 1601-01-01.
@@ -97,29 +86,29 @@ BOOL RenameOpenFile(OpenFile &file, const FILE_RENAME_INFO *pInfo, DWORD cbInfo)
 {
     if (cbInfo < offsetof(FILE_RENAME_INFO, FileName) ||
         pInfo->FileNameLength > cbInfo - offsetof(FILE_RENAME_INFO, FileName) || pInfo->RootDirectory)
-        return FailWith(ERROR_INVALID_PARAMETER);
+        return ZulStandinFail(ERROR_INVALID_PARAMETER);
     // Characters back to the bytes MultiByteToWideChar made of them.
     std::string sName;
     for (size_t i = 0; i < pInfo->FileNameLength / sizeof(WCHAR); i++) {
         WCHAR wch = pInfo->FileName[i];
         if (wch == 0 || static_cast<unsigned long>(wch) > 0xFF)
-            return FailWith(ERROR_INVALID_NAME);
+            return ZulStandinFail(ERROR_INVALID_NAME);
         sName += static_cast<char>(wch);
     }
     std::string sTarget = ZulStandinPosixPath(sName.c_str());
     // POSIX renames names, not open files: only while the name still shows this file.
     struct stat st;
     if (lstat(file.sPath.c_str(), &st) != 0 || !ShowsFile(st, file))
-        return FailWith(ERROR_ACCESS_DENIED);
+        return ZulStandinFail(ERROR_ACCESS_DENIED);
     if (lstat(sTarget.c_str(), &st) == 0 && !ShowsFile(st, file)) {
         if (!pInfo->ReplaceIfExists)
-            return FailWith(ERROR_ALREADY_EXISTS);
+            return ZulStandinFail(ERROR_ALREADY_EXISTS);
         // Windows replaces neither a directory nor a file that is open.
         if (S_ISDIR(st.st_mode) || IsOpen(st))
-            return FailWith(ERROR_ACCESS_DENIED);
+            return ZulStandinFail(ERROR_ACCESS_DENIED);
     }
     if (rename(file.sPath.c_str(), sTarget.c_str()) != 0)
-        return FailWith(ZulStandinErrorForPath(errno, sName.c_str()));
+        return ZulStandinFail(ZulStandinErrorForPath(errno, sName.c_str()));
     file.sPath = sTarget;
     return TRUE;
 }
@@ -129,12 +118,12 @@ BOOL RenameOpenFile(OpenFile &file, const FILE_RENAME_INFO *pInfo, DWORD cbInfo)
 BOOL DeleteOpenFile(OpenFile &file, const FILE_DISPOSITION_INFO *pInfo, DWORD cbInfo)
 {
     if (cbInfo < sizeof(FILE_DISPOSITION_INFO) || !pInfo->DeleteFile)
-        return FailWith(ERROR_INVALID_PARAMETER);
+        return ZulStandinFail(ERROR_INVALID_PARAMETER);
     struct stat st;
     if (lstat(file.sPath.c_str(), &st) != 0 || !ShowsFile(st, file))
-        return FailWith(ERROR_ACCESS_DENIED);
+        return ZulStandinFail(ERROR_ACCESS_DENIED);
     if (unlink(file.sPath.c_str()) != 0)
-        return FailWith(ZulStandinErrorFromErrno(errno));
+        return ZulStandinFail(ZulStandinErrorFromErrno(errno));
     return TRUE;
 }
 
@@ -193,12 +182,12 @@ extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE
     if (!Lookup(hFile, &fd))
         return FALSE;
     if (fstat(fd, &st) != 0)
-        return FailWith(ZulStandinErrorFromErrno(errno));
+        return ZulStandinFail(ZulStandinErrorFromErrno(errno));
     BY_HANDLE_FILE_INFORMATION &info = *lpFileInformation;
     info.dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     if (S_ISLNK(st.st_mode))
         info.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    else if (S_ISREG(st.st_mode) && IsReadOnlyMode(st.st_mode))
+    else if (S_ISREG(st.st_mode) && ZulStandinIsReadOnly(st.st_mode))
         info.dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
     info.ftCreationTime = FileTime(st.st_ctim);
     info.ftLastAccessTime = FileTime(st.st_atim);
@@ -220,9 +209,9 @@ extern "C" BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HAN
     if (!pFile)
         return FALSE;
     if (FileInformationClass != FileRenameInfo && FileInformationClass != FileDispositionInfo)
-        return FailWith(ERROR_INVALID_PARAMETER);
+        return ZulStandinFail(ERROR_INVALID_PARAMETER);
     if (!(pFile->dwAccess & DELETE))
-        return FailWith(ERROR_ACCESS_DENIED);
+        return ZulStandinFail(ERROR_ACCESS_DENIED);
     if (FileInformationClass == FileRenameInfo)
         return RenameOpenFile(*pFile, static_cast<const FILE_RENAME_INFO *>(lpFileInformation), dwBufferSize);
     return DeleteOpenFile(*pFile, static_cast<const FILE_DISPOSITION_INFO *>(lpFileInformation), dwBufferSize);

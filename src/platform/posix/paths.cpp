@@ -171,9 +171,20 @@ int ZulStandinErrnoFromError(DWORD dwError)
 DWORD ZulStandinAttributes(unsigned int mode, bool bLink)
 {
     DWORD dw = S_ISDIR(mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-    if (!S_ISDIR(mode) && (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+    if (!S_ISDIR(mode) && ZulStandinIsReadOnly(mode))
         dw |= FILE_ATTRIBUTE_READONLY;
     if (bLink)
         dw |= FILE_ATTRIBUTE_REPARSE_POINT;
     return dw;
+}
+
+bool ZulStandinIsReadOnly(unsigned int mode)
+{
+    return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+BOOL ZulStandinFail(DWORD dwError)
+{
+    SetLastError(dwError);
+    return FALSE;
 }

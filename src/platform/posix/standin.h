@@ -34,6 +34,11 @@ enum CrtErrno {
 // msvcrt errno value for a Windows error code, as the runtime maps them.
 int ZulStandinErrnoFromError(DWORD dwError);
 
+// Read-only, as Wine keeps FILE_ATTRIBUTE_READONLY: no write permission for anyone.
+bool ZulStandinIsReadOnly(unsigned int mode);
+// Sets the last error and returns FALSE.
+BOOL ZulStandinFail(DWORD dwError);
+
 // The attributes Windows shows for a file of that mode (a link's: its target's, bLink set):
 // a directory, or an archive, read-only without write permission; a link is a reparse point.
 DWORD ZulStandinAttributes(unsigned int mode, bool bLink);
