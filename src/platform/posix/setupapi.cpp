@@ -128,8 +128,8 @@ static LONG OpenDriverKey(const ZulRegKey &machine, const Device &device, const 
     LONG status = ZulStandinWalkKey(&machine, s_szClassPath, &pClasses);
     if (status != ERROR_SUCCESS)
         return status;
-    std::string sDriver(pValue->data.begin(), pValue->data.end());
-    return ZulStandinWalkKey(pClasses, sDriver.c_str(), ppKey);
+    const char *pszDriver = reinterpret_cast<const char *>(pValue->data.data());
+    return ZulStandinWalkKey(pClasses, std::string(pszDriver, strnlen(pszDriver, pValue->data.size())), ppKey);
 }
 
 extern "C" HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *ClassGuid, LPCSTR Enumerator, HWND hwndParent, DWORD Flags)
