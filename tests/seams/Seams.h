@@ -21,11 +21,6 @@
 
 #include <new>
 
-// Not in the stand-in's windows.h yet.
-#ifndef ERROR_DISK_FULL
-#define ERROR_DISK_FULL 112L
-#endif
-
 // ZUL_NEW_NOTHROW, the symbol of operator new(size_t, const std::nothrow_t &),
 // comes from Seams.cmake: its mangling depends on what size_t is.
 #ifndef ZUL_NEW_NOTHROW
