@@ -143,8 +143,7 @@ bool TwainDSInstaller::NextTwainDir(char *szInstance, size_t cbInstance)
         bool bUsable = strlen(pszName) >= cchPrefix &&
                        _mbsnbicmp(reinterpret_cast<const unsigned char *>(pszName),
                                   reinterpret_cast<const unsigned char *>(m_pszPrefix), cchPrefix) == 0 &&
-                       strlen(pszName + cchPrefix) < cbInstance &&
-                       IsUsableInstance(m_pszPrefix, pszName + cchPrefix) &&
+                       strlen(pszName + cchPrefix) < cbInstance && IsUsableInstance(m_pszPrefix, pszName + cchPrefix) &&
                        !(m_findData.attrib & FILE_ATTRIBUTE_REPARSE_POINT);
         if (bUsable)
             memcpy(szInstance, pszName + cchPrefix, strlen(pszName + cchPrefix) + 1);

@@ -4,7 +4,6 @@
 
 #include "InstallLog.h"
 
-
 void TwainDSInstaller::AddTwainDS(bool bAdd, bool bLog)
 {
     InstallLog *pLog = CreateCommandLog(bAdd, bLog);

@@ -31,8 +31,8 @@ TwainDSInstaller::TwainDSInstaller(const char *pszHardwareId, const char *pszPre
 }
 
 TwainDSInstaller::TwainDSInstaller(const char *pszPrefix, const char *pszCheckKey, const char *pszCheckValue)
-    : m_pszParamsKey(nullptr), m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey),
-      m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix)
+    : m_pszParamsKey(nullptr), m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey), m_pszHardwareId(nullptr),
+      m_pszPrefix(pszPrefix)
 {
     Init();
 }

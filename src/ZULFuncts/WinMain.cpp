@@ -35,7 +35,8 @@ bool IsHelpText(const char *pszCmdLine)
 
 // Through void (*)(void), which converts to any function pointer type
 // without a cast-function-type warning.
-template <typename PFN> PFN FindExport(HMODULE hModule, const char *pszName)
+template <typename PFN>
+PFN FindExport(HMODULE hModule, const char *pszName)
 {
     return reinterpret_cast<PFN>(reinterpret_cast<void (*)(void)>(GetProcAddress(hModule, pszName)));
 }

@@ -60,16 +60,15 @@ bool ImagingDeviceEnumerator::EnumImagingDevices(PSP_DEVINFO_DATA pdeid, bool bL
     }
 }
 
-bool ImagingDeviceEnumerator::GetDriverInstance(PSP_DEVINFO_DATA pdeid, char *szInstance, size_t cbInstance,
-                                                bool bLog, InstallLog *pLog)
+bool ImagingDeviceEnumerator::GetDriverInstance(PSP_DEVINFO_DATA pdeid, char *szInstance, size_t cbInstance, bool bLog,
+                                                InstallLog *pLog)
 {
     szInstance[0] = '\0';
     char szDriver[260];
     memset(szDriver, 0, sizeof szDriver);
     DWORD cbRequired = 0;
     BOOL bRead = SetupDiGetDeviceRegistryPropertyA(m_hImagingKey, pdeid, SPDRP_DRIVER, nullptr,
-                                                   reinterpret_cast<BYTE *>(szDriver), sizeof szDriver,
-                                                   &cbRequired);
+                                                   reinterpret_cast<BYTE *>(szDriver), sizeof szDriver, &cbRequired);
     if (!bRead) {
         // A device without a driver key name has no instance; any other failure may hide one.
         if (GetLastError() != ERROR_INVALID_DATA)

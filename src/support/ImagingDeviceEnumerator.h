@@ -20,8 +20,7 @@ public:
     bool EnumImagingDevices(PSP_DEVINFO_DATA pdeid, bool bLog, InstallLog *pLog);
 
     // The text after the last backslash of the device's driver key name.
-    bool GetDriverInstance(PSP_DEVINFO_DATA pdeid, char *szInstance, size_t cbInstance, bool bLog,
-                           InstallLog *pLog);
+    bool GetDriverInstance(PSP_DEVINFO_DATA pdeid, char *szInstance, size_t cbInstance, bool bLog, InstallLog *pLog);
 
     HDEVINFO m_hImagingKey;
     int m_idx;

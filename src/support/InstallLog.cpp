@@ -54,7 +54,8 @@ bool IsRunningAccount(PSID psid)
     alignas(TOKEN_USER) BYTE rgbUser[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     const TOKEN_USER *pUser = reinterpret_cast<const TOKEN_USER *>(rgbUser);
     DWORD cb = 0;
-    bool bSame = GetTokenInformation(hToken, TokenUser, rgbUser, sizeof rgbUser, &cb) && EqualSid(pUser->User.Sid, psid);
+    bool bSame =
+        GetTokenInformation(hToken, TokenUser, rgbUser, sizeof rgbUser, &cb) && EqualSid(pUser->User.Sid, psid);
     CloseHandle(hToken);
     return bSame;
 }
@@ -273,8 +274,8 @@ bool InstallLog::WriteTimestamp()
     if (!m_stream)
         return false;
     char sz[32];
-    snprintf(sz, sizeof sz, "%02u:%02u:%02u\t%02u/%02u/%02u\t", st.wHour % 100u, st.wMinute % 100u,
-             st.wSecond % 100u, st.wMonth % 100u, st.wDay % 100u, st.wYear % 100u);
+    snprintf(sz, sizeof sz, "%02u:%02u:%02u\t%02u/%02u/%02u\t", st.wHour % 100u, st.wMinute % 100u, st.wSecond % 100u,
+             st.wMonth % 100u, st.wDay % 100u, st.wYear % 100u);
     Write(sz);
     return EndLine();
 }

@@ -26,8 +26,8 @@ private:
     bool Write(const char *pch, size_t cch);
     bool EndLine();
 
-    FILE *m_stream;      // null while the log is closed
-    char m_szPath[260];  // temporary directory and file name
+    FILE *m_stream;     // null while the log is closed
+    char m_szPath[260]; // temporary directory and file name
 };
 
 // Formats one line into the log. Returns the number of characters written,

@@ -63,7 +63,13 @@ inline unsigned long LastError()
 }
 
 // The C runtime's errno values are msvcrt's; some differ from Linux's.
-enum { CRT_ENOENT = 2, CRT_EACCES = 13, CRT_EEXIST = 17, CRT_ENOTEMPTY = 41 };
+enum
+{
+    CRT_ENOENT = 2,
+    CRT_EACCES = 13,
+    CRT_EEXIST = 17,
+    CRT_ENOTEMPTY = 41
+};
 
 // The error code and errno are read right after the call, before anything else can change them.
 #define ok_win(expr, what)                                                                                             \
@@ -77,7 +83,7 @@ enum { CRT_ENOENT = 2, CRT_EACCES = 13, CRT_EEXIST = 17, CRT_ENOTEMPTY = 41 };
         SetLastError(0xdeadbeef);                                                                                      \
         bool b_ = (expr);                                                                                              \
         unsigned long e_ = LastError();                                                                                \
-        ok(!b_ && e_ == (unsigned long)(err), what " must fail with error %lu, got %s and error %lu\n",                 \
+        ok(!b_ && e_ == (unsigned long)(err), what " must fail with error %lu, got %s and error %lu\n",                \
            (unsigned long)(err), b_ ? "success" : "failure", e_);                                                      \
     } while (0)
 #define ok_crt(expr, what)                                                                                             \
@@ -92,7 +98,8 @@ enum { CRT_ENOENT = 2, CRT_EACCES = 13, CRT_EEXIST = 17, CRT_ENOTEMPTY = 41 };
         errno = 0;                                                                                                     \
         int r_ = (int)(expr);                                                                                          \
         int e_ = errno;                                                                                                \
-        ok(r_ == -1 && e_ == (err), what " must fail with -1 and errno %d, got %d and errno %d\n", (int)(err), r_, e_); \
+        ok(r_ == -1 && e_ == (err), what " must fail with -1 and errno %d, got %d and errno %d\n", (int)(err), r_,     \
+           e_);                                                                                                        \
     } while (0)
 
 // As the log opens its files: never through a link at the name, sharing read only.

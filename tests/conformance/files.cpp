@@ -10,8 +10,8 @@ static void test_MoveAndCopy()
     ok(WriteText(strA, "alpha") && WriteText(strB, "beta"), "cannot write the scratch file, errno %d\n", errno);
 
     ok_win_fails(MoveFileA(strA.c_str(), strB.c_str()), ERROR_ALREADY_EXISTS, "MoveFileA onto an existing file");
-    ok(ReadText(strA) == "alpha" && ReadText(strB) == "beta", "a failed MoveFileA changes neither file, got %s and %s\n",
-       ReadText(strA).c_str(), ReadText(strB).c_str());
+    ok(ReadText(strA) == "alpha" && ReadText(strB) == "beta",
+       "a failed MoveFileA changes neither file, got %s and %s\n", ReadText(strA).c_str(), ReadText(strB).c_str());
     ok_win_fails(MoveFileA(Scratch("missing.txt").c_str(), strC.c_str()), ERROR_FILE_NOT_FOUND,
                  "MoveFileA of a missing source");
     ok(!Exists(strC), "a failed MoveFileA creates no target, attributes %#lx\n", Attributes(strC));
@@ -27,8 +27,8 @@ static void test_MoveAndCopy()
 
     ok(WriteText(strA, "gamma"), "cannot write the scratch file, errno %d\n", errno);
     ok_win(CopyFileA(strA.c_str(), strB.c_str(), FALSE), "CopyFileA(FALSE) over an existing file");
-    ok(ReadText(strB) == "gamma" && ReadText(strA) == "gamma", "CopyFileA(FALSE) overwrites the target, got %s and %s\n",
-       ReadText(strA).c_str(), ReadText(strB).c_str());
+    ok(ReadText(strB) == "gamma" && ReadText(strA) == "gamma",
+       "CopyFileA(FALSE) overwrites the target, got %s and %s\n", ReadText(strA).c_str(), ReadText(strB).c_str());
     ok_win_fails(CopyFileA(Scratch("missing.txt").c_str(), strC.c_str(), FALSE), ERROR_FILE_NOT_FOUND,
                  "CopyFileA of a missing source");
     ok(!Exists(strC), "a failed CopyFileA creates no target, attributes %#lx\n", Attributes(strC));
@@ -81,13 +81,18 @@ static void test_PathSpelling()
     ok_win(CreateDirectoryA(strSub.c_str(), NULL), "CreateDirectoryA");
     ok(WriteText(strSub + "\\File.txt", "x"), "cannot write the scratch file, errno %d\n", errno);
 
-    ok(Exists(g_strScratch + "/Sub/File.txt"), "forward slashes separate path components, attributes %#lx\n", Attributes(g_strScratch + "/Sub/File.txt"));
-    ok(Exists(g_strScratch + "\\Sub/File.txt"), "backslashes and slashes mix in one path, attributes %#lx\n", Attributes(g_strScratch + "\\Sub/File.txt"));
-    ok(Exists(g_strScratch + "\\SUB\\file.TXT"), "file names are matched without regard to case, attributes %#lx\n", Attributes(g_strScratch + "\\SUB\\file.TXT"));
+    ok(Exists(g_strScratch + "/Sub/File.txt"), "forward slashes separate path components, attributes %#lx\n",
+       Attributes(g_strScratch + "/Sub/File.txt"));
+    ok(Exists(g_strScratch + "\\Sub/File.txt"), "backslashes and slashes mix in one path, attributes %#lx\n",
+       Attributes(g_strScratch + "\\Sub/File.txt"));
+    ok(Exists(g_strScratch + "\\SUB\\file.TXT"), "file names are matched without regard to case, attributes %#lx\n",
+       Attributes(g_strScratch + "\\SUB\\file.TXT"));
 
     ok_win(CopyFileA((g_strScratch + "\\SUB\\FILE.TXT").c_str(), (g_strScratch + "\\sub\\COPY.txt").c_str(), FALSE),
            "CopyFileA from and into a directory named in another case");
-    ok(Exists(strSub + "\\copy.txt"), "a new file goes into the existing directory named in another case, attributes %#lx\n", Attributes(strSub + "\\copy.txt"));
+    ok(Exists(strSub + "\\copy.txt"),
+       "a new file goes into the existing directory named in another case, attributes %#lx\n",
+       Attributes(strSub + "\\copy.txt"));
     ok_win(DeleteFileA((strSub + "\\copy.TXT").c_str()), "DeleteFileA with a name in another case");
     ok_win(DeleteFileA((g_strScratch + "/sub/file.txt").c_str()), "DeleteFileA with slashes");
     ok_win(RemoveDirectoryA((g_strScratch + "\\SUB").c_str()), "RemoveDirectoryA with a name in another case");

@@ -82,8 +82,9 @@ static void test_Find()
     // Existence tests count read-only, hidden and system files; clearing the attributes makes them removable.
     std::string strHidden = strTwain + "\\hidden.ds";
     ok(WriteText(strHidden, "x"), "cannot write the scratch file, errno %d\n", errno);
-    ok_win(SetFileAttributesA(strHidden.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
-           "SetFileAttributesA(READONLY|HIDDEN|SYSTEM)");
+    ok_win(
+        SetFileAttributesA(strHidden.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+        "SetFileAttributesA(READONLY|HIDDEN|SYSTEM)");
     check_finds(strHidden, "hidden.ds", "a read-only hidden system file");
     ok_win(SetFileAttributesA(strHidden.c_str(), FILE_ATTRIBUTE_NORMAL), "SetFileAttributesA(NORMAL) on a hidden file");
     ok_crt(remove(strHidden.c_str()), "remove() after clearing the attributes");
@@ -114,7 +115,8 @@ static void test_ReparsePoints()
     ok(dwAttr == (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY),
        "GetFileAttributesA of a link to a directory: reparse point and directory, got %#lx\n", (unsigned long)dwAttr);
     dwAttr = GetFileAttributesA((strDir + "\\target").c_str());
-    ok(dwAttr == FILE_ATTRIBUTE_DIRECTORY, "GetFileAttributesA of the directory itself, got %#lx\n", (unsigned long)dwAttr);
+    ok(dwAttr == FILE_ATTRIBUTE_DIRECTORY, "GetFileAttributesA of the directory itself, got %#lx\n",
+       (unsigned long)dwAttr);
 
     struct _finddata_t fd;
     memset(&fd, 0, sizeof(fd));

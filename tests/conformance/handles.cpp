@@ -19,7 +19,6 @@ static bool MakeHardLink(const std::string &strLink, const std::string &strTarge
 #endif
 }
 
-
 static FILE *StreamOn(HANDLE h)
 {
     int fd = _open_osfhandle((intptr_t)h, _O_APPEND | _O_BINARY);
@@ -75,13 +74,15 @@ static void test_LogHandles()
         CloseHandle(hSecond);
     }
     FILE *pStream = StreamOn(h);
-    ok(pStream != NULL, "_open_osfhandle(_O_APPEND) and _fdopen(\"a+b\") put a stream on the handle, errno %d\n", errno);
+    ok(pStream != NULL, "_open_osfhandle(_O_APPEND) and _fdopen(\"a+b\") put a stream on the handle, errno %d\n",
+       errno);
     if (!pStream) {
         return;
     }
     fputs("one\r\n", pStream);
     fflush(pStream);
-    ok(ReadText(strLog) == "one\r\n", "a flushed line is in the file, bytes unchanged, got %s\n", ReadText(strLog).c_str());
+    ok(ReadText(strLog) == "one\r\n", "a flushed line is in the file, bytes unchanged, got %s\n",
+       ReadText(strLog).c_str());
     int nClose = fclose(pStream);
     ok(nClose == 0, "fclose of the stream closes the handle, got %d\n", nClose);
     hSecond = CreateFileA(strLog.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
@@ -124,7 +125,8 @@ static void test_LogHandles()
     std::string strLink = Scratch("h2.log");
     ok(MakeHardLink(strLink, strKeep), "cannot make a hard link, errno %d, error %lu\n", errno, LastError());
     h = OpenLogFile(strLink, OPEN_ALWAYS);
-    ok(h != INVALID_HANDLE_VALUE, "CreateFileA(FILE_FLAG_OPEN_REPARSE_POINT) opens a hard link's name, error %lu\n", LastError());
+    ok(h != INVALID_HANDLE_VALUE, "CreateFileA(FILE_FLAG_OPEN_REPARSE_POINT) opens a hard link's name, error %lu\n",
+       LastError());
     if (h != INVALID_HANDLE_VALUE) {
         info = InfoOf(h);
         ok(info.nNumberOfLinks == 2 && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT),
@@ -135,9 +137,11 @@ static void test_LogHandles()
     ok_win_fails(OpenLogFile(strLink, CREATE_NEW, DELETE) != INVALID_HANDLE_VALUE, ERROR_FILE_EXISTS,
                  "CreateFileA(CREATE_NEW) of a hard link's name");
     ok_win(DeleteFileA(strLink.c_str()), "DeleteFileA of a hard link's name");
-    ok(ReadText(strKeep) == "kept", "DeleteFileA removes the name only: the other name keeps the content, got %s\n", ReadText(strKeep).c_str());
+    ok(ReadText(strKeep) == "kept", "DeleteFileA removes the name only: the other name keeps the content, got %s\n",
+       ReadText(strKeep).c_str());
     h = OpenLogFile(strLink, CREATE_NEW, DELETE);
-    ok(h != INVALID_HANDLE_VALUE, "CreateFileA(CREATE_NEW) succeeds once the name is deleted, error %lu\n", LastError());
+    ok(h != INVALID_HANDLE_VALUE, "CreateFileA(CREATE_NEW) succeeds once the name is deleted, error %lu\n",
+       LastError());
     if (h != INVALID_HANDLE_VALUE) {
         DWORD cLinks = InfoOf(h).nNumberOfLinks;
         ok(cLinks == 1, "the new side file has one name, got %lu\n", (unsigned long)cLinks);
@@ -147,9 +151,11 @@ static void test_LogHandles()
 #ifndef _WIN32
     // A symbolic link is opened itself, never followed; the file it names is not created.
     std::string strSym = Scratch("sym.log"), strAway = Scratch("away.txt");
-    ok(symlink(StdioPath(strAway).c_str(), StdioPath(strSym).c_str()) == 0, "cannot make a symbolic link, errno %d\n", errno);
+    ok(symlink(StdioPath(strAway).c_str(), StdioPath(strSym).c_str()) == 0, "cannot make a symbolic link, errno %d\n",
+       errno);
     h = OpenLogFile(strSym, OPEN_ALWAYS);
-    ok(h != INVALID_HANDLE_VALUE, "CreateFileA(FILE_FLAG_OPEN_REPARSE_POINT) opens a dangling symbolic link, error %lu\n", LastError());
+    ok(h != INVALID_HANDLE_VALUE,
+       "CreateFileA(FILE_FLAG_OPEN_REPARSE_POINT) opens a dangling symbolic link, error %lu\n", LastError());
     if (h != INVALID_HANDLE_VALUE) {
         ok((InfoOf(h).dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0,
            "a symbolic link's handle has FILE_ATTRIBUTE_REPARSE_POINT\n");
@@ -196,12 +202,16 @@ static void test_RenameAndDeleteByHandle()
     // the content is looked at once it is closed.)
     ok(MakeHardLink(strOther, strLog), "cannot make a hard link, errno %d, error %lu\n", errno, LastError());
     ok_win(Rename(hSide, strLog), "FileRenameInfo(ReplaceIfExists) onto a closed file");
-    ok(!Exists(strSide) && Exists(strLog), "the open file takes the name, attributes %#lx and %#lx\n", Attributes(strSide), Attributes(strLog));
-    ok(ReadText(strOther) == "old log", "the replaced name's other name keeps the old content, got %s\n", ReadText(strOther).c_str());
+    ok(!Exists(strSide) && Exists(strLog), "the open file takes the name, attributes %#lx and %#lx\n",
+       Attributes(strSide), Attributes(strLog));
+    ok(ReadText(strOther) == "old log", "the replaced name's other name keeps the old content, got %s\n",
+       ReadText(strOther).c_str());
     fputs("run\r\n", pSide);
     fclose(pSide);
-    ok(ReadText(strLog) == "tail\r\nrun\r\n", "the file keeps its content, and the handle writes on under the new "
-       "name, got %s\n", ReadText(strLog).c_str());
+    ok(ReadText(strLog) == "tail\r\nrun\r\n",
+       "the file keeps its content, and the handle writes on under the new "
+       "name, got %s\n",
+       ReadText(strLog).c_str());
 
     // A name that needs the ANSI code page: MultiByteToWideChar and back name the same file.
     std::string strAnsi = Scratch("caf\xe9.log");
@@ -210,7 +220,8 @@ static void test_RenameAndDeleteByHandle()
         ok_win(Rename(hSide, strAnsi), "FileRenameInfo to a name with a byte above 0x7F");
         CloseHandle(hSide);
     }
-    ok(Exists(strAnsi) && !Exists(strSide), "the renamed file is found by its ANSI name, attributes %#lx and %#lx\n", Attributes(strAnsi), Attributes(strSide));
+    ok(Exists(strAnsi) && !Exists(strSide), "the renamed file is found by its ANSI name, attributes %#lx and %#lx\n",
+       Attributes(strAnsi), Attributes(strSide));
     DeleteFileA(strAnsi.c_str());
 
     // Deleted through the handle: the name is gone once the stream on it is closed.
@@ -222,7 +233,8 @@ static void test_RenameAndDeleteByHandle()
         ok_win(MarkForDeletion(hSide), "FileDispositionInfo(DeleteFile)");
         fclose(pSide);
     }
-    ok(!Exists(strSide), "a file marked for deletion is gone after fclose of its stream, attributes %#lx\n", Attributes(strSide));
+    ok(!Exists(strSide), "a file marked for deletion is gone after fclose of its stream, attributes %#lx\n",
+       Attributes(strSide));
     hSide = OpenLogFile(strSide, CREATE_NEW);
     ok_win_fails(MarkForDeletion(hSide), ERROR_ACCESS_DENIED, "FileDispositionInfo on a handle without DELETE");
     SetLastError(0xdeadbeef);

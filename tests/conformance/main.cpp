@@ -37,7 +37,7 @@ static const struct {
     const char *pszName;
     void (*pfn)();
 } s_rgAreas[] = {
-    {"files", func_files},   {"find", func_find},       {"handles", func_handles},   {"strings", func_strings},
+    {"files", func_files},   {"find", func_find},     {"handles", func_handles},   {"strings", func_strings},
     {"system", func_system}, {"module", func_module}, {"registry", func_registry}, {"setupapi", func_setupapi},
 };
 

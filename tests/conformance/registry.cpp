@@ -17,14 +17,18 @@ static LONG QueryValue(HKEY hKey, const char *pszName, DWORD *pdwType, char *psz
 static void test_Values(HKEY hKey)
 {
     LONG lRet = RegQueryValueExA(hKey, "Over261", NULL, NULL, NULL, NULL);
-    ok(lRet == ERROR_SUCCESS, "RegQueryValueExA without buffer and size succeeds for an existing value, whatever "
-       "its size, got %ld\n", (long)lRet);
+    ok(lRet == ERROR_SUCCESS,
+       "RegQueryValueExA without buffer and size succeeds for an existing value, whatever "
+       "its size, got %ld\n",
+       (long)lRet);
     lRet = RegQueryValueExA(hKey, "Empty", NULL, NULL, NULL, NULL);
     ok(lRet == ERROR_SUCCESS, "RegQueryValueExA without buffer and size succeeds for a value of no data, got %ld\n",
        (long)lRet);
     lRet = RegQueryValueExA(hKey, "MarelCLSID", NULL, NULL, NULL, NULL);
-    ok(lRet == ERROR_FILE_NOT_FOUND, "RegQueryValueExA without buffer and size fails with 2 for a missing value, "
-       "got %ld\n", (long)lRet);
+    ok(lRet == ERROR_FILE_NOT_FOUND,
+       "RegQueryValueExA without buffer and size fails with 2 for a missing value, "
+       "got %ld\n",
+       (long)lRet);
 
     char szBuf[MAX_PATH];
     DWORD dwType = 0, cb = 0;
@@ -60,7 +64,6 @@ static void test_Values(HKEY hKey)
     ok(lRet == ERROR_SUCCESS, "RegCloseKey of a subkey succeeds, got %ld\n", (long)lRet);
 }
 
-
 // What comes back where a value does not fit or is not there.
 static void test_ValueSizes(HKEY hKey)
 {
@@ -68,8 +71,8 @@ static void test_ValueSizes(HKEY hKey)
     DWORD dwType = 99, cb = sizeof(buf);
     LONG lRet = RegQueryValueExA(hKey, "Nope", NULL, &dwType, NULL, &cb);
     ok(lRet == ERROR_FILE_NOT_FOUND && cb == 0 && dwType == REG_NONE,
-       "a missing value fails with 2 and gives size 0 and REG_NONE, got %ld, %lu, %lu\n", (long)lRet,
-       (unsigned long)cb, (unsigned long)dwType);
+       "a missing value fails with 2 and gives size 0 and REG_NONE, got %ld, %lu, %lu\n", (long)lRet, (unsigned long)cb,
+       (unsigned long)dwType);
     cb = 0;
     lRet = RegQueryValueExA(hKey, "Dword", NULL, &dwType, NULL, &cb);
     ok(lRet == ERROR_SUCCESS && cb == 4 && dwType == REG_DWORD,
@@ -104,8 +107,10 @@ static void test_Paths(HKEY hKey)
 
     HKEY hSub = (HKEY)(ULONG_PTR)0x1234;
     lRet = RegOpenKeyA(hKey, "Missing", &hSub);
-    ok(lRet == ERROR_FILE_NOT_FOUND && hSub == NULL, "RegOpenKeyA of a missing subkey fails with 2 and gives NULL, "
-       "got %ld, %p\n", (long)lRet, (void *)hSub);
+    ok(lRet == ERROR_FILE_NOT_FOUND && hSub == NULL,
+       "RegOpenKeyA of a missing subkey fails with 2 and gives NULL, "
+       "got %ld, %p\n",
+       (long)lRet, (void *)hSub);
     lRet = RegOpenKeyA(hKey, "DeviceData\\", &hSub);
     ok(lRet == ERROR_SUCCESS, "a trailing backslash is passed over, got %ld\n", (long)lRet);
     RegCloseKey(hSub);
@@ -148,8 +153,10 @@ static void test_Handles()
 void func_registry()
 {
     HKEY hKey = NULL;
-    LONG lRet = RegOpenKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\currentcontrolset\\CONTROL\\class\\"
-                            "{6bdd1fc6-810f-11d0-bec7-08002be2092f}\\0000", &hKey);
+    LONG lRet = RegOpenKeyA(HKEY_LOCAL_MACHINE,
+                            "SYSTEM\\currentcontrolset\\CONTROL\\class\\"
+                            "{6bdd1fc6-810f-11d0-bec7-08002be2092f}\\0000",
+                            &hKey);
     ok(lRet == ERROR_SUCCESS, "RegOpenKeyA of a path in another case opens the driver key, got %ld\n", (long)lRet);
     if (lRet != ERROR_SUCCESS) {
         return;

@@ -67,8 +67,10 @@ static void test_ImagingDevices()
         dwErr = LastError();
         if (!rgszDriver[idx][0]) {
             ok(!bOk, "SPDRP_DRIVER of device %lu without a Driver value fails\n", (unsigned long)idx);
-            ok(hKey == INVALID_HANDLE_VALUE, "SetupDiOpenDevRegKey of device %lu without a driver gives "
-               "INVALID_HANDLE_VALUE, got %p\n", (unsigned long)idx, (void *)hKey);
+            ok(hKey == INVALID_HANDLE_VALUE,
+               "SetupDiOpenDevRegKey of device %lu without a driver gives "
+               "INVALID_HANDLE_VALUE, got %p\n",
+               (unsigned long)idx, (void *)hKey);
             if (hKey != INVALID_HANDLE_VALUE) {
                 RegCloseKey(hKey);
             }
@@ -146,8 +148,10 @@ static void test_ClassDevices()
     SP_DEVINFO_DATA did = {sizeof(SP_DEVINFO_DATA), {0, 0, 0, {0}}, 0, 0};
     BOOL bOk = SetupDiEnumDeviceInfo(hSet, 3, &did);
     ok(bOk && memcmp(&did.ClassGuid, &s_guidTest, sizeof(GUID)) == 0,
-       "a device whose ClassGUID is in lower case has the class, got %d, %08lx\n", bOk, (unsigned long)did.ClassGuid.Data1);
-    ok_win_fails(SetupDiEnumDeviceInfo(hSet, 0xFFFFFFFF, &did), ERROR_NO_MORE_ITEMS, "SetupDiEnumDeviceInfo(0xFFFFFFFF)");
+       "a device whose ClassGUID is in lower case has the class, got %d, %08lx\n", bOk,
+       (unsigned long)did.ClassGuid.Data1);
+    ok_win_fails(SetupDiEnumDeviceInfo(hSet, 0xFFFFFFFF, &did), ERROR_NO_MORE_ITEMS,
+                 "SetupDiEnumDeviceInfo(0xFFFFFFFF)");
     ok_win(SetupDiDestroyDeviceInfoList(hSet), "SetupDiDestroyDeviceInfoList");
 
     ok_win_fails(SetupDiGetClassDevsA(NULL, NULL, NULL, 0) != INVALID_HANDLE_VALUE, ERROR_INVALID_PARAMETER,
@@ -225,12 +229,14 @@ static void test_BadHandles()
     HDEVINFO rghBad[] = {INVALID_HANDLE_VALUE, NULL};
     for (HDEVINFO hBad : rghBad) {
         SP_DEVINFO_DATA probe = {sizeof(SP_DEVINFO_DATA), {0, 0, 0, {0}}, 0, 0};
-        ok_win_fails(SetupDiEnumDeviceInfo(hBad, 0, &probe), ERROR_INVALID_HANDLE, "SetupDiEnumDeviceInfo of a bad set");
+        ok_win_fails(SetupDiEnumDeviceInfo(hBad, 0, &probe), ERROR_INVALID_HANDLE,
+                     "SetupDiEnumDeviceInfo of a bad set");
         ok_win_fails(SetupDiGetDeviceRegistryPropertyA(hBad, &did, SPDRP_DRIVER, NULL, buf, sizeof(buf), NULL),
                      ERROR_INVALID_HANDLE, "SetupDiGetDeviceRegistryPropertyA of a bad set");
         ok_win_fails(SetupDiOpenDevRegKey(hBad, &did, DICS_FLAG_GLOBAL, 0, DIREG_DRV, 0) != INVALID_HANDLE_VALUE,
                      ERROR_INVALID_HANDLE, "SetupDiOpenDevRegKey of a bad set");
-        ok_win_fails(SetupDiDestroyDeviceInfoList(hBad), ERROR_INVALID_HANDLE, "SetupDiDestroyDeviceInfoList of a bad set");
+        ok_win_fails(SetupDiDestroyDeviceInfoList(hBad), ERROR_INVALID_HANDLE,
+                     "SetupDiDestroyDeviceInfoList of a bad set");
     }
 
     HDEVINFO hOther = SetupDiGetClassDevsA(&s_guidTest, NULL, NULL, 0);

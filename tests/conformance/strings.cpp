@@ -5,12 +5,12 @@
 #include <mbstring.h>
 
 // The checks print what came back: a number, where a pointer points, the bytes of a buffer.
-#define ok_int(expr, op, want, what)                                                                                    \
+#define ok_int(expr, op, want, what)                                                                                   \
     do {                                                                                                               \
         int n_ = (expr);                                                                                               \
         ok(n_ op(want), what ", got %d\n", n_);                                                                        \
     } while (0)
-#define ok_ptr(expr, want, what)                                                                                        \
+#define ok_ptr(expr, want, what)                                                                                       \
     do {                                                                                                               \
         const void *p_ = (expr);                                                                                       \
         ok(p_ == (const void *)(want), what ", got %p for %p\n", p_, (const void *)(want));                            \
@@ -35,10 +35,13 @@ static void test_MbString()
     unsigned char *psz = _mbstok(line, pszBlank);
     ok(psz == line + 2 && strcmp((char *)psz, "AddDS") == 0, "_mbstok skips leading blanks, got %s\n",
        psz ? (char *)psz : "(null)");
-    ok(line[7] == '\0' && line[8] == ' ', "_mbstok writes one NUL in place after the token, got %#x %#x\n", line[7], line[8]);
+    ok(line[7] == '\0' && line[8] == ' ', "_mbstok writes one NUL in place after the token, got %#x %#x\n", line[7],
+       line[8]);
     psz = _mbstok(NULL, pszBlank);
-    ok(psz && strcmp((char *)psz, "a\tb") == 0, "_mbstok: a run of blanks is one separator, tab is no delimiter, "
-       "got %s\n", psz ? (char *)psz : "(null)");
+    ok(psz && strcmp((char *)psz, "a\tb") == 0,
+       "_mbstok: a run of blanks is one separator, tab is no delimiter, "
+       "got %s\n",
+       psz ? (char *)psz : "(null)");
     psz = _mbstok(NULL, pszBlank);
     ok(psz && strcmp((char *)psz, "c") == 0, "_mbstok: last token before trailing blank, got %s\n",
        psz ? (char *)psz : "(null)");
@@ -52,13 +55,17 @@ static void test_MbString()
 
     const unsigned char *pszA = (const unsigned char *)"zorb_ABC";
     ok_int(_mbsicmp(pszA, (const unsigned char *)"ZORB_abc"), ==, 0, "_mbsicmp ignores case");
-    ok_int(_mbsicmp((const unsigned char *)"abc", (const unsigned char *)"ABD"), <, 0, "_mbsicmp orders abc before ABD");
+    ok_int(_mbsicmp((const unsigned char *)"abc", (const unsigned char *)"ABD"), <, 0,
+           "_mbsicmp orders abc before ABD");
     ok_int(_mbsicmp((const unsigned char *)"B", (const unsigned char *)"a"), >, 0, "_mbsicmp orders B after a");
     ok_int(_mbsicmp((const unsigned char *)"ab", (const unsigned char *)"abc"), <, 0, "_mbsicmp: a prefix sorts first");
 
-    ok_int(_mbsnbicmp((const unsigned char *)"madds", (const unsigned char *)"MAxx", 2), ==, 0, "_mbsnbicmp compares only the first 2 bytes, without case");
-    ok_int(_mbsnbicmp((const unsigned char *)"MRemoveDS", (const unsigned char *)"MAddDS", 2), !=, 0, "_mbsnbicmp sees a difference in the second byte");
-    ok_int(_mbsnbicmp((const unsigned char *)"A", (const unsigned char *)"AddDS", 2), !=, 0, "_mbsnbicmp: a 1-byte text differs from a longer one over 2 bytes");
+    ok_int(_mbsnbicmp((const unsigned char *)"madds", (const unsigned char *)"MAxx", 2), ==, 0,
+           "_mbsnbicmp compares only the first 2 bytes, without case");
+    ok_int(_mbsnbicmp((const unsigned char *)"MRemoveDS", (const unsigned char *)"MAddDS", 2), !=, 0,
+           "_mbsnbicmp sees a difference in the second byte");
+    ok_int(_mbsnbicmp((const unsigned char *)"A", (const unsigned char *)"AddDS", 2), !=, 0,
+           "_mbsnbicmp: a 1-byte text differs from a longer one over 2 bytes");
 
     unsigned char lower[] = "ZORB_{ABC}\\0000";
     ok(_mbslwr(lower) == lower && strcmp((char *)lower, "zorb_{abc}\\0000") == 0,
@@ -109,7 +116,8 @@ static void test_MbLeadBytes()
 
     const unsigned char rgbChr[] = "AB\x81\0C\\D";
     ok_ptr(_mbsrchr(rgbChr, '\\'), rgbChr + 5, "_mbsrchr walks past a lead byte's terminator");
-    ok_int(_mbsicmp((const unsigned char *)"AB\x81\0X", (const unsigned char *)"AB\x81\0Y"), !=, 0, "_mbsicmp compares past a lead byte's terminator");
+    ok_int(_mbsicmp((const unsigned char *)"AB\x81\0X", (const unsigned char *)"AB\x81\0Y"), !=, 0,
+           "_mbsicmp compares past a lead byte's terminator");
 
     unsigned char line[] = "AB\x81\0C D";
     unsigned char *psz = _mbstok(line, (const unsigned char *)" ");

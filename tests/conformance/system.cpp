@@ -31,7 +31,8 @@ static bool OwnerIs(HANDLE h, PSID psid, bool *pbWellKnown)
         return false;
     }
     bool bSame = EqualSid(psidOwner, psid) != FALSE;
-    *pbWellKnown = IsWellKnownSid(psidOwner, WinLocalSystemSid) || IsWellKnownSid(psidOwner, WinBuiltinAdministratorsSid);
+    *pbWellKnown =
+        IsWellKnownSid(psidOwner, WinLocalSystemSid) || IsWellKnownSid(psidOwner, WinBuiltinAdministratorsSid);
     HLOCAL hLeft = LocalFree(pSD);
     ok(hLeft == NULL, "LocalFree of the security descriptor returns NULL, got %p\n", (void *)hLeft);
     return bSame;
@@ -67,7 +68,8 @@ static void test_Owners()
        "a file the process made is owned by the token's user\n");
     CloseHandle(h);
 #ifndef _WIN32
-    ok(chown(StdioPath(strFile).c_str(), 12345, (gid_t)-1) == 0, "cannot give the file to another user, errno %d\n", errno);
+    ok(chown(StdioPath(strFile).c_str(), 12345, (gid_t)-1) == 0, "cannot give the file to another user, errno %d\n",
+       errno);
     h = OpenLogFile(strFile, OPEN_EXISTING);
     ok(h != INVALID_HANDLE_VALUE && !OwnerIs(h, token.user.User.Sid, &bWellKnown) && !bWellKnown,
        "a file of another user is owned by neither the token's user, SYSTEM nor Administrators\n");
@@ -85,8 +87,8 @@ static void test_System()
     ok(cch > 0 && cch < MAX_PATH, "GetWindowsDirectoryA returns a length in 1..259, got %u\n", cch);
     ok(strlen(szDir) == cch, "GetWindowsDirectoryA returns the text's length, got %u for %s\n", cch, szDir);
     DWORD dwAttr = GetFileAttributesA(szDir);
-    ok(dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY),
-       "the Windows directory %s exists\n", szDir);
+    ok(dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY), "the Windows directory %s exists\n",
+       szDir);
 
     memset(szDir, 0, sizeof(szDir));
     DWORD cchTemp = GetTempPathA(MAX_PATH, szDir);
@@ -116,10 +118,10 @@ static void test_WindowStation()
     if (!hUser32) {
         return;
     }
-    PFN_GETPROCESSWINDOWSTATION pfnGetProcessWindowStation = (PFN_GETPROCESSWINDOWSTATION)(
-        void (*)(void))GetProcAddress(hUser32, "GetProcessWindowStation");
-    PFN_GETUSEROBJECTINFORMATIONA pfnGetUserObjectInformationA = (PFN_GETUSEROBJECTINFORMATIONA)(
-        void (*)(void))GetProcAddress(hUser32, "GetUserObjectInformationA");
+    PFN_GETPROCESSWINDOWSTATION pfnGetProcessWindowStation =
+        (PFN_GETPROCESSWINDOWSTATION)(void (*)(void))GetProcAddress(hUser32, "GetProcessWindowStation");
+    PFN_GETUSEROBJECTINFORMATIONA pfnGetUserObjectInformationA =
+        (PFN_GETUSEROBJECTINFORMATIONA)(void (*)(void))GetProcAddress(hUser32, "GetUserObjectInformationA");
     ok(pfnGetProcessWindowStation != NULL && pfnGetUserObjectInformationA != NULL,
        "USER32 exports GetProcessWindowStation and GetUserObjectInformationA\n");
     if (!pfnGetProcessWindowStation || !pfnGetUserObjectInformationA) {
@@ -130,7 +132,8 @@ static void test_WindowStation()
     HWINSTA hStation = pfnGetProcessWindowStation();
     ok(hStation != NULL, "GetProcessWindowStation gives a handle, error %lu\n", LastError());
     HWINSTA hAgain = pfnGetProcessWindowStation();
-    ok(hAgain == hStation, "GetProcessWindowStation gives the same handle %p again, got %p\n", (void *)hStation, (void *)hAgain);
+    ok(hAgain == hStation, "GetProcessWindowStation gives the same handle %p again, got %p\n", (void *)hStation,
+       (void *)hAgain);
 
     USEROBJECTFLAGS flags;
     memset(&flags, 0, sizeof(flags));
@@ -148,8 +151,8 @@ static void test_WindowStation()
     ok(!pfnGetUserObjectInformationA(hStation, UOI_FLAGS, &flags, sizeof(flags) - 1, &cbNeeded),
        "GetUserObjectInformationA fails with a buffer too small\n");
     ok(cbNeeded == sizeof(USEROBJECTFLAGS), "and reports the size needed, got %lu\n", (unsigned long)cbNeeded);
-    ok_win_fails(pfnGetUserObjectInformationA(NULL, UOI_FLAGS, &flags, sizeof(flags), &cbNeeded),
-                 ERROR_INVALID_HANDLE, "GetUserObjectInformationA of a null handle");
+    ok_win_fails(pfnGetUserObjectInformationA(NULL, UOI_FLAGS, &flags, sizeof(flags), &cbNeeded), ERROR_INVALID_HANDLE,
+                 "GetUserObjectInformationA of a null handle");
     ok_win(FreeLibrary(hUser32), "FreeLibrary of USER32");
 }
 

@@ -28,7 +28,7 @@
 struct WtestState {
     const char *pszFile = "";
     int nLine = 0;
-    unsigned uTodoLevel = 0;  // one bit per nested todo block, the innermost lowest
+    unsigned uTodoLevel = 0; // one bit per nested todo block, the innermost lowest
     bool bTodoLoop = false;
     int cChecks = 0;
     int cFailures = 0;
@@ -41,8 +41,7 @@ inline WtestState g_wtest;
 inline bool WtestUnderWine()
 {
 #ifdef _WIN32
-    static const bool s_bWine =
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
+    static const bool s_bWine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
     return s_bWine;
 #else
     return false;

@@ -66,8 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t cb)
     }
     if (r.nBuilt != 1 || r.nDestroyed != 1 || r.sProcedure.empty())
         Fail("an accepted command did not run exactly one installer", sText);
-    if (!Fits(r.sHardwareId) || !Fits(r.sPrefix) || !Fits(r.sCheckKey) || !Fits(r.sCheckValue) ||
-        !Fits(r.sParamsKey))
+    if (!Fits(r.sHardwareId) || !Fits(r.sPrefix) || !Fits(r.sCheckKey) || !Fits(r.sCheckValue) || !Fits(r.sParamsKey))
         Fail("an accepted parameter is over 259 bytes", sText);
     // In a single-byte code page every byte is a character of its own.
     if (!bDoubleByte) {

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t cb)
         ZulStandinWalkKey(&machine, "SYSTEM\\CurrentControlSet\\Enum", &pKey);
         ZulStandinWalkKey(&machine, "SYSTEM\\\\CurrentControlSet\\Control\\Class\\", &pKey);
     } else if (nLine < 1 || static_cast<size_t>(nLine) > cb + 1 || sError.empty()) {
-        abort();  // a refusal names a line of the text and says why
+        abort(); // a refusal names a line of the text and says why
     }
     return 0;
 }

@@ -202,8 +202,8 @@ int main(int argc, char **argv)
                 "]\r\n\"ClassGUID\"=\"" + sGuid + "\"\r\n";
         if (device[1])
             sReg += "\"Driver\"=\"" + sGuid + "\\\\" + device[0] + "\"\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\" +
-                    "CurrentControlSet\\Control\\Class\\" + sGuid + "\\" + device[0] + "\\DeviceData]\r\n" +
-                    device[1] + "\r\n";
+                    "CurrentControlSet\\Control\\Class\\" + sGuid + "\\" + device[0] + "\\DeviceData]\r\n" + device[1] +
+                    "\r\n";
         sReg += "\r\n";
     }
     WriteFile(g_sRoot + "/sysroot/registry.reg", sReg);

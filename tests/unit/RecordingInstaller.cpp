@@ -30,8 +30,8 @@ TwainDSInstaller::TwainDSInstaller(const char *pszHardwareId, const char *pszPre
 }
 
 TwainDSInstaller::TwainDSInstaller(const char *pszPrefix, const char *pszCheckKey, const char *pszCheckValue)
-    : m_pDevInfoData(nullptr), m_bFindDone(false), m_hFind(-1), m_pszParamsKey(nullptr),
-      m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey), m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix)
+    : m_pDevInfoData(nullptr), m_bFindDone(false), m_hFind(-1), m_pszParamsKey(nullptr), m_pszCheckValue(pszCheckValue),
+      m_pszCheckKey(pszCheckKey), m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix)
 {
     InstallerRecord &r = g_installerRecord;
     r.nBuilt++;

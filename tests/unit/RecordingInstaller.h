@@ -5,12 +5,12 @@
 #include <string>
 
 struct InstallerRecord {
-    int nBuilt = 0;          // installers constructed
-    int nParams = 0;         // 5 or 3: which constructor
+    int nBuilt = 0;  // installers constructed
+    int nParams = 0; // 5 or 3: which constructor
     bool bHardwareIdNull = false;
     std::string sHardwareId, sPrefix, sCheckKey, sCheckValue, sParamsKey;
     bool bParamsKeyNull = false;
-    std::string sProcedure;  // "AddTwainDS" or "MAddTwainDS"
+    std::string sProcedure; // "AddTwainDS" or "MAddTwainDS"
     bool bAdd = false;
     bool bLog = false;
     int nDestroyed = 0;

@@ -314,8 +314,9 @@ TEST_F(LogAttacks, NoLinkAndNoOtherUsersFileIsEverWrittenThrough)
             // second name of the log the run holds open.
             for (bool bAfter : {false, true}) {
                 for (bool bHard : {true, false}) {
-                    a.sWhat = std::string(bHard && bAfter ? "second name for the open log" :
-                                          bHard         ? "hard link" : "symbolic link") +
+                    a.sWhat = std::string(bHard && bAfter ? "second name for the open log"
+                                          : bHard         ? "hard link"
+                                                          : "symbolic link") +
                               (bAfter ? " planted after the first open" : " planted at the first open");
                     std::string sStolen = Outside("stolen");
                     std::function<void()> attack = [=] {
@@ -346,8 +347,8 @@ TEST_F(LogAttacks, NoLinkAndNoOtherUsersFileIsEverWrittenThrough)
             }
 
             for (const Attack &attack : attacks) {
-                std::string sCase = std::string(c.pszText) + (bBig ? ", log over the cap, " : ", small log, ") +
-                                    attack.sWhat;
+                std::string sCase =
+                    std::string(c.pszText) + (bBig ? ", log over the cap, " : ", small log, ") + attack.sWhat;
                 ClearTemp();
                 SeedTwain();
                 attack.plant();

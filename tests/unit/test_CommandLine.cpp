@@ -184,11 +184,14 @@ TEST(CommandLine, ParameterOfMoreThan259BytesIsRefused)
 
 TEST(CommandLine, PrefixThatWouldLeaveTheTwainDirectoryOrNameADeviceIsRefused)
 {
-    for (const char *pszPrefix :
-         {"..\\", "a/b", "C:", "\\\\server\\share\\", "x\\",      // separators and drives
-          ".", "..", "...",                                       // the TWAIN or the Windows directory
-          "*", "zorb?", "a\"b", "<", "zo>rb", "|", "\x01zorb", "zo\trb", // no directory at all
-          "NUL.", "nul", "CON", "prn.x", "AUX", "COM1.x", "lpt9 .x", "LPT9", "com5", "Nul  .txt"}) {
+    for (const char *pszPrefix : {"..\\",  "a/b",      "C:",       "\\\\server\\share\\",
+                                  "x\\",                      // separators and drives
+                                  ".",     "..",       "...", // the TWAIN or the Windows directory
+                                  "*",     "zorb?",    "a\"b",     "<",
+                                  "zo>rb", "|",        "\x01zorb", "zo\trb", // no directory at all
+                                  "NUL.",  "nul",      "CON",      "prn.x",
+                                  "AUX",   "COM1.x",   "lpt9 .x",  "LPT9",
+                                  "com5",  "Nul  .txt"}) {
         std::string s = pszPrefix;
         ExpectRefused("AddDS id " + s + " key value params");
         ExpectRefused("RemoveDS " + s + " key value params");

@@ -22,9 +22,9 @@ protected:
     {
         std::string sClass = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\" + s_sGuid + "\\0000";
         m_box.SetRegistry("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\IMAGE\\0000]\r\n"
-                          "\"ClassGUID\"=\"" + s_sGuid + "\"\r\n\"Driver\"=\"" + s_sGuid + "\\\\0000\"\r\n\r\n" +
-                          sClass + "]\r\n" + sDriverValues + "\r\n" + sClass + "\\DeviceData]\r\n" + sSubkeyValues +
-                          "\r\n");
+                          "\"ClassGUID\"=\"" +
+                          s_sGuid + "\"\r\n\"Driver\"=\"" + s_sGuid + "\\\\0000\"\r\n\r\n" + sClass + "]\r\n" +
+                          sDriverValues + "\r\n" + sClass + "\\DeviceData]\r\n" + sSubkeyValues + "\r\n");
     }
     bool Matches(const char *pszId, const char *pszCheckKey, const char *pszCheckValue)
     {
@@ -94,8 +94,8 @@ TEST_F(ProbeTest, ValueOf260BytesIsSearchedAndOneOf261IsNot)
     s259 += "TAIL"; // 259 characters and the NUL: 260 bytes
     std::string s260(256, 'b');
     s260 += "TAIL";
-    OneDevice("", "\"Fits\"=\"" + s259 + "\"\r\n\"TooLong\"=\"" + s260 + "\"\r\n\"NoNul\"=hex:" +
-                      Hex(std::string(256, 'c') + "TAIL"));
+    OneDevice("", "\"Fits\"=\"" + s259 + "\"\r\n\"TooLong\"=\"" + s260 +
+                      "\"\r\n\"NoNul\"=hex:" + Hex(std::string(256, 'c') + "TAIL"));
     EXPECT_TRUE(Matches("tail", "DeviceData", "Fits"));
     EXPECT_FALSE(Matches("tail", "DeviceData", "TooLong"));
     EXPECT_TRUE(HasValue("DeviceData", "TooLong")) << "existence does not depend on size";

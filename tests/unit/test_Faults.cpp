@@ -31,7 +31,8 @@
 namespace {
 
 // The calls seams.def lists for the sweep, as F_<name>.
-enum Fn {
+enum Fn
+{
 #define ZUL_FAULT(fn, R, P, failure) ZUL_CAT(F_, fn),
 #include "faulted.inc"
     F_COUNT
@@ -43,7 +44,12 @@ const char *const s_rgpszFn[F_COUNT] = {
 #include "faulted.inc"
 };
 
-enum Mode { FAIL_ONCE, FAIL_FROM, CRASH_AFTER };
+enum Mode
+{
+    FAIL_ONCE,
+    FAIL_FROM,
+    CRASH_AFTER
+};
 const char *const s_rgpszMode[] = {"fails once at call", "fails from call", "crash after call"};
 const int s_nCrashStatus = 77;
 
@@ -125,15 +131,15 @@ void After(Fn fn)
 // Link seams. Each counts its call, fails it as seams.def says or lets it
 // through. A failed write writes nothing; a failed flush or close loses what
 // was buffered.
-#define LAST_ERROR(result, error)                                                                                     \
+#define LAST_ERROR(result, error)                                                                                      \
     SetLastError(error);                                                                                               \
     return result;
-#define SETS_ERRNO(result, error)                                                                                     \
+#define SETS_ERRNO(result, error)                                                                                      \
     errno = error;                                                                                                     \
     return result;
 #define RETURNS_ERROR(error) return error;
 #define RETURNS(result) return result;
-#define LOSES_BUFFER(result, error)                                                                                   \
+#define LOSES_BUFFER(result, error)                                                                                    \
     __fpurge(a1);                                                                                                      \
     pfnReal(a1);                                                                                                       \
     errno = error;                                                                                                     \
@@ -144,7 +150,7 @@ extern "C" {
 #define ZUL_FAULT(fn, R, P, failure)                                                                                   \
     R ZUL_WRAP(fn)(ZUL_PARAMS P)                                                                                       \
     {                                                                                                                  \
-        R(*const pfnReal)(ZUL_PARAMS P) = ZUL_REAL(fn);                                                                \
+        R (*const pfnReal)(ZUL_PARAMS P) = ZUL_REAL(fn);                                                               \
         if (Inject(ZUL_CAT(F_, fn), __builtin_return_address(0))) {                                                    \
             failure                                                                                                    \
         }                                                                                                              \
@@ -449,8 +455,9 @@ protected:
                 samples.push_back(calls[fn]);
             for (long k : samples) {
                 for (Mode mode : {FAIL_ONCE, FAIL_FROM, CRASH_AFTER}) {
-                    std::string sCase = std::string(c.pszName) + ": " + Unmangled(s_rgpszFn[fn]) + " " + s_rgpszMode[mode] +
-                                        " " + std::to_string(k) + " of " + std::to_string(calls[fn]);
+                    std::string sCase = std::string(c.pszName) + ": " + Unmangled(s_rgpszFn[fn]) + " " +
+                                        s_rgpszMode[mode] + " " + std::to_string(k) + " of " +
+                                        std::to_string(calls[fn]);
                     Seed();
                     int status = Run(c.pszText, fn, k, mode);
                     cCases++;

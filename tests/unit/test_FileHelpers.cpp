@@ -38,10 +38,15 @@ TEST(FileHelpers, RemoveFileLoggedDeletesReadOnlyFilesAndLogsWhatHappened)
     }
     EXPECT_FALSE(Sandbox::Exists(sFile));
     std::string sLog = Sandbox::ReadFile(box.TempDir() + "/_remove_ds.log");
-    EXPECT_NE(std::string::npos, sLog.find("Start Log\r\n_tremove succefully removed " + sFile + "\r\n"
-                                           "SetFileAttributes failed on " + sMissing + "\r\n"
+    EXPECT_NE(std::string::npos, sLog.find("Start Log\r\n_tremove succefully removed " + sFile +
+                                           "\r\n"
+                                           "SetFileAttributes failed on " +
+                                           sMissing +
+                                           "\r\n"
                                            "GetLastError returned 2\r\n"
-                                           "_tremove failed on " + sMissing + "\r\n"
+                                           "_tremove failed on " +
+                                           sMissing +
+                                           "\r\n"
                                            "errno = 2\r\n"))
         << sLog;
 

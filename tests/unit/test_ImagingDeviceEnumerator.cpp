@@ -17,10 +17,10 @@ namespace {
 
 struct FakeDevices {
     bool bSetTaken = true;
-    int cDevices = 0;                      // indices 0..cDevices-1 hold devices
-    std::map<int, DWORD> failures;         // index -> error of a failing index
-    DWORD dwFailAllWith = 0;               // nonzero: every index fails with it
-    std::map<DWORD, std::string> drivers;  // DevInst -> driver key name; missing: the read fails
+    int cDevices = 0;                     // indices 0..cDevices-1 hold devices
+    std::map<int, DWORD> failures;        // index -> error of a failing index
+    DWORD dwFailAllWith = 0;              // nonzero: every index fails with it
+    std::map<DWORD, std::string> drivers; // DevInst -> driver key name; missing: the read fails
     int cEnumCalls = 0;
     int cDestroyed = 0;
 };

@@ -115,8 +115,8 @@ TEST_F(InstallLogTest, RunWritesStampStartLinesAndClosingLines)
         EXPECT_TRUE(log.WriteTimestamp());
     }
     std::string sLog = Sandbox::ReadFile(LogPath());
-    EXPECT_TRUE(std::regex_match(sLog, std::regex(s_sOpening + "Check Key:\\tDeviceData\\r\\nbAdd = 1\\r\\n\\r\\n" +
-                                                   s_sStamp + s_sClosing)))
+    EXPECT_TRUE(std::regex_match(
+        sLog, std::regex(s_sOpening + "Check Key:\\tDeviceData\\r\\nbAdd = 1\\r\\n\\r\\n" + s_sStamp + s_sClosing)))
         << sLog;
 }
 
@@ -125,8 +125,8 @@ TEST_F(InstallLogTest, EachRunAppendsAndEveryEndedLineIsOnDisk)
     RunOnce("first");
     RunOnce("second");
     std::string sLog = Sandbox::ReadFile(LogPath());
-    EXPECT_TRUE(std::regex_match(sLog, std::regex(s_sOpening + "first\\r\\n" + s_sClosing + s_sOpening +
-                                                   "second\\r\\n" + s_sClosing)))
+    EXPECT_TRUE(std::regex_match(
+        sLog, std::regex(s_sOpening + "first\\r\\n" + s_sClosing + s_sOpening + "second\\r\\n" + s_sClosing)))
         << sLog;
 
     // A run that never ends its log leaves every ended line, without "End Log".

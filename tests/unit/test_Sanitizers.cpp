@@ -55,6 +55,6 @@ TEST(SanitizerDeathTest, UndefinedBehaviourEndsTheProcessWithAReport)
 
 TEST(SanitizerDeathTest, ALeakFailsTheProcessAtExit)
 {
-    EXPECT_EXIT(Leak(), [](int status) { return !WIFEXITED(status) || WEXITSTATUS(status) != 0; },
-                "detected memory leaks");
+    EXPECT_EXIT(
+        Leak(), [](int status) { return !WIFEXITED(status) || WEXITSTATUS(status) != 0; }, "detected memory leaks");
 }

@@ -125,8 +125,8 @@ TEST_F(InstallerTest, NextTwainDirPassesOverSuffixesThatDoNotFitOrNameAnotherEnt
     Sandbox::MakeDir(m_box.TwainDir() + "/zorb_12345678");
     // Names Windows reads as others (trailing dots and blanks go, "." and ".."
     // collapse) or as no name at all.
-    for (const char *pszSuffix : {"..", ".", "000.", "00 ", "0:1", "0*", "0?", "0\"", "0<", "0>", "0|", "0\\1",
-                                  "0\x01", "0\t"})
+    for (const char *pszSuffix :
+         {"..", ".", "000.", "00 ", "0:1", "0*", "0?", "0\"", "0<", "0>", "0|", "0\\1", "0\x01", "0\t"})
         Sandbox::MakeDir(m_box.TwainDir() + "/zorb_" + pszSuffix);
     // Links: the work would be done where they lead.
     Sandbox::MakeDir(m_box.Root() + "/elsewhere");
@@ -134,8 +134,7 @@ TEST_F(InstallerTest, NextTwainDirPassesOverSuffixesThatDoNotFitOrNameAnotherEnt
     ASSERT_EQ(0, symlink((m_box.Root() + "/elsewhere").c_str(), (m_box.TwainDir() + "/zorb_0002").c_str()));
     ASSERT_EQ(0, symlink((m_box.Root() + "/elsewhere.txt").c_str(), (m_box.TwainDir() + "/zorb_0003").c_str()));
     TwainDSInstaller installer("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_EQ((std::set<std::string>{"", "0001"}), Sweep(installer))
-        << "a cut suffix would name another instance";
+    EXPECT_EQ((std::set<std::string>{"", "0001"}), Sweep(installer)) << "a cut suffix would name another instance";
 
     // Neither "." nor ".." is ever handed out, whatever the prefix; a device
     // name is none either.
@@ -155,11 +154,14 @@ TEST_F(InstallerTest, NextTwainDirPassesOverSuffixesThatDoNotFitOrNameAnotherEnt
 
     // A double-byte suffix is an instance like any other.
     _setmbcp(932);
-    Sandbox::MakeDir(m_box.TwainDir() + "/dbcs_0\x95\x5C" "1");
+    Sandbox::MakeDir(m_box.TwainDir() + "/dbcs_0\x95\x5C"
+                                        "1");
     TwainDSInstaller dbcs("dbcs_", "DeviceData", "InstallCLSID");
     found = Sweep(dbcs);
     _setmbcp(0);
-    EXPECT_EQ((std::set<std::string>{"0\x95\x5C" "1"}), found);
+    EXPECT_EQ((std::set<std::string>{"0\x95\x5C"
+                                     "1"}),
+              found);
 
     // Only entries that do not fit: the search still ends cleanly.
     TwainDSInstaller none("zorb_1", "DeviceData", "InstallCLSID");
@@ -205,13 +207,9 @@ TEST_F(InstallerTest, DeviceWhoseInstanceNamesAnotherEntryCountsAsUnreadable)
         bool bKeepsEveryEntry;
     };
     const Case rgCases[] = {
-        {{"0001"}, false},
-        {{"0001", "-"}, false}, // a name without a backslash protects nothing
-        {{"0001", ".."}, true},
-        {{"000.", "0001"}, true},
-        {{"0001", "00 "}, true},
-        {{"0001", "0:1"}, true},
-        {{"0001", "a\\.."}, true},
+        {{"0001"}, false},       {{"0001", "-"}, false}, // a name without a backslash protects nothing
+        {{"0001", ".."}, true},  {{"000.", "0001"}, true},  {{"0001", "00 "}, true},
+        {{"0001", "0:1"}, true}, {{"0001", "a\\.."}, true},
     };
     for (const Case &c : rgCases) {
         m_box.SetRegistry(DevicesWithDriverSuffixes(c.suffixes));
@@ -279,8 +277,8 @@ TEST_F(InstallerTest, LinksInTheTwainDirectoryArePassedOver)
     EXPECT_EQ("victim", Sandbox::ReadFile(m_box.Root() + "/elsewhere/zorb_0000/zorb_0000"));
     EXPECT_EQ("victim ds", Sandbox::ReadFile(m_box.Root() + "/elsewhere/zorb_0000/zorb_0000.ds"));
     sLog = Sandbox::ReadFile(m_box.TempDir() + "/_add_ds.log");
-    std::string sLine = "\r\nReparse point at " + std::string(TwainDSInstaller::m_szTwainDir) +
-                        ", no data source changed\r\n";
+    std::string sLine =
+        "\r\nReparse point at " + std::string(TwainDSInstaller::m_szTwainDir) + ", no data source changed\r\n";
     EXPECT_NE(std::string::npos, sLog.find(sLine)) << sLog;
     EXPECT_EQ(std::string::npos, sLog.find("SetupDiEnumDeviceInfo", sLog.find(sLine))) << sLog;
 }

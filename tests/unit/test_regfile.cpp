@@ -25,9 +25,8 @@ std::string Read(const std::string &sText, const char *pszName = "v")
     if (!ZulStandinReadRegText(sText, &machine, &nLine, &sError))
         return "line " + std::to_string(nLine) + ": " + sError;
     const ZulRegKey *pKey = nullptr;
-    const ZulRegValue *pValue = ZulStandinWalkKey(&machine, "system\\t", &pKey) == ERROR_SUCCESS
-                                    ? pKey->FindValue(pszName)
-                                    : nullptr;
+    const ZulRegValue *pValue =
+        ZulStandinWalkKey(&machine, "system\\t", &pKey) == ERROR_SUCCESS ? pKey->FindValue(pszName) : nullptr;
     if (!pValue)
         return "missing";
     std::string s = std::to_string(pValue->dwType) + ":";
@@ -66,7 +65,7 @@ TEST(RegFile, ReadsEachFormTheTestsWrite)
 TEST(RegFile, RefusesAnythingElseNamingTheLine)
 {
     const std::pair<const char *, const char *> rgBad[] = {
-        {"\"v\"=\"a\\nb\"", "line 4: value data"},  // an escape regedit knows, the tests never write
+        {"\"v\"=\"a\\nb\"", "line 4: value data"}, // an escape regedit knows, the tests never write
         {"\"v\"=\"open", "line 4: value data"},
         {"\"v\"=\"x\" ; note", "line 4: value data"},
         {"\"v\" = \"x\"", "line 4: a value name without"},
@@ -93,8 +92,8 @@ TEST(RegFile, RefusesAnythingElseNamingTheLine)
     EXPECT_EQ(0u, Read(std::string(s_szKey) + "[HKEY_LOCAL_MACHINE\\" + std::string(257, 'k') + "]\r\n")
                       .find("line 4: an empty or over-long key name"));
     EXPECT_EQ(0u, Read(std::string("REGEDIT4\n\"v\"=\"a\0b\"\n", 18)).find("line 2: a zero byte"));
-    for (const char *pszHeader : {"", "Windows Registry Editor Version 5.00\n", "\xEF\xBB\xBFREGEDIT4\n", " REGEDIT4\n",
-                                  "\xFF\xFER\0E\0"}) {
+    for (const char *pszHeader :
+         {"", "Windows Registry Editor Version 5.00\n", "\xEF\xBB\xBFREGEDIT4\n", " REGEDIT4\n", "\xFF\xFER\0E\0"}) {
         EXPECT_EQ("line 1: the first line is REGEDIT4", Read(pszHeader)) << pszHeader;
     }
 }

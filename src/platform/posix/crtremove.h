@@ -9,6 +9,7 @@
 #include <cstdio>
 extern "C"
 #endif
-    int ZulStandinRemove(const char *pszPath);
+    int
+    ZulStandinRemove(const char *pszPath);
 
 #define remove ZulStandinRemove

@@ -231,8 +231,8 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE hObject)
 
 // The stand-in's ANSI code page names files by their bytes: each byte becomes
 // the character of the same value, and a rename turns them back.
-extern "C" int WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR lpMultiByteStr, int cbMultiByte,
-                                          LPWSTR lpWideCharStr, int cchWideChar)
+extern "C" int WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
+                                          int cchWideChar)
 {
     size_t cb = cbMultiByte < 0 ? strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
     if (cchWideChar == 0)

@@ -25,7 +25,7 @@ struct OpenKey {
 struct RegistryState {
     std::recursive_mutex mutex;
     bool bLoaded = false;
-    std::shared_ptr<const ZulRegKey> pMachine;  // null when registry.reg was refused
+    std::shared_ptr<const ZulRegKey> pMachine; // null when registry.reg was refused
     std::map<uintptr_t, OpenKey> openKeys;
     uintptr_t nextHandle = kFirstKeyHandle;
 };

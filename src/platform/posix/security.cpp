@@ -63,8 +63,7 @@ extern "C" BOOL WINAPI OpenProcessToken(HANDLE, DWORD, PHANDLE TokenHandle)
 }
 
 extern "C" BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
-                                           LPVOID TokenInformation, DWORD TokenInformationLength,
-                                           LPDWORD ReturnLength)
+                                           LPVOID TokenInformation, DWORD TokenInformationLength, LPDWORD ReturnLength)
 {
     if (TokenHandle != s_hToken) {
         SetLastError(ERROR_INVALID_HANDLE);

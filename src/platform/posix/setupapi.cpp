@@ -22,14 +22,14 @@ static const size_t kcbMaxClassGuid = 40;
 static const size_t kcbMaxDriver = 50;
 
 struct Device {
-    const ZulRegKey *pKey;  // the instance key below Enum
+    const ZulRegKey *pKey; // the instance key below Enum
     GUID guidClass;
     DWORD dwDevInst;
-    ULONG_PTR id;  // what SP_DEVINFO_DATA.Reserved holds for it
+    ULONG_PTR id; // what SP_DEVINFO_DATA.Reserved holds for it
 };
 
 struct DeviceSet {
-    std::shared_ptr<const ZulRegKey> pMachine;  // the registry as it was when the set was taken
+    std::shared_ptr<const ZulRegKey> pMachine; // the registry as it was when the set was taken
     std::vector<Device> devices;
 };
 
@@ -157,7 +157,8 @@ extern "C" HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *ClassGuid, LPCSTR En
             for (const auto &instance : device.second->m_subkeys) {
                 GUID guid;
                 if (DeviceClass(*instance.second, &guid) && memcmp(&guid, ClassGuid, sizeof(GUID)) == 0)
-                    set.devices.push_back(Device{instance.second.get(), guid, state.nextDevInst++, state.nextDeviceId++});
+                    set.devices.push_back(
+                        Device{instance.second.get(), guid, state.nextDevInst++, state.nextDeviceId++});
             }
         }
     }

@@ -20,7 +20,8 @@ DWORD ZulStandinErrorFromErrno(int err);
 DWORD ZulStandinErrorForPath(int err, const char *pszWinPath);
 // The C runtime's errno values, as msvcrt numbers them; the stand-in's runtime calls set these,
 // and some differ from Linux's (ENOTEMPTY is 41 there, 39 here).
-enum CrtErrno {
+enum CrtErrno
+{
     CRT_ENOENT = 2,
     CRT_EBADF = 9,
     CRT_ENOMEM = 12,

@@ -51,8 +51,7 @@ static const char *LogWord(const char *pszWord)
 {
     static char szNumber[16];
     if (strcmp(pszWord, "%LW") == 0 || strcmp(pszWord, "%LT") == 0) {
-        snprintf(szNumber, sizeof(szNumber), "%u",
-                 (unsigned)strlen(pszWord[2] == 'W' ? g_szWinDir : g_szTempDir));
+        snprintf(szNumber, sizeof(szNumber), "%u", (unsigned)strlen(pszWord[2] == 'W' ? g_szWinDir : g_szTempDir));
         return szNumber;
     }
     if (strcmp(pszWord, "%W") == 0)

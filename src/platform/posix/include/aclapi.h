@@ -3,7 +3,8 @@
 
 #include <windows.h>
 
-typedef enum _SE_OBJECT_TYPE {
+typedef enum _SE_OBJECT_TYPE
+{
     SE_UNKNOWN_OBJECT_TYPE = 0,
     SE_FILE_OBJECT = 1,
 } SE_OBJECT_TYPE;

@@ -32,8 +32,8 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
                                               LPDWORD PropertyRegDataType, LPBYTE PropertyBuffer,
                                               DWORD PropertyBufferSize, LPDWORD RequiredSize);
-HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Scope,
-                                 DWORD HwProfile, DWORD KeyType, REGSAM samDesired);
+HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Scope, DWORD HwProfile,
+                                 DWORD KeyType, REGSAM samDesired);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
 
 #ifdef __cplusplus

@@ -84,7 +84,8 @@ typedef struct _BY_HANDLE_FILE_INFORMATION {
     DWORD nFileIndexLow;
 } BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
 
-typedef enum _FILE_INFO_BY_HANDLE_CLASS {
+typedef enum _FILE_INFO_BY_HANDLE_CLASS
+{
     FileBasicInfo = 0,
     FileStandardInfo = 1,
     FileNameInfo = 2,
@@ -129,11 +130,13 @@ typedef struct _TOKEN_USER {
     SID_AND_ATTRIBUTES User;
 } TOKEN_USER, *PTOKEN_USER;
 
-typedef enum _TOKEN_INFORMATION_CLASS {
+typedef enum _TOKEN_INFORMATION_CLASS
+{
     TokenUser = 1,
 } TOKEN_INFORMATION_CLASS;
 
-typedef enum _WELL_KNOWN_SID_TYPE {
+typedef enum _WELL_KNOWN_SID_TYPE
+{
     WinLocalSystemSid = 22,
     WinBuiltinAdministratorsSid = 26,
 } WELL_KNOWN_SID_TYPE;
