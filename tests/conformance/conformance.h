@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "ImagingClass.h"
+#include "standin/crterrno.h"
 #include "wtest.h"
 
 // The areas, each run by main() in turn.
@@ -22,9 +24,6 @@ void func_system();
 void func_module();
 void func_registry();
 void func_setupapi();
-
-// The imaging devices' setup class, as devices.reg lists them.
-extern const GUID g_guidImaging;
 
 // A fresh scratch directory below the temporary directory, without a trailing separator.
 extern std::string g_strScratch;
@@ -61,15 +60,6 @@ inline unsigned long LastError()
 {
     return (unsigned long)GetLastError();
 }
-
-// The C runtime's errno values are msvcrt's; some differ from Linux's.
-enum
-{
-    CRT_ENOENT = 2,
-    CRT_EACCES = 13,
-    CRT_EEXIST = 17,
-    CRT_ENOTEMPTY = 41
-};
 
 // The error code and errno are read right after the call, before anything else can change them.
 #define ok_win(expr, what)                                                                                             \

@@ -3,7 +3,6 @@
 
 #include <time.h>
 
-const GUID g_guidImaging = {0x6BDD1FC6, 0x810F, 0x11D0, {0xBE, 0xC7, 0x08, 0x00, 0x2B, 0xE2, 0x09, 0x2F}};
 std::string g_strScratch;
 
 bool WriteText(const std::string &strPath, const char *pszText)

@@ -7,7 +7,6 @@
 
 static const GUID s_guidTest = {0x5A554C00, 0x1111, 0x2222, {0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66}};
 static const char s_szTestGuid[] = "{5A554C00-1111-2222-3333-444455556666}";
-static const char s_szImagingDriverPrefix[] = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\";
 
 // Reads a value into a 260-byte buffer as the driver-key probes do.
 static LONG QueryValue(HKEY hKey, const char *pszName, DWORD *pdwType, char *pszBuf, DWORD *pcb)
@@ -26,7 +25,7 @@ static void test_ImagingDevices()
     ok(sizeof(SP_DEVINFO_DATA) == (sizeof(void *) == 4 ? 28u : 32u), "sizeof(SP_DEVINFO_DATA) is %u\n",
        (unsigned)sizeof(SP_DEVINFO_DATA));
 
-    HDEVINFO hDevs = SetupDiGetClassDevsA(&g_guidImaging, NULL, NULL, 0);
+    HDEVINFO hDevs = SetupDiGetClassDevsA(&s_guidImagingClass, NULL, NULL, 0);
     unsigned long dwErr = LastError();
     ok(hDevs != INVALID_HANDLE_VALUE, "SetupDiGetClassDevsA of the imaging class succeeds, error %lu\n", dwErr);
     if (hDevs == INVALID_HANDLE_VALUE) {
@@ -76,7 +75,7 @@ static void test_ImagingDevices()
             }
             continue;
         }
-        std::string strWant = std::string(s_szImagingDriverPrefix) + rgszDriver[idx];
+        std::string strWant = std::string(s_szImagingClass) + "\\" + rgszDriver[idx];
         ok(bOk && strWant == szDriver, "SPDRP_DRIVER of device %lu is the Driver value %s, got %s\n",
            (unsigned long)idx, strWant.c_str(), szDriver);
         ok(hKey != INVALID_HANDLE_VALUE, "SetupDiOpenDevRegKey(DIREG_DRV) opens device %lu's driver key, error %lu\n",

@@ -9,6 +9,7 @@
 // In-process (the default) the program's WinMain runs in this process, so a
 // handle or descriptor it leaks stays here to be counted. With --spawn each
 // run is a new process of PROGRAM, its exit status checked.
+#include "Sandbox.h"
 #include "Seams.h"
 
 #include <windows.h>
@@ -191,22 +192,9 @@ int main(int argc, char **argv)
     std::filesystem::create_directories(g_sTemp);
     WriteFile(g_sTwain + "/qrvgnds2.tmp", s_szTemplate);
     // Two marked devices, one that is not, one without a driver.
-    const std::string sGuid = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
-    std::string sReg = "REGEDIT4\r\n\r\n";
-    const char *rgpszDevices[][2] = {{"0000", "\"MarelCLSID\"=\"x\"\r\n\"InstallCLSID\"=\"{A}\""},
-                                     {"0001", "\"MarelCLSID\"=\"y\""},
-                                     {"0002", "\"InstallCLSID\"=\"{B}\""},
-                                     {"0003", nullptr}};
-    for (auto &device : rgpszDevices) {
-        sReg += "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\IMAGE\\" + std::string(device[0]) +
-                "]\r\n\"ClassGUID\"=\"" + sGuid + "\"\r\n";
-        if (device[1])
-            sReg += "\"Driver\"=\"" + sGuid + "\\\\" + device[0] + "\"\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\" +
-                    "CurrentControlSet\\Control\\Class\\" + sGuid + "\\" + device[0] + "\\DeviceData]\r\n" + device[1] +
-                    "\r\n";
-        sReg += "\r\n";
-    }
-    WriteFile(g_sRoot + "/sysroot/registry.reg", sReg);
+    WriteFile(g_sRoot + "/sysroot/registry.reg",
+              ImagingDevicesReg("0000:\"MarelCLSID\"=\"x\";\"InstallCLSID\"=\"{A}\"|0001:\"MarelCLSID\"=\"y\"|"
+                                "0002:\"InstallCLSID\"=\"{B}\"|0003:-"));
     setenv("ZULFUNCTS_SYSROOT", (g_sRoot + "/sysroot").c_str(), 1);
     setenv("TMPDIR", g_sTemp.c_str(), 1);
 

@@ -31,11 +31,6 @@ struct FindSearch {
 std::map<intptr_t, FindSearch> g_searches;
 intptr_t g_nextHandle = 0x100;
 
-unsigned char FoldAscii(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
-}
-
 // '*' matches any run of characters, '?' any one character.
 bool WildMatch(const char *pat, const char *name)
 {
@@ -45,8 +40,8 @@ bool WildMatch(const char *pat, const char *name)
         if (*pat == '*') {
             starPat = ++pat;
             starName = name;
-        } else if (*pat == '?' || (*pat && FoldAscii(static_cast<unsigned char>(*pat)) ==
-                                               FoldAscii(static_cast<unsigned char>(*name)))) {
+        } else if (*pat == '?' || (*pat && ZulStandinFoldAscii(static_cast<unsigned char>(*pat)) ==
+                                               ZulStandinFoldAscii(static_cast<unsigned char>(*name)))) {
             pat++;
             name++;
         } else if (starPat) {

@@ -184,11 +184,7 @@ extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE
     if (fstat(fd, &st) != 0)
         return ZulStandinFail(ZulStandinErrorFromErrno(errno));
     BY_HANDLE_FILE_INFORMATION &info = *lpFileInformation;
-    info.dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-    if (S_ISLNK(st.st_mode))
-        info.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    else if (S_ISREG(st.st_mode) && ZulStandinIsReadOnly(st.st_mode))
-        info.dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+    info.dwFileAttributes = ZulStandinAttributes(st.st_mode, S_ISLNK(st.st_mode));
     info.ftCreationTime = FileTime(st.st_ctim);
     info.ftLastAccessTime = FileTime(st.st_atim);
     info.ftLastWriteTime = FileTime(st.st_mtim);

@@ -8,6 +8,8 @@
 // token, comparison, fold and last-character search) then walk on past the end,
 // so that a sanitizer sees a caller that hands them such a text. The substring
 // search and the bounded copy work on bytes up to the terminator.
+#include "standin.h"
+
 #include <mbstring.h>
 
 #include <string.h>
@@ -50,8 +52,8 @@ static unsigned int CharAt(const unsigned char *p)
 
 static unsigned int FoldChar(unsigned int c)
 {
-    if (c >= 'A' && c <= 'Z')
-        return c + 32;
+    if (c <= 0xFF)
+        return ZulStandinFoldAscii(static_cast<unsigned char>(c));
     if (s_codepage == 932 && c >= 0x8260 && c <= 0x8279) // full-width A to Z
         return c + 0x21;
     return c;
