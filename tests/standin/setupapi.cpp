@@ -9,7 +9,6 @@
 #include <string.h>
 
 #include <map>
-#include <mutex>
 #include <vector>
 
 #include "regfile.h"
@@ -28,13 +27,9 @@ struct Device {
     ULONG_PTR id; // what SP_DEVINFO_DATA.Reserved holds for it
 };
 
-struct DeviceSet {
-    std::shared_ptr<const ZulRegKey> pMachine; // the registry as it was when the set was taken
-    std::vector<Device> devices;
-};
+typedef std::vector<Device> DeviceSet;
 
 struct SetupState {
-    std::recursive_mutex mutex;
     std::map<uintptr_t, DeviceSet> sets;
     uintptr_t nextSet = 0x10000;
     ULONG_PTR nextDeviceId = 1;
@@ -97,17 +92,15 @@ static DeviceSet *FindSet(HDEVINFO hDevInfo)
 }
 
 // The device a record describes; it must come from this set.
-static const Device *FindDevice(HDEVINFO hDevInfo, const SP_DEVINFO_DATA *pData, DeviceSet **ppSet)
+static const Device *FindDevice(HDEVINFO hDevInfo, const SP_DEVINFO_DATA *pData)
 {
-    DeviceSet *pSet = FindSet(hDevInfo);
+    const DeviceSet *pSet = FindSet(hDevInfo);
     if (!pSet)
         return nullptr;
     if (pData && pData->cbSize == sizeof(SP_DEVINFO_DATA) && pData->Reserved) {
-        for (const Device &device : pSet->devices) {
-            if (device.id == pData->Reserved) {
-                *ppSet = pSet;
+        for (const Device &device : *pSet) {
+            if (device.id == pData->Reserved)
                 return &device;
-            }
         }
     }
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -141,24 +134,22 @@ extern "C" HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *ClassGuid, LPCSTR En
         return INVALID_HANDLE_VALUE;
     }
     SetupState &state = State();
-    std::lock_guard<std::recursive_mutex> lock(state.mutex);
     DeviceSet set;
-    set.pMachine = ZulStandinLoadedRegistry();
-    if (!set.pMachine) {
+    const ZulRegKey *pMachine = ZulStandinLoadedRegistry();
+    if (!pMachine) {
         SetLastError(ERROR_BADDB);
         return INVALID_HANDLE_VALUE;
     }
     static const ZulRegKey s_noDevices;
     const ZulRegKey *pEnum = nullptr;
-    if (ZulStandinWalkKey(set.pMachine.get(), s_szEnumPath, &pEnum) != ERROR_SUCCESS)
+    if (ZulStandinWalkKey(pMachine, s_szEnumPath, &pEnum) != ERROR_SUCCESS)
         pEnum = &s_noDevices;
     for (const auto &enumerator : pEnum->m_subkeys) {
         for (const auto &device : enumerator.second->m_subkeys) {
             for (const auto &instance : device.second->m_subkeys) {
                 GUID guid;
                 if (DeviceClass(*instance.second, &guid) && memcmp(&guid, ClassGuid, sizeof(GUID)) == 0)
-                    set.devices.push_back(
-                        Device{instance.second.get(), guid, state.nextDevInst++, state.nextDeviceId++});
+                    set.push_back(Device{instance.second.get(), guid, state.nextDevInst++, state.nextDeviceId++});
             }
         }
     }
@@ -170,8 +161,6 @@ extern "C" HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *ClassGuid, LPCSTR En
 
 extern "C" BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData)
 {
-    SetupState &state = State();
-    std::lock_guard<std::recursive_mutex> lock(state.mutex);
     DeviceSet *pSet = FindSet(DeviceInfoSet);
     if (!pSet)
         return FALSE;
@@ -183,11 +172,11 @@ extern "C" BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD Membe
         SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
-    if (MemberIndex >= pSet->devices.size()) {
+    if (MemberIndex >= pSet->size()) {
         SetLastError(ERROR_NO_MORE_ITEMS);
         return FALSE;
     }
-    const Device &device = pSet->devices[MemberIndex];
+    const Device &device = (*pSet)[MemberIndex];
     DeviceInfoData->ClassGuid = device.guidClass;
     DeviceInfoData->DevInst = device.dwDevInst;
     DeviceInfoData->Reserved = device.id;
@@ -199,10 +188,7 @@ extern "C" BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                                          LPBYTE PropertyBuffer, DWORD PropertyBufferSize,
                                                          LPDWORD RequiredSize)
 {
-    SetupState &state = State();
-    std::lock_guard<std::recursive_mutex> lock(state.mutex);
-    DeviceSet *pSet = nullptr;
-    const Device *pDevice = FindDevice(DeviceInfoSet, DeviceInfoData, &pSet);
+    const Device *pDevice = FindDevice(DeviceInfoSet, DeviceInfoData);
     if (!pDevice)
         return FALSE;
     if (PropertyBufferSize && !PropertyBuffer) {
@@ -234,10 +220,7 @@ extern "C" HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_
     (void)HwProfile;
     (void)samDesired;
     HKEY hInvalid = reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
-    SetupState &state = State();
-    std::lock_guard<std::recursive_mutex> lock(state.mutex);
-    DeviceSet *pSet = nullptr;
-    const Device *pDevice = FindDevice(DeviceInfoSet, DeviceInfoData, &pSet);
+    const Device *pDevice = FindDevice(DeviceInfoSet, DeviceInfoData);
     if (!pDevice)
         return hInvalid;
     // The one key the program opens.
@@ -246,12 +229,12 @@ extern "C" HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_
         return hInvalid;
     }
     const ZulRegKey *pKey = nullptr;
-    LONG status = OpenDriverKey(*pSet->pMachine, *pDevice, &pKey);
+    LONG status = OpenDriverKey(*ZulStandinLoadedRegistry(), *pDevice, &pKey);
     // Success clears the error code; a missing value or key is ERROR_KEY_DOES_NOT_EXIST.
     SetLastError(static_cast<DWORD>(status == ERROR_FILE_NOT_FOUND ? ERROR_KEY_DOES_NOT_EXIST : status));
     if (status != ERROR_SUCCESS)
         return hInvalid;
-    uintptr_t v = ZulStandinNewKeyHandle(pSet->pMachine, pKey);
+    uintptr_t v = ZulStandinNewKeyHandle(pKey);
     if (!v) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return hInvalid;
@@ -259,13 +242,16 @@ extern "C" HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_
     return reinterpret_cast<HKEY>(v);
 }
 
+void ZulStandinForgetDeviceSets()
+{
+    State().sets.clear();
+}
+
 extern "C" BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
 {
-    SetupState &state = State();
-    std::lock_guard<std::recursive_mutex> lock(state.mutex);
     if (!FindSet(DeviceInfoSet))
         return FALSE;
-    state.sets.erase(reinterpret_cast<uintptr_t>(DeviceInfoSet));
+    State().sets.erase(reinterpret_cast<uintptr_t>(DeviceInfoSet));
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }

@@ -46,5 +46,6 @@ int ZulStandinFileDescriptor(HANDLE h);
 // Whether h is the handle OpenProcessToken gives.
 bool ZulStandinIsTokenHandle(HANDLE h);
 
-// Forget the registry read from <sysroot>/registry.reg, so the next call reads it anew.
+// Forget the registry read from <sysroot>/registry.reg, so the next call reads it anew; the key
+// handles and device sets taken from it become invalid handles.
 void ZulStandinRegistryReset();

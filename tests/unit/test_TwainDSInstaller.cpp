@@ -248,8 +248,8 @@ TEST_F(InstallerTest, LinksInTheTwainDirectoryArePassedOver)
         remove.AddTwainDS(false, false);
         TwainDSInstaller madd("zorb_", "DeviceData", "InstallCLSID");
         madd.MAddTwainDS(true, false);
+        m_box.SetRegistry("REGEDIT4\r\n"); // no device: MRemoveDS would remove the instance
         TwainDSInstaller mremove("zorb_", "DeviceData", "InstallCLSID");
-        m_box.SetRegistry("REGEDIT4\r\n");
         mremove.MAddTwainDS(false, false);
     }
     EXPECT_EQ("victim", Sandbox::ReadFile(m_box.Root() + "/elsewhere/zorb_0000/zorb_0000"));
