@@ -51,6 +51,9 @@ bool WriteText(const std::string &strPath, const char *pszText);
 // The file's content, or "<missing>".
 std::string ReadText(const std::string &strPath);
 
+// Reads a value into a 260-byte buffer as the driver-key probes do.
+LONG QueryValue(HKEY hKey, const char *pszName, DWORD *pdwType, char *pszBuf, DWORD *pcb);
+
 inline bool Exists(const std::string &strPath)
 {
     return GetFileAttributesA(strPath.c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -16,6 +16,16 @@ bool WriteText(const std::string &strPath, const char *pszText)
     return fclose(pFile) == 0 && bOk;
 }
 
+LONG QueryValue(HKEY hKey, const char *pszName, DWORD *pdwType, char *pszBuf, DWORD *pcb)
+{
+    *pcb = MAX_PATH;
+    memset(pszBuf, 0, MAX_PATH);
+    if (pdwType) {
+        *pdwType = REG_NONE;
+    }
+    return RegQueryValueExA(hKey, pszName, NULL, pdwType, (LPBYTE)pszBuf, pcb);
+}
+
 std::string ReadText(const std::string &strPath)
 {
     std::string str;

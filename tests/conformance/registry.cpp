@@ -2,17 +2,6 @@
 // the errors of handles and paths that do not serve. devices.reg holds the keys.
 #include "conformance.h"
 
-// Reads a value into a 260-byte buffer as the driver-key probes do.
-static LONG QueryValue(HKEY hKey, const char *pszName, DWORD *pdwType, char *pszBuf, DWORD *pcb)
-{
-    *pcb = MAX_PATH;
-    memset(pszBuf, 0, MAX_PATH);
-    if (pdwType) {
-        *pdwType = REG_NONE;
-    }
-    return RegQueryValueExA(hKey, pszName, NULL, pdwType, (LPBYTE)pszBuf, pcb);
-}
-
 // Values as the driver-key probes read them.
 static void test_Values(HKEY hKey)
 {

@@ -8,17 +8,6 @@
 static const GUID s_guidTest = {0x5A554C00, 0x1111, 0x2222, {0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66}};
 static const char s_szTestGuid[] = "{5A554C00-1111-2222-3333-444455556666}";
 
-// Reads a value into a 260-byte buffer as the driver-key probes do.
-static LONG QueryValue(HKEY hKey, const char *pszName, DWORD *pdwType, char *pszBuf, DWORD *pcb)
-{
-    *pcb = MAX_PATH;
-    memset(pszBuf, 0, MAX_PATH);
-    if (pdwType) {
-        *pdwType = REG_NONE;
-    }
-    return RegQueryValueExA(hKey, pszName, NULL, pdwType, (LPBYTE)pszBuf, pcb);
-}
-
 // The imaging devices, as the program walks them.
 static void test_ImagingDevices()
 {

@@ -27,8 +27,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -82,21 +80,6 @@ std::string g_sRoot, g_sTwain, g_sTemp;
     exit(2);
 }
 
-void WriteFile(const std::string &sPath, const std::string &s)
-{
-    std::filesystem::create_directories(std::filesystem::path(sPath).parent_path());
-    std::ofstream out(sPath, std::ios::binary | std::ios::trunc);
-    out << s;
-}
-
-std::string ReadFile(const std::string &sPath)
-{
-    std::ifstream in(sPath, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 int CountFds()
 {
     int c = 0;
@@ -115,7 +98,7 @@ std::string Tree()
     std::vector<std::string> entries;
     for (auto &e : std::filesystem::recursive_directory_iterator(g_sTwain)) {
         std::string sRel = e.path().string().substr(g_sTwain.size() + 1);
-        entries.push_back(e.is_directory() ? sRel + "/" : sRel + "=" + ReadFile(e.path().string()));
+        entries.push_back(e.is_directory() ? sRel + "/" : sRel + "=" + Sandbox::ReadFile(e.path().string()));
     }
     std::sort(entries.begin(), entries.end());
     std::string s;
@@ -127,7 +110,7 @@ std::string Tree()
 // After a run: the log is capped before the run's lines and ends with a whole run.
 size_t CheckLog(long nRun, const char *pszName, size_t *pcbMax)
 {
-    std::string sLog = ReadFile(g_sTemp + pszName);
+    std::string sLog = Sandbox::ReadFile(g_sTemp + pszName);
     size_t posStart = sLog.rfind("Start Log\r\n");
     if (posStart == std::string::npos || posStart < 20)
         Fail(nRun, std::string(pszName) + " has no run");
@@ -190,11 +173,11 @@ int main(int argc, char **argv)
     g_sTwain = g_sRoot + "/sysroot/windows/twain_32";
     g_sTemp = g_sRoot + "/temp/";
     std::filesystem::create_directories(g_sTemp);
-    WriteFile(g_sTwain + "/qrvgnds2.tmp", s_szTemplate);
+    Sandbox::WriteFile(g_sTwain + "/qrvgnds2.tmp", s_szTemplate);
     // Two marked devices, one that is not, one without a driver.
-    WriteFile(g_sRoot + "/sysroot/registry.reg",
-              ImagingDevicesReg("0000:\"MarelCLSID\"=\"x\";\"InstallCLSID\"=\"{A}\"|0001:\"MarelCLSID\"=\"y\"|"
-                                "0002:\"InstallCLSID\"=\"{B}\"|0003:-"));
+    Sandbox::WriteFile(g_sRoot + "/sysroot/registry.reg",
+                       ImagingDevicesReg("0000:\"MarelCLSID\"=\"x\";\"InstallCLSID\"=\"{A}\"|0001:\"MarelCLSID\"=\"y\"|"
+                                         "0002:\"InstallCLSID\"=\"{B}\"|0003:-"));
     setenv("ZULFUNCTS_SYSROOT", (g_sRoot + "/sysroot").c_str(), 1);
     setenv("TMPDIR", g_sTemp.c_str(), 1);
 
@@ -211,10 +194,10 @@ int main(int argc, char **argv)
         // Leftovers each command must clear: an extension-less data source for
         // MAddDS, an instance without a device for MRemoveDS.
         if (bAdd)
-            WriteFile(g_sTwain + "/zorb_0000/zorb_0000", "inactive");
+            Sandbox::WriteFile(g_sTwain + "/zorb_0000/zorb_0000", "inactive");
         else {
-            WriteFile(g_sTwain + "/zorb_0009/zorb_0009.ds", "stale");
-            WriteFile(g_sTwain + "/zorb_0009/zorb_0009", "stale inactive");
+            Sandbox::WriteFile(g_sTwain + "/zorb_0009/zorb_0009.ds", "stale");
+            Sandbox::WriteFile(g_sTwain + "/zorb_0009/zorb_0009", "stale inactive");
         }
         const char *pszCommand = bAdd ? "MAddDS" : "MRemoveDS";
         int status = pszSpawn ? RunSpawned(pszSpawn, pszCommand) : RunInProcess(pszCommand);
