@@ -14,6 +14,11 @@ if(WIN32)
     # Only system DLLs at run time: the C++ and GCC runtimes go into the exe.
     add_link_options(-static -static-libgcc -static-libstdc++)
     add_link_options($<$<CONFIG:Release>:-s>)
+    # Reproducible bytes: no link time stamp, and no path of the checkout or
+    # the build directory in what the compiler writes.
+    add_link_options(-Wl,--no-insert-timestamp)
+    add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.>"
+                        "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_BINARY_DIR}=build>")
   endif()
 endif()
 

@@ -12,7 +12,7 @@
 
 static const char *const s_rgpszStrings[] = {
     "CompanyName",      "FileDescription", "FileVersion",    "InternalName",
-    "OriginalFilename", "ProductName",     "ProductVersion",
+    "LegalCopyright",   "OriginalFilename", "ProductName",   "ProductVersion",
 };
 
 static int Fail(const char *pszWhat)
