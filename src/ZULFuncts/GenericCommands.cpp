@@ -50,7 +50,7 @@ void TwainDSInstaller::MAddTwainDS(bool bAdd, bool bLog)
         }
     }
 
-    delete pLog;
+    DestroyCommandLog(pLog);
 }
 
 void TwainDSInstaller::UpdateInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog)

@@ -133,9 +133,20 @@ InstallLog *TwainDSInstaller::CreateCommandLog(bool bAdd, bool &bLog)
 {
     if (!bLog)
         return nullptr;
-    InstallLog *pLog = new (std::nothrow) InstallLog(bAdd ? "_add_ds.log" : "_remove_ds.log");
-    bLog = pLog != nullptr;
-    return pLog;
+    // From the C runtime, constructed in place: no C++ runtime library in the exe.
+    void *pv = malloc(sizeof(InstallLog));
+    bLog = pv != nullptr;
+    if (!pv)
+        return nullptr;
+    return new (pv) InstallLog(bAdd ? "_add_ds.log" : "_remove_ds.log");
+}
+
+void TwainDSInstaller::DestroyCommandLog(InstallLog *pLog)
+{
+    if (!pLog)
+        return;
+    pLog->~InstallLog();
+    free(pLog);
 }
 
 void TwainDSInstaller::LogLabelLine(InstallLog *pLog, const char *pszLabel, const char *pszValue)

@@ -64,6 +64,8 @@ private:
     // The command's log when bLog is set, named for its direction; bLog is
     // cleared when the log cannot be allocated, so no write goes through null.
     static InstallLog *CreateCommandLog(bool bAdd, bool &bLog);
+    // Closes and frees what CreateCommandLog made (null: nothing).
+    static void DestroyCommandLog(InstallLog *pLog);
     static void LogLabelLine(InstallLog *pLog, const char *pszLabel, const char *pszValue);
 
     // The instance's directory, its extension-less data source and its .ds

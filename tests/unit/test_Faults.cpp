@@ -23,7 +23,6 @@
 
 #include <filesystem>
 #include <map>
-#include <new>
 #include <set>
 #include <string>
 #include <vector>
@@ -38,7 +37,7 @@ enum Fn
     F_COUNT
 };
 
-// Their symbols (operator new's mangled).
+// Their symbols.
 const char *const s_rgpszFn[F_COUNT] = {
 #define ZUL_FAULT(fn, R, P, failure) ZUL_STR(fn),
 #include "faulted.inc"
