@@ -28,7 +28,7 @@
 #include <vector>
 
 // Link seams: act at a run's first CreateFileA, before or after the real
-// call; make GetSecurityInfo fail.
+// call; make the log's GetSecurityInfo fail.
 static std::function<void()> s_beforeFirstOpen;
 static std::function<void()> s_afterFirstOpen;
 static int s_cOpens = 0;
@@ -49,7 +49,7 @@ extern "C" HANDLE __wrap_CreateFileA(LPCSTR psz, DWORD dwAccess, DWORD dwShare, 
 extern "C" DWORD __wrap_GetSecurityInfo(HANDLE h, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID *ppOwner,
                                         PSID *ppGroup, PACL *ppDacl, PACL *ppSacl, PSECURITY_DESCRIPTOR *ppSD)
 {
-    if (s_bDenyOwner)
+    if (s_bDenyOwner && info == OWNER_SECURITY_INFORMATION)
         return ERROR_ACCESS_DENIED;
     return __real_GetSecurityInfo(h, type, info, ppOwner, ppGroup, ppDacl, ppSacl, ppSD);
 }

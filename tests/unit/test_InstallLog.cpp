@@ -17,7 +17,8 @@
 #include <vector>
 
 // Link seams: fail the rename or the deletion through a handle, act after a
-// CreateFileA of a chosen disposition, hand out chosen clock readings.
+// CreateFileA of a chosen disposition, hand out chosen clock readings,
+// withhold GetTempPath2A.
 static bool s_bFailRename = false;
 static bool s_bFailDisposition = false;
 static std::function<void()> s_onRename;
@@ -26,6 +27,12 @@ static std::function<void(HANDLE)> s_afterCreate;
 static DWORD s_dwAfterCreation = 0;
 static std::vector<SYSTEMTIME> s_clock;
 static int s_cClockReads = 0;
+static bool s_bNoTempPath2 = false;
+
+extern "C" FARPROC __wrap_GetProcAddress(HMODULE hModule, LPCSTR pszName)
+{
+    return s_bNoTempPath2 ? nullptr : __real_GetProcAddress(hModule, pszName);
+}
 
 extern "C" BOOL __wrap_SetFileInformationByHandle(HANDLE h, FILE_INFO_BY_HANDLE_CLASS cls, LPVOID pv, DWORD cb)
 {
@@ -78,6 +85,7 @@ protected:
         s_afterCreate = nullptr;
         s_dwAfterCreation = 0;
         s_clock.clear();
+        s_bNoTempPath2 = false;
     }
     std::string LogPath() const { return m_box.TempDir() + "/_add_ds.log"; }
     std::string SidePath() const { return m_box.TempDir() + "/_add_ds2.log"; }
@@ -154,7 +162,7 @@ TEST_F(InstallLogTest, LogPrintfWritesLongLinesWholeAndCountsThem)
 
 TEST_F(InstallLogTest, LogThatCannotBeOpenedWritesNothing)
 {
-    setenv("TMPDIR", (m_box.Root() + "/missing/").c_str(), 1);
+    Sandbox::SetTempDir(m_box.Root() + "/missing/");
     InstallLog log("_add_ds.log");
     EXPECT_FALSE(log.IsOpen());
     EXPECT_FALSE(log.WriteLine("x"));
@@ -164,11 +172,26 @@ TEST_F(InstallLogTest, LogThatCannotBeOpenedWritesNothing)
     EXPECT_FALSE(Sandbox::Exists(m_box.Root() + "/missing"));
 }
 
+TEST_F(InstallLogTest, LocalSystemLogsWhereGetTempPath2APointsWhenWindowsHasIt)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "the stand-in's LocalSystem is root";
+    const std::string sSystemTemp = m_box.WindowsDir() + "/SystemTemp/";
+    Sandbox::MakeDir(sSystemTemp);
+    unsetenv("SystemTemp");
+    RunOnce("as on Windows 11");
+    s_bNoTempPath2 = true;
+    RunOnce("as on Wine 8");
+    EXPECT_EQ(std::string::npos, Sandbox::ReadFile(LogPath()).find("Windows 11"));
+    EXPECT_NE(std::string::npos, Sandbox::ReadFile(LogPath()).find("\r\nas on Wine 8\r\n"));
+    EXPECT_NE(std::string::npos, Sandbox::ReadFile(sSystemTemp + "_add_ds.log").find("\r\nas on Windows 11\r\n"));
+}
+
 TEST_F(InstallLogTest, TempPathThatDoesNotFitLeavesTheLogClosed)
 {
     std::string sDeep = m_box.Root() + "/" + std::string(240, 'd');
     Sandbox::MakeDir(sDeep);
-    setenv("TMPDIR", (sDeep + "/").c_str(), 1);
+    Sandbox::SetTempDir(sDeep + "/");
     InstallLog log("_remove_ds.log");
     EXPECT_FALSE(log.IsOpen());
 }
@@ -343,7 +366,7 @@ TEST_F(InstallLogTest, LogPathThatFitsIsWrittenWhenItsSidePathDoesNot)
     sTemp += std::string(259 - strlen("_add_ds.log") - sTemp.size() - 1, 't') + "/";
     ASSERT_EQ(259u, sTemp.size() + strlen("_add_ds.log"));
     Sandbox::MakeDir(sTemp);
-    setenv("TMPDIR", sTemp.c_str(), 1);
+    Sandbox::SetTempDir(sTemp);
     std::string sOld = Lines(0, 600, 50);
     Sandbox::WriteFile(sTemp + "_add_ds.log", sOld);
     RunOnce("not cut");
