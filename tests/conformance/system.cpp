@@ -38,37 +38,32 @@ static bool OwnerIs(HANDLE h, PSID psid, bool *pbWellKnown)
     return bSame;
 }
 
-// The rights the entries of a directory's DACL that apply to it grant to
-// others than SYSTEM and its owner, which must be the running account; read
-// as the TWAIN directory's check reads them.
-static DWORD OthersRights(const std::string &strDir, PSID psidUser)
+// What the TWAIN directory's check reads through a handle: the owner, which
+// must be the running account, and the rights that the DACL's entries that
+// apply to the directory give others than SYSTEM and the owner.
+static DWORD OthersRights(const char *pszDir, PSID psidUser)
 {
-    HANDLE h = CreateFileA(strDir.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+    HANDLE h = CreateFileA(pszDir, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
-    ok(h != INVALID_HANDLE_VALUE, "CreateFileA(FILE_FLAG_BACKUP_SEMANTICS) opens %s, error %lu\n", strDir.c_str(),
-       LastError());
     PSID psidOwner = NULL;
     PACL pDacl = NULL;
     PSECURITY_DESCRIPTOR pSD = NULL;
     DWORD dwErr = GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &psidOwner,
                                   NULL, &pDacl, NULL, &pSD);
     CloseHandle(h);
-    ok(dwErr == ERROR_SUCCESS && pDacl && psidOwner && EqualSid(psidOwner, psidUser),
-       "GetSecurityInfo(OWNER, DACL) of %s gives a DACL and the running account as owner, got %lu\n", strDir.c_str(),
+    ok(dwErr == ERROR_SUCCESS && pDacl && EqualSid(psidOwner, psidUser),
+       "GetSecurityInfo(OWNER, DACL) of %s gives a DACL and the running account as owner, got %lu\n", pszDir,
        (unsigned long)dwErr);
-    DWORD dwOthers = 0;
-    for (DWORD i = 0; dwErr == ERROR_SUCCESS && pDacl && i < pDacl->AceCount; ++i) {
-        ACCESS_ALLOWED_ACE *pAce = NULL;
-        ok(GetAce(pDacl, i, (LPVOID *)&pAce) && pAce, "GetAce reaches entry %lu, error %lu\n", (unsigned long)i,
-           LastError());
-        if (pAce && pAce->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && !(pAce->Header.AceFlags & INHERIT_ONLY_ACE) &&
+    DWORD dwOthers = 0, i = 0;
+    ACCESS_ALLOWED_ACE *pAce = NULL;
+    for (; pDacl && GetAce(pDacl, i, (LPVOID *)&pAce); ++i) {
+        if (pAce->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && !(pAce->Header.AceFlags & INHERIT_ONLY_ACE) &&
             !IsWellKnownSid(&pAce->SidStart, WinLocalSystemSid) && !EqualSid(&pAce->SidStart, psidOwner)) {
             dwOthers |= pAce->Mask;
         }
     }
-    LPVOID pPast = NULL;
-    ok_win_fails(pDacl && GetAce(pDacl, pDacl->AceCount, &pPast), ERROR_INVALID_PARAMETER,
-                 "GetAce past the last entry");
+    ok(pDacl && i == pDacl->AceCount && LastError() == ERROR_INVALID_PARAMETER,
+       "GetAce reaches every entry, and fails with 87 past the last, error %lu\n", LastError());
     LocalFree(pSD);
     return dwOthers;
 }
@@ -115,19 +110,14 @@ static void test_Owners()
     DeleteFileA(strFile.c_str());
 
     // Directory security: others may read a TWAIN directory made as usual, and
-    // may add, delete and rename entries of one that is open to all (mode 1777).
+    // may add, delete and rename entries of one open to all (mode 1777).
     char szTwain[MAX_PATH];
     ok(GetWindowsDirectoryA(szTwain, MAX_PATH - 10) > 0, "GetWindowsDirectoryA succeeds\n");
-    strcat(szTwain, "\\twain_32");
     const DWORD dwChange = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
-    DWORD dwOthers = OthersRights(szTwain, token.user.User.Sid);
+    DWORD dwOthers = OthersRights(strcat(szTwain, "\\twain_32"), token.user.User.Sid);
     ok((dwOthers & FILE_GENERIC_READ) == FILE_GENERIC_READ && !(dwOthers & dwChange),
        "others may read twain_32 and change nothing, got %#lx\n", (unsigned long)dwOthers);
-#ifdef _WIN32
-    const char *pszOpen = "Z:\\tmp";
-#else
-    const char *pszOpen = "/tmp";
-#endif
+    const char *pszOpen = WtestUnderWine() ? "Z:\\tmp" : "/tmp";
     dwOthers = OthersRights(pszOpen, token.user.User.Sid);
     ok((dwOthers & dwChange) == (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE),
        "others may add, delete and rename entries of %s, got %#lx\n", pszOpen, (unsigned long)dwOthers);

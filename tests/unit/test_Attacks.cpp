@@ -446,3 +446,32 @@ TEST_F(LogAttacks, AReadOnlyLogIsNeitherWrittenNorCut)
         }
     }
 }
+
+// A TWAIN directory that others may change: a user who may add or rename its
+// entries could swap an instance directory for a link between a check and the
+// act by name. No command changes anything there, whoever may change it.
+TEST_F(LogAttacks, NoDataSourceIsChangedInATwainDirectoryOthersMayChange)
+{
+    const struct {
+        mode_t mode;
+        uid_t uid;
+        const char *pszWhy;
+    } rgLoosened[] = {{0777, 0, "Writable by other users"},
+                      {01777, 0, "Writable by other users"},
+                      {0775, 0, "Writable by other users"},
+                      {0755, s_uidOther, "Owned by another user"}};
+    for (const Command &c : s_rgCommands) {
+        for (const auto &loosened : rgLoosened) {
+            ClearTemp();
+            SeedTwain();
+            std::string sBefore = Tree();
+            ASSERT_EQ(0, chmod(m_box.TwainDir().c_str(), loosened.mode));
+            ASSERT_EQ(0, chown(m_box.TwainDir().c_str(), loosened.uid, static_cast<gid_t>(-1)));
+            EXPECT_EQ(0, Run(c.pszText)) << c.pszText;
+            EXPECT_EQ(sBefore, Tree()) << c.pszText << ", " << loosened.pszWhy;
+            std::string sLine =
+                std::string(loosened.pszWhy) + ": " + m_box.WindowsDir() + "\\twain_32, no data source changed\r\n";
+            EXPECT_NE(std::string::npos, Sandbox::ReadFile(Temp(c.pszLog)).find(sLine)) << c.pszText;
+        }
+    }
+}
