@@ -452,25 +452,16 @@ TEST_F(LogAttacks, AReadOnlyLogIsNeitherWrittenNorCut)
 // act by name. No command changes anything there, whoever may change it.
 TEST_F(LogAttacks, NoDataSourceIsChangedInATwainDirectoryOthersMayChange)
 {
-    const struct {
-        mode_t mode;
-        uid_t uid;
-        const char *pszWhy;
-    } rgLoosened[] = {{0777, 0, "Writable by other users"},
-                      {01777, 0, "Writable by other users"},
-                      {0775, 0, "Writable by other users"},
-                      {0755, s_uidOther, "Owned by another user"}};
     for (const Command &c : s_rgCommands) {
-        for (const auto &loosened : rgLoosened) {
+        for (mode_t mode : {0777, 01777, 0775, 0755}) {
             ClearTemp();
             SeedTwain();
-            std::string sBefore = Tree();
-            ASSERT_EQ(0, chmod(m_box.TwainDir().c_str(), loosened.mode));
-            ASSERT_EQ(0, chown(m_box.TwainDir().c_str(), loosened.uid, static_cast<gid_t>(-1)));
+            std::string sBefore = Tree(), sWhy = mode == 0755 ? "Owned by another user" : "Writable by other users";
+            ASSERT_EQ(0, chmod(m_box.TwainDir().c_str(), mode));
+            ASSERT_EQ(0, chown(m_box.TwainDir().c_str(), mode == 0755 ? s_uidOther : 0, static_cast<gid_t>(-1)));
             EXPECT_EQ(0, Run(c.pszText)) << c.pszText;
-            EXPECT_EQ(sBefore, Tree()) << c.pszText << ", " << loosened.pszWhy;
-            std::string sLine =
-                std::string(loosened.pszWhy) + ": " + m_box.WindowsDir() + "\\twain_32, no data source changed\r\n";
+            EXPECT_EQ(sBefore, Tree()) << c.pszText << ", mode " << mode;
+            std::string sLine = sWhy + ": " + m_box.WindowsDir() + "\\twain_32, no data source changed\r\n";
             EXPECT_NE(std::string::npos, Sandbox::ReadFile(Temp(c.pszLog)).find(sLine)) << c.pszText;
         }
     }
