@@ -130,7 +130,8 @@ extern "C" DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0)
         return ERROR_INVALID_HANDLE;
-    BYTE *pb = static_cast<BYTE *>(malloc(SECURITY_MAX_SID_SIZE + sizeof(ACL) + 4 * (8 + SECURITY_MAX_SID_SIZE)));
+    BYTE *pb = static_cast<BYTE *>(
+        malloc(SECURITY_MAX_SID_SIZE + sizeof(ACL) + 4 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)));
     if (!pb)
         return ERROR_NOT_ENOUGH_MEMORY;
     SidOfUid(st.st_uid, pb);
