@@ -40,7 +40,8 @@ bool IsRunningAccount(void *psid)
 
 namespace {
 
-// NT SERVICE\TrustedInstaller, which owns what Windows itself installs.
+// NT SERVICE\TrustedInstaller, which owns what Windows itself installs: SID
+// holds one sub-authority, the other five follow it.
 const struct {
     SID sid;
     DWORD rgdwMore[5];

@@ -1,4 +1,5 @@
-// Existence test and logged removal of the files of a data-source instance.
+// Existence test and logged removal of the files of a data-source instance, and
+// who may change the directory they lie in.
 #pragma once
 
 class InstallLog;
