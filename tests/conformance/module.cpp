@@ -25,19 +25,17 @@ void func_module()
     ok_win(FreeLibrary(hAgain), "FreeLibrary of the second reference");
     ok_win(FreeLibrary(hUser32), "FreeLibrary of the first reference");
 
-    // KERNEL32 is always loaded; where Windows has GetTempPath2A, it gives what
+    // KERNEL32 is always loaded. Where Windows has GetTempPath2A, it gives what
     // GetTempPathA gives, but SYSTEM a directory of its own.
     HMODULE hKernel32 = GetModuleHandleA("KERNEL32.DLL");
-    ok(hKernel32 != NULL, "GetModuleHandleA(\"KERNEL32.DLL\") finds it, error %lu\n", LastError());
     SetLastError(0xdeadbeef);
-    DWORD(WINAPI * pfnTemp2)
-    (DWORD, LPSTR) = (DWORD(WINAPI *)(DWORD, LPSTR))(void (*)(void))GetProcAddress(hKernel32, "GetTempPath2A");
+    FARPROC pfnTemp2 = hKernel32 ? GetProcAddress(hKernel32, "GetTempPath2A") : NULL;
     unsigned long dwErr = LastError();
-    todo_wine ok(pfnTemp2 != NULL, "KERNEL32 exports GetTempPath2A, error %lu\n", dwErr);
+    todo_wine ok(pfnTemp2 != NULL, "GetModuleHandleA(\"KERNEL32.DLL\") %p exports GetTempPath2A\n", (void *)hKernel32);
     char sz2[MAX_PATH] = "", sz[MAX_PATH] = "";
+    DWORD cch2 = pfnTemp2 ? ((DWORD(WINAPI *)(DWORD, LPSTR))(void (*)(void))pfnTemp2)(MAX_PATH, sz2) : 0;
     GetTempPathA(MAX_PATH, sz);
-    DWORD cch2 = pfnTemp2 ? pfnTemp2(MAX_PATH, sz2) : 0;
-    ok(pfnTemp2 ? cch2 == strlen(sz2) && (strcmp(sz, sz2) == 0 || strstr(sz2, "SystemTemp"))
-                : dwErr == ERROR_PROC_NOT_FOUND,
+    ok(pfnTemp2 ? cch2 == strlen(sz2) && (!strcmp(sz, sz2) || strstr(sz2, "SystemTemp"))
+                : hKernel32 && dwErr == ERROR_PROC_NOT_FOUND,
        "GetTempPath2A gives %s (GetTempPathA %s, or SYSTEM's own), error %lu\n", sz2, sz, dwErr);
 }
