@@ -126,6 +126,14 @@ bool TwainDSInstaller::TwainDirUsable(bool bLog, InstallLog *pLog)
             LogPrintf(pLog, "Reparse point at %s, no data source changed", m_szTwainDir);
         return false;
     }
+    // Whoever may change entries of the directory could swap one for a link
+    // between a check and the act by name that follows it.
+    const char *pszWhy = nullptr;
+    if (!m_bTwainDirTooLong && !OnlyTrustedMayChange(m_szTwainDir, &pszWhy)) {
+        if (bLog)
+            LogPrintf(pLog, "%s: %s, no data source changed", pszWhy, m_szTwainDir);
+        return false;
+    }
     return true;
 }
 

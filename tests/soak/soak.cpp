@@ -209,6 +209,7 @@ int main(int argc, char **argv)
     WriteFile(g_sRoot + "/sysroot/registry.reg", sReg);
     setenv("ZULFUNCTS_SYSROOT", (g_sRoot + "/sysroot").c_str(), 1);
     setenv("TMPDIR", g_sTemp.c_str(), 1);
+    setenv("SystemTemp", g_sTemp.c_str(), 1);
 
     // What both commands leave: the template and the data sources of the two marked devices.
     const std::string sTemplate = s_szTemplate;
