@@ -11,9 +11,15 @@ if(WIN32)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     set(CMAKE_C_FLAGS_RELEASE "-Os -DNDEBUG" CACHE STRING "" FORCE)
     set(CMAKE_CXX_FLAGS_RELEASE "-Os -DNDEBUG" CACHE STRING "" FORCE)
-    # Only system DLLs at run time: the C++ and GCC runtimes go into the exe.
+    # Only system DLLs at run time: the C++ and GCC runtimes go into the exes
+    # that need them (ZULFuncts.exe links neither: src/ZULFuncts).
     add_link_options(-static -static-libgcc -static-libstdc++)
     add_link_options($<$<CONFIG:Release>:-s>)
+    # Reproducible bytes: no link time stamp, and no path of the checkout or
+    # the build directory in what the compiler writes.
+    add_link_options(-Wl,--no-insert-timestamp)
+    add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.>"
+                        "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_BINARY_DIR}=build>")
   endif()
 endif()
 

@@ -50,7 +50,7 @@ void TwainDSInstaller::MAddTwainDS(bool bAdd, bool bLog)
         }
     }
 
-    delete pLog;
+    DestroyCommandLog(pLog);
 }
 
 void TwainDSInstaller::UpdateInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog)
@@ -138,13 +138,13 @@ bool TwainDSInstaller::NextTwainDir(char *szInstance, size_t cbInstance)
         // name really begins with the prefix (the search also matches short
         // names): a cut or shifted suffix would name another instance. Nor is
         // an entry whose name Windows reads as another one, or a link, whose
-        // removal would be done where it leads.
+        // removal would be done where it leads, or what is not a directory.
         const char *pszName = m_findData.name;
         bool bUsable = strlen(pszName) >= cchPrefix &&
                        _mbsnbicmp(reinterpret_cast<const unsigned char *>(pszName),
                                   reinterpret_cast<const unsigned char *>(m_pszPrefix), cchPrefix) == 0 &&
                        strlen(pszName + cchPrefix) < cbInstance && IsUsableInstance(m_pszPrefix, pszName + cchPrefix) &&
-                       !(m_findData.attrib & FILE_ATTRIBUTE_REPARSE_POINT);
+                       !(m_findData.attrib & FILE_ATTRIBUTE_REPARSE_POINT) && (m_findData.attrib & _A_SUBDIR);
         if (bUsable)
             memcpy(szInstance, pszName + cchPrefix, strlen(pszName + cchPrefix) + 1);
 

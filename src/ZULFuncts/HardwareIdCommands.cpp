@@ -23,7 +23,7 @@ void TwainDSInstaller::AddTwainDS(bool bAdd, bool bLog)
         }
     }
 
-    delete pLog;
+    DestroyCommandLog(pLog);
 }
 
 void TwainDSInstaller::RenameInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog)

@@ -126,6 +126,14 @@ bool TwainDSInstaller::TwainDirUsable(bool bLog, InstallLog *pLog)
             LogPrintf(pLog, "Reparse point at %s, no data source changed", m_szTwainDir);
         return false;
     }
+    // Whoever may change entries of the directory could swap one for a link
+    // between a check and the act by name that follows it.
+    const char *pszWhy = nullptr;
+    if (!m_bTwainDirTooLong && !OnlyTrustedMayChange(m_szTwainDir, &pszWhy)) {
+        if (bLog)
+            LogPrintf(pLog, "%s: %s, no data source changed", pszWhy, m_szTwainDir);
+        return false;
+    }
     return true;
 }
 
@@ -133,9 +141,20 @@ InstallLog *TwainDSInstaller::CreateCommandLog(bool bAdd, bool &bLog)
 {
     if (!bLog)
         return nullptr;
-    InstallLog *pLog = new (std::nothrow) InstallLog(bAdd ? "_add_ds.log" : "_remove_ds.log");
-    bLog = pLog != nullptr;
-    return pLog;
+    // From the C runtime, constructed in place: no C++ runtime library in the exe.
+    void *pv = malloc(sizeof(InstallLog));
+    bLog = pv != nullptr;
+    if (!pv)
+        return nullptr;
+    return new (pv) InstallLog(bAdd ? "_add_ds.log" : "_remove_ds.log");
+}
+
+void TwainDSInstaller::DestroyCommandLog(InstallLog *pLog)
+{
+    if (!pLog)
+        return;
+    pLog->~InstallLog();
+    free(pLog);
 }
 
 void TwainDSInstaller::LogLabelLine(InstallLog *pLog, const char *pszLabel, const char *pszValue)

@@ -64,6 +64,8 @@ private:
     // The command's log when bLog is set, named for its direction; bLog is
     // cleared when the log cannot be allocated, so no write goes through null.
     static InstallLog *CreateCommandLog(bool bAdd, bool &bLog);
+    // Closes and frees what CreateCommandLog made (null: nothing).
+    static void DestroyCommandLog(InstallLog *pLog);
     static void LogLabelLine(InstallLog *pLog, const char *pszLabel, const char *pszValue);
 
     // The instance's directory, its extension-less data source and its .ds
@@ -75,8 +77,8 @@ private:
     // (symbolic link, junction): the work would be done where it leads, so
     // the instance is passed over.
     bool InstanceDirIsLink(const char *szTwainDir, const char *szInstance, bool bLog, InstallLog *pLog);
-    // False (and the reason in the log) when the TWAIN directory is unknown or
-    // is a link.
+    // False (and the reason in the log) when the TWAIN directory is unknown, is
+    // a link, or others than the trusted accounts may change its entries.
     bool TwainDirUsable(bool bLog, InstallLog *pLog);
 
     bool OpenCheckKey(PSP_DEVINFO_DATA pdeid, HKEY *phDriverKey, HKEY *phValueKey);

@@ -1,6 +1,7 @@
 #include "InstallLog.h"
 
 #include "BoundedString.h"
+#include "FileHelpers.h"
 
 #include <windows.h>
 
@@ -44,20 +45,6 @@ bool WriteLines(const char *pchTail, size_t cbTail, FILE *pOut)
         start = next + 1;
     }
     return true;
-}
-
-bool IsRunningAccount(PSID psid)
-{
-    HANDLE hToken;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken))
-        return false;
-    alignas(TOKEN_USER) BYTE rgbUser[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    const TOKEN_USER *pUser = reinterpret_cast<const TOKEN_USER *>(rgbUser);
-    DWORD cb = 0;
-    bool bSame =
-        GetTokenInformation(hToken, TokenUser, rgbUser, sizeof rgbUser, &cb) && EqualSid(pUser->User.Sid, psid);
-    CloseHandle(hToken);
-    return bSame;
 }
 
 // The log's directory is open to every user, and the program may run as
@@ -209,13 +196,26 @@ FILE *CapLog(FILE *pLog, const BY_HANDLE_FILE_INFORMATION &infoLog, const char *
     return pLog;
 }
 
+// The temporary directory. As SYSTEM, GetTempPath2A gives one that other
+// users cannot reach (C:\Windows\SystemTemp), where none can hold up a run
+// with a file at the log's names; where it is missing, GetTempPathA.
+DWORD TempPath(char *szTemp, DWORD cbTemp)
+{
+    typedef DWORD(WINAPI * PFN_GETTEMPPATH2A)(DWORD, LPSTR);
+    HMODULE hKernel32 = GetModuleHandleA("kernel32.dll");
+    FARPROC pfn = hKernel32 ? GetProcAddress(hKernel32, "GetTempPath2A") : nullptr;
+    if (!pfn)
+        return GetTempPathA(cbTemp, szTemp);
+    return reinterpret_cast<PFN_GETTEMPPATH2A>(reinterpret_cast<void (*)(void)>(pfn))(cbTemp, szTemp);
+}
+
 } // namespace
 
 InstallLog::InstallLog(const char *pszName) : m_stream(nullptr)
 {
     m_szPath[0] = '\0';
     char szTemp[MAX_PATH];
-    DWORD cch = GetTempPathA(sizeof szTemp, szTemp);
+    DWORD cch = TempPath(szTemp, sizeof szTemp);
     // A temporary directory that cannot be determined, or a path that does not
     // fit, leaves the log closed.
     BY_HANDLE_FILE_INFORMATION info = {};

@@ -8,7 +8,7 @@ foreach(var EXE REG WORK)
 endforeach()
 
 file(REMOVE_RECURSE "${WORK}")
-file(MAKE_DIRECTORY "${WORK}/sysroot/windows" "${WORK}/tmp")
+file(MAKE_DIRECTORY "${WORK}/sysroot/windows/twain_32" "${WORK}/tmp")
 file(COPY_FILE "${REG}" "${WORK}/sysroot/registry.reg")
 
 set(ENV{ZULFUNCTS_SYSROOT} "${WORK}/sysroot")

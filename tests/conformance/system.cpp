@@ -78,7 +78,41 @@ static void test_Owners()
     skip("Wine 8 gives every file the running user as owner: another user's file is checked natively only\n");
 #endif
     DeleteFileA(strFile.c_str());
+
+    // Directory security, read as the TWAIN directory's check reads it: owned by
+    // the running account; others than SYSTEM and the owner may read twain_32,
+    // and also add, delete and rename entries of /tmp (mode 1777).
+    char szTwain[MAX_PATH] = "";
+    GetWindowsDirectoryA(szTwain, MAX_PATH - 10);
+    const char *rgpszDirs[] = {strcat(szTwain, "\\twain_32"), WtestUnderWine() ? "Z:\\tmp" : "/tmp"};
+    for (int i = 0; i < 2; ++i) {
+        h = CreateFileA(rgpszDirs[i], READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+        PSID psidOwner = NULL;
+        PACL pDacl = NULL;
+        PSECURITY_DESCRIPTOR pSD = NULL;
+        DWORD dwErr = GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                      &psidOwner, NULL, &pDacl, NULL, &pSD);
+        CloseHandle(h);
+        DWORD dwOthers = 0, iAce = 0;
+        ACCESS_ALLOWED_ACE *pAce = NULL;
+        for (; pDacl && GetAce(pDacl, iAce, (LPVOID *)&pAce); ++iAce) {
+            if (pAce->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && !(pAce->Header.AceFlags & INHERIT_ONLY_ACE) &&
+                !IsWellKnownSid(&pAce->SidStart, WinLocalSystemSid) && !EqualSid(&pAce->SidStart, psidOwner)) {
+                dwOthers |= pAce->Mask;
+            }
+        }
+        DWORD dwChange =
+            dwOthers & (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER);
+        ok(dwErr == ERROR_SUCCESS && pDacl && iAce == pDacl->AceCount && EqualSid(psidOwner, token.user.User.Sid) &&
+               (dwOthers & FILE_GENERIC_READ) == FILE_GENERIC_READ &&
+               dwChange == (i ? FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE : 0),
+           "%s: error %lu, %lu of the DACL's entries, others' rights %#lx\n", rgpszDirs[i], (unsigned long)dwErr,
+           (unsigned long)iAce, (unsigned long)dwOthers);
+        LocalFree(pSD);
+    }
 }
+
 static void test_System()
 {
     char szDir[MAX_PATH + 1];

@@ -82,6 +82,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
         Fail("no scratch directory");
     g_sTemp = std::string(szTemplate.data()) + "/";
     setenv("TMPDIR", g_sTemp.c_str(), 1);
+    setenv("SystemTemp", g_sTemp.c_str(), 1);
     atexit(RemoveScratch);
     return 0;
 }

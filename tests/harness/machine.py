@@ -21,7 +21,8 @@ class NativeMachine:
         self.temp_dir = temp_dir
         os.makedirs(self.windows_dir, exist_ok=True)
         self.env = {k: v for k, v in os.environ.items() if not k.startswith("ZULFUNCTS_")}
-        self.env.update(ZULFUNCTS_SYSROOT=sysroot, TMPDIR=temp_dir + "/")
+        # SystemTemp: where GetTempPath2A puts LocalSystem's (root's) files.
+        self.env.update(ZULFUNCTS_SYSROOT=sysroot, TMPDIR=temp_dir + "/", SystemTemp=temp_dir + "/")
         self.env.update(env or {})
         # What %WINDIR% and %TEMP% stand for in expected log lines.
         self.subst = {"%WINDIR%": self.windows_dir, "%TEMP%": temp_dir + "/"}

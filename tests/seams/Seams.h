@@ -19,14 +19,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <new>
-
-// ZUL_NEW_NOTHROW, the symbol of operator new(size_t, const std::nothrow_t &),
-// comes from Seams.cmake: its mangling depends on what size_t is.
-#ifndef ZUL_NEW_NOTHROW
-#error "link with the zulseams target, which names the nothrow operator new"
-#endif
-
 #define ZUL_CAT_(a, b) a##b
 #define ZUL_CAT(a, b) ZUL_CAT_(a, b)
 #define ZUL_STR_(a) #a

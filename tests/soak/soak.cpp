@@ -180,6 +180,7 @@ int main(int argc, char **argv)
                                          "0002:\"InstallCLSID\"=\"{B}\"|0003:-"));
     setenv("ZULFUNCTS_SYSROOT", (g_sRoot + "/sysroot").c_str(), 1);
     setenv("TMPDIR", g_sTemp.c_str(), 1);
+    setenv("SystemTemp", g_sTemp.c_str(), 1);
 
     // What both commands leave: the template and the data sources of the two marked devices.
     const std::string sTemplate = s_szTemplate;

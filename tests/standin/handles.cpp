@@ -163,8 +163,8 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     DWORD dwError = ERROR_SUCCESS;
     if (fstat(fd, &st) != 0)
         dwError = ZulStandinErrorFromErrno(errno);
-    else if (S_ISDIR(st.st_mode))
-        dwError = ERROR_ACCESS_DENIED; // a directory needs FILE_FLAG_BACKUP_SEMANTICS
+    else if (S_ISDIR(st.st_mode) && (bWrite || !(dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS)))
+        dwError = ERROR_ACCESS_DENIED; // a directory opens only with FILE_FLAG_BACKUP_SEMANTICS, to be read
     if (dwError != ERROR_SUCCESS) {
         close(fd);
         SetLastError(dwError);

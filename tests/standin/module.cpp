@@ -1,17 +1,22 @@
 // Modules: the stand-in's own functions are its only DLLs. USER32 is the one
-// that can be loaded, and it exports what the usage box needs.
+// that can be loaded, and it exports what the usage box needs; KERNEL32 is
+// always loaded, and exports what the program looks up at run time.
 #include <windows.h>
 
 #include "standin.h"
 
 #include <string.h>
 
+#include <iterator>
+
 namespace {
 
 // Any address unique to the module serves as its handle.
 char s_user32;
+char s_kernel32;
 
 const char *const s_rgpszUser32Names[] = {"user32.dll", "user32"};
+const char *const s_rgpszKernel32Names[] = {"kernel32.dll", "kernel32"};
 
 struct Export {
     const char *pszName;
@@ -23,6 +28,10 @@ const Export s_rgUser32Exports[] = {
     {"MessageBoxA", reinterpret_cast<void (*)(void)>(&MessageBoxA)},
     {"GetProcessWindowStation", reinterpret_cast<void (*)(void)>(&GetProcessWindowStation)},
     {"GetUserObjectInformationA", reinterpret_cast<void (*)(void)>(&GetUserObjectInformationA)},
+};
+// As Windows 10 and 11 with current updates have it.
+const Export s_rgKernel32Exports[] = {
+    {"GetTempPath2A", reinterpret_cast<void (*)(void)>(&GetTempPath2A)},
 };
 
 bool IsUser32(HMODULE hModule)
@@ -44,18 +53,33 @@ extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
     return nullptr;
 }
 
+extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
+{
+    if (lpModuleName) {
+        for (const char *pszName : s_rgpszKernel32Names) {
+            if (ZulStandinEqualNoCase(lpModuleName, pszName))
+                return static_cast<HMODULE>(&s_kernel32);
+        }
+    }
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+}
+
 extern "C" FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
 {
-    if (!IsUser32(hModule)) {
+    bool bKernel32 = hModule == static_cast<HMODULE>(&s_kernel32);
+    if (!IsUser32(hModule) && !bKernel32) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
     // A value below 0x10000 is an ordinal, which the stand-in does not export;
     // names are compared in exact case, as Windows does.
     if (reinterpret_cast<uintptr_t>(lpProcName) > 0xFFFF) {
-        for (const Export &exp : s_rgUser32Exports) {
-            if (strcmp(lpProcName, exp.pszName) == 0)
-                return reinterpret_cast<FARPROC>(exp.pfn);
+        const Export *pFirst = bKernel32 ? s_rgKernel32Exports : s_rgUser32Exports;
+        const Export *pEnd = bKernel32 ? std::end(s_rgKernel32Exports) : std::end(s_rgUser32Exports);
+        for (const Export *p = pFirst; p != pEnd; p++) {
+            if (strcmp(lpProcName, p->pszName) == 0)
+                return reinterpret_cast<FARPROC>(p->pfn);
         }
     }
     SetLastError(ERROR_PROC_NOT_FOUND);

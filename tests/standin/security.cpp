@@ -6,6 +6,7 @@
 
 #include <aclapi.h>
 
+#include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -42,6 +43,32 @@ void SidOfUid(uid_t uid, void *pv)
     }
     const DWORD rgUser[] = {21, 0, 0, 0, static_cast<DWORD>(uid)};
     MakeNtSid(pv, rgUser, 5);
+}
+
+// The rights of one rwx triple of a mode, as Wine gives them.
+ACCESS_MASK RightsOfBits(unsigned int bits)
+{
+    const ACCESS_MASK writeRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE |
+                                    0x0110; // FILE_WRITE_ATTRIBUTES, FILE_WRITE_EA
+    return ((bits & 4) ? FILE_GENERIC_READ : 0) | ((bits & 2) ? writeRights : 0) |
+           ((bits & 1) ? FILE_GENERIC_EXECUTE : 0);
+}
+
+// Appends an allow entry; the ACL's buffer has room for four.
+void AddAllowed(ACL *pAcl, const void *pSid, ACCESS_MASK mask, BYTE flags)
+{
+    if (mask == 0)
+        return;
+    size_t cbSid = SidSize(static_cast<const SID *>(pSid));
+    BYTE *pb = reinterpret_cast<BYTE *>(pAcl) + pAcl->AclSize;
+    ACCESS_ALLOWED_ACE *pAce = reinterpret_cast<ACCESS_ALLOWED_ACE *>(pb);
+    pAce->Header.AceType = ACCESS_ALLOWED_ACE_TYPE;
+    pAce->Header.AceFlags = flags;
+    pAce->Header.AceSize = static_cast<WORD>(offsetof(ACCESS_ALLOWED_ACE, SidStart) + cbSid);
+    pAce->Mask = mask;
+    memcpy(&pAce->SidStart, pSid, cbSid);
+    pAcl->AclSize = static_cast<WORD>(pAcl->AclSize + pAce->Header.AceSize);
+    pAcl->AceCount++;
 }
 
 } // namespace
@@ -89,31 +116,59 @@ extern "C" BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION
     return TRUE;
 }
 
-// Only a file's owner is known here; the descriptor returned is that SID alone.
+// The descriptor holds the owner and a DACL made from the mode, as Wine shows
+// one: SYSTEM and the owner may do anything, the group's bits go to the Users
+// group and the others' to Everyone; a directory's entries are inherited.
 extern "C" DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMATION SecurityInfo,
                                         PSID *ppsidOwner, PSID *ppsidGroup, PACL *ppDacl, PACL *ppSacl,
                                         PSECURITY_DESCRIPTOR *ppSecurityDescriptor)
 {
-    if (ObjectType != SE_FILE_OBJECT || SecurityInfo != OWNER_SECURITY_INFORMATION || !ppSecurityDescriptor)
+    const SECURITY_INFORMATION known = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (ObjectType != SE_FILE_OBJECT || SecurityInfo == 0 || (SecurityInfo & ~known) || !ppSecurityDescriptor)
         return ERROR_INVALID_PARAMETER;
     int fd = ZulStandinFileDescriptor(handle);
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0)
         return ERROR_INVALID_HANDLE;
-    void *pSid = malloc(SECURITY_MAX_SID_SIZE);
-    if (!pSid)
+    BYTE *pb = static_cast<BYTE *>(
+        malloc(SECURITY_MAX_SID_SIZE + sizeof(ACL) + 4 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)));
+    if (!pb)
         return ERROR_NOT_ENOUGH_MEMORY;
-    SidOfUid(st.st_uid, pSid);
+    SidOfUid(st.st_uid, pb);
+    ACL *pAcl = reinterpret_cast<ACL *>(pb + SECURITY_MAX_SID_SIZE);
+    *pAcl = ACL{ACL_REVISION, 0, sizeof(ACL), 0, 0};
+    static const DWORD rgSystem[] = {18}, rgUsers[] = {32, 545};
+    static const SID s_sidEveryone = {1, 1, {{0, 0, 0, 0, 0, 1}}, {0}};
+    alignas(DWORD) BYTE rgbSystem[SECURITY_MAX_SID_SIZE], rgbUsers[SECURITY_MAX_SID_SIZE];
+    MakeNtSid(rgbSystem, rgSystem, 1);
+    MakeNtSid(rgbUsers, rgUsers, 2);
+    BYTE flags = S_ISDIR(st.st_mode) ? OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE : 0;
+    AddAllowed(pAcl, rgbSystem, FILE_ALL_ACCESS, flags);
+    if (st.st_uid != 0)
+        AddAllowed(pAcl, pb, FILE_ALL_ACCESS, flags);
+    AddAllowed(pAcl, rgbUsers, RightsOfBits(st.st_mode >> 3), flags);
+    AddAllowed(pAcl, &s_sidEveryone, RightsOfBits(st.st_mode), flags);
     if (ppsidOwner)
-        *ppsidOwner = pSid;
+        *ppsidOwner = (SecurityInfo & OWNER_SECURITY_INFORMATION) ? pb : nullptr;
     if (ppsidGroup)
         *ppsidGroup = nullptr;
     if (ppDacl)
-        *ppDacl = nullptr;
+        *ppDacl = (SecurityInfo & DACL_SECURITY_INFORMATION) ? pAcl : nullptr;
     if (ppSacl)
         *ppSacl = nullptr;
-    *ppSecurityDescriptor = pSid;
+    *ppSecurityDescriptor = pb;
     return ERROR_SUCCESS;
+}
+
+extern "C" BOOL WINAPI GetAce(PACL pAcl, DWORD dwAceIndex, LPVOID *pAce)
+{
+    if (!pAcl || dwAceIndex >= pAcl->AceCount)
+        return ZulStandinFail(ERROR_INVALID_PARAMETER);
+    BYTE *pb = reinterpret_cast<BYTE *>(pAcl) + sizeof(ACL);
+    for (DWORD i = 0; i < dwAceIndex; i++)
+        pb += reinterpret_cast<ACE_HEADER *>(pb)->AceSize;
+    *pAce = pb;
+    return TRUE;
 }
 
 extern "C" HLOCAL WINAPI LocalFree(HLOCAL hMem)

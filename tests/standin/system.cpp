@@ -7,6 +7,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -52,6 +53,28 @@ extern "C" DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer)
     if (s.back() != '/')
         s += '/';
     return CopyOut(s, lpBuffer, nBufferLength);
+}
+
+// LocalSystem (root) gets its own directory: the service's SystemTemp variable,
+// else <WindowsDir>/SystemTemp/; every other account what GetTempPathA gives.
+extern "C" DWORD WINAPI GetTempPath2A(DWORD BufferLength, LPSTR Buffer)
+{
+    if (geteuid() != 0)
+        return GetTempPathA(BufferLength, Buffer);
+    const char *psz = getenv("SystemTemp");
+    std::string s;
+    if (psz && *psz) {
+        s = psz;
+    } else {
+        char szWindows[MAX_PATH];
+        UINT cch = GetWindowsDirectoryA(szWindows, sizeof szWindows);
+        if (cch == 0 || cch >= sizeof szWindows)
+            return 0;
+        s = std::string(szWindows) + "/SystemTemp";
+    }
+    if (s.back() != '/')
+        s += '/';
+    return CopyOut(s, Buffer, BufferLength);
 }
 
 extern "C" void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime)

@@ -11,12 +11,13 @@
 
 Sandbox::Sandbox()
 {
+    umask(022); // a TWAIN directory the group may write is not worked in
     char szTemplate[] = "/tmp/zulunit.XXXXXX";
     m_sRoot = mkdtemp(szTemplate);
     std::filesystem::create_directories(WindowsDir());
     std::filesystem::create_directories(TempDir());
     setenv("ZULFUNCTS_SYSROOT", (m_sRoot + "/sysroot").c_str(), 1);
-    setenv("TMPDIR", (TempDir() + "/").c_str(), 1);
+    SetTempDir(TempDir() + "/");
     SetRegistry("REGEDIT4\r\n");
 }
 
@@ -24,6 +25,7 @@ Sandbox::~Sandbox()
 {
     unsetenv("ZULFUNCTS_SYSROOT");
     unsetenv("TMPDIR");
+    unsetenv("SystemTemp");
     std::error_code ec;
     std::filesystem::permissions(m_sRoot, std::filesystem::perms::owner_all, ec);
     std::filesystem::remove_all(m_sRoot, ec);
@@ -60,6 +62,12 @@ bool Sandbox::Exists(const std::string &sPath)
 void Sandbox::MakeDir(const std::string &sPath)
 {
     std::filesystem::create_directories(sPath);
+}
+
+void Sandbox::SetTempDir(const std::string &sDir)
+{
+    setenv("TMPDIR", sDir.c_str(), 1);
+    setenv("SystemTemp", sDir.c_str(), 1);
 }
 
 void Sandbox::MakeReadOnly(const std::string &sPath)

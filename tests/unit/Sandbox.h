@@ -1,6 +1,6 @@
 // A scratch machine for one test: a temporary directory with a sysroot (its
 // Windows directory and registry file) and a temp directory, named to the
-// stand-in through ZULFUNCTS_SYSROOT and TMPDIR for the test's duration.
+// stand-in through ZULFUNCTS_SYSROOT, TMPDIR and SystemTemp for the test's duration.
 #pragma once
 
 #include "ImagingClass.h"
@@ -26,6 +26,8 @@ public:
     static bool Exists(const std::string &sPath);
     static void MakeDir(const std::string &sPath);
     static void MakeReadOnly(const std::string &sPath);
+    // The temporary directory of every account, LocalSystem's too (SystemTemp).
+    static void SetTempDir(const std::string &sDir);
 
 private:
     std::string m_sRoot;

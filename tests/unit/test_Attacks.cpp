@@ -28,7 +28,7 @@
 #include <vector>
 
 // Link seams: act at a run's first CreateFileA, before or after the real
-// call; make GetSecurityInfo fail.
+// call; make the log's GetSecurityInfo fail.
 static std::function<void()> s_beforeFirstOpen;
 static std::function<void()> s_afterFirstOpen;
 static int s_cOpens = 0;
@@ -49,7 +49,7 @@ extern "C" HANDLE __wrap_CreateFileA(LPCSTR psz, DWORD dwAccess, DWORD dwShare, 
 extern "C" DWORD __wrap_GetSecurityInfo(HANDLE h, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID *ppOwner,
                                         PSID *ppGroup, PACL *ppDacl, PACL *ppSacl, PSECURITY_DESCRIPTOR *ppSD)
 {
-    if (s_bDenyOwner)
+    if (s_bDenyOwner && info == OWNER_SECURITY_INFORMATION)
         return ERROR_ACCESS_DENIED;
     return __real_GetSecurityInfo(h, type, info, ppOwner, ppGroup, ppDacl, ppSacl, ppSD);
 }
@@ -443,6 +443,26 @@ TEST_F(LogAttacks, AReadOnlyLogIsNeitherWrittenNorCut)
             EXPECT_EQ(sReference, Tree()) << sCase;
             EXPECT_EQ(sLog, Sandbox::ReadFile(Temp(c.pszLog))) << sCase;
             EXPECT_FALSE(Sandbox::Exists(Temp(c.pszSide))) << sCase << ": side file left";
+        }
+    }
+}
+
+// A TWAIN directory that others may change: a user who may add or rename its
+// entries could swap an instance directory for a link between a check and the
+// act by name. No command changes anything there, whoever may change it.
+TEST_F(LogAttacks, NoDataSourceIsChangedInATwainDirectoryOthersMayChange)
+{
+    for (const Command &c : s_rgCommands) {
+        for (mode_t mode : {0777, 01777, 0775, 0755}) {
+            ClearTemp();
+            SeedTwain();
+            std::string sBefore = Tree(), sWhy = mode == 0755 ? "Owned by another user" : "Writable by other users";
+            ASSERT_EQ(0, chmod(m_box.TwainDir().c_str(), mode));
+            ASSERT_EQ(0, chown(m_box.TwainDir().c_str(), mode == 0755 ? s_uidOther : 0, static_cast<gid_t>(-1)));
+            EXPECT_EQ(0, Run(c.pszText)) << c.pszText;
+            EXPECT_EQ(sBefore, Tree()) << c.pszText << ", mode " << mode;
+            std::string sLine = sWhy + ": " + m_box.WindowsDir() + "\\twain_32, no data source changed\r\n";
+            EXPECT_NE(std::string::npos, Sandbox::ReadFile(Temp(c.pszLog)).find(sLine)) << c.pszText;
         }
     }
 }

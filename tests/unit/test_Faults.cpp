@@ -23,7 +23,6 @@
 
 #include <filesystem>
 #include <map>
-#include <new>
 #include <set>
 #include <string>
 #include <vector>
@@ -38,7 +37,7 @@ enum Fn
     F_COUNT
 };
 
-// Their symbols (operator new's mangled).
+// Their symbols.
 const char *const s_rgpszFn[F_COUNT] = {
 #define ZUL_FAULT(fn, R, P, failure) ZUL_STR(fn),
 #include "faulted.inc"
@@ -62,6 +61,7 @@ struct Shared {
 Shared *g_pShared = nullptr;
 
 bool g_bArmed = false;
+bool g_bNoTempPath2 = false; // GetTempPath2A withheld, as by Wine 8 and older Windows
 int g_fn = -1;
 long g_nCall = 0;
 Mode g_mode = FAIL_ONCE;
@@ -106,6 +106,8 @@ bool Inject(Fn fn, void *pCaller)
     if (!g_bArmed)
         return false;
     long n = ++g_pShared->rgcCalls[fn];
+    if (fn == F_GetProcAddress && g_bNoTempPath2)
+        return true;
     if (fn != g_fn || g_mode == CRASH_AFTER)
         return false;
     bool bFail = g_mode == FAIL_ONCE ? n == g_nCall : n >= g_nCall;
@@ -380,6 +382,8 @@ protected:
             g_fn = fn;
             g_nCall = nCall;
             g_mode = mode;
+            // AddDS and RemoveDS log where GetTempPathA points.
+            g_bNoTempPath2 = pszText[0] != 'M';
             g_bArmed = true;
             std::vector<char> text(pszText, pszText + strlen(pszText) + 1);
             int status = WinMain(nullptr, nullptr, text.data(), 1);

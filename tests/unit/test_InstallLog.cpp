@@ -154,7 +154,7 @@ TEST_F(InstallLogTest, LogPrintfWritesLongLinesWholeAndCountsThem)
 
 TEST_F(InstallLogTest, LogThatCannotBeOpenedWritesNothing)
 {
-    setenv("TMPDIR", (m_box.Root() + "/missing/").c_str(), 1);
+    Sandbox::SetTempDir(m_box.Root() + "/missing/");
     InstallLog log("_add_ds.log");
     EXPECT_FALSE(log.IsOpen());
     EXPECT_FALSE(log.WriteLine("x"));
@@ -164,11 +164,21 @@ TEST_F(InstallLogTest, LogThatCannotBeOpenedWritesNothing)
     EXPECT_FALSE(Sandbox::Exists(m_box.Root() + "/missing"));
 }
 
+TEST_F(InstallLogTest, LocalSystemLogsWhereGetTempPath2APoints)
+{
+    // The stand-in's LocalSystem is root, whose own directory is windows/SystemTemp.
+    unsetenv("SystemTemp");
+    Sandbox::MakeDir(m_box.WindowsDir() + "/SystemTemp");
+    RunOnce("LocalSystem's");
+    std::string sLog = Sandbox::ReadFile(geteuid() ? LogPath() : m_box.WindowsDir() + "/SystemTemp/_add_ds.log");
+    EXPECT_TRUE(std::regex_match(sLog, std::regex(s_sOpening + "LocalSystem's\\r\\n" + s_sClosing))) << sLog;
+}
+
 TEST_F(InstallLogTest, TempPathThatDoesNotFitLeavesTheLogClosed)
 {
     std::string sDeep = m_box.Root() + "/" + std::string(240, 'd');
     Sandbox::MakeDir(sDeep);
-    setenv("TMPDIR", (sDeep + "/").c_str(), 1);
+    Sandbox::SetTempDir(sDeep + "/");
     InstallLog log("_remove_ds.log");
     EXPECT_FALSE(log.IsOpen());
 }
@@ -343,7 +353,7 @@ TEST_F(InstallLogTest, LogPathThatFitsIsWrittenWhenItsSidePathDoesNot)
     sTemp += std::string(259 - strlen("_add_ds.log") - sTemp.size() - 1, 't') + "/";
     ASSERT_EQ(259u, sTemp.size() + strlen("_add_ds.log"));
     Sandbox::MakeDir(sTemp);
-    setenv("TMPDIR", sTemp.c_str(), 1);
+    Sandbox::SetTempDir(sTemp);
     std::string sOld = Lines(0, 600, 50);
     Sandbox::WriteFile(sTemp + "_add_ds.log", sOld);
     RunOnce("not cut");

@@ -2,10 +2,16 @@
 """The exe's version resource and manifest, read back under Wine the way
 Windows reads them (GetFileVersionInfoA, VerQueryValueA, FindResourceA).
 
-  test_resources.py --exe ZULFuncts.exe --verinfo verinfo.exe --version A.B.C.D [--prefix DIR]
+  test_resources.py --exe ZULFuncts.exe --verinfo verinfo.exe --version A.B.C.D
+                    --version-text TEXT [--prefix DIR]
+
+The version is the build's (git describe: the last vA.B.C tag and D commits
+since); its text, the file version string, names the commit, and a checkout
+without a tag says so.
 """
 
 import argparse
+import re
 import sys
 import tempfile
 import xml.etree.ElementTree as ET
@@ -34,13 +40,13 @@ def read_back(prefix, verinfo, exe):
     return status, values, manifest
 
 
-def check_version(values, version):
+def check_version(values, version, text):
     failures = []
     expected = {
         "fixed.file": version,
         "fixed.product": version,
         "fixed.type": str(VFT_APP),
-        "string.FileVersion": version,
+        "string.FileVersion": text,
         "string.ProductVersion": version,
         "string.OriginalFilename": "ZULFuncts.exe",
         "string.ProductName": "ZULFuncts",
@@ -50,6 +56,12 @@ def check_version(values, version):
             failures.append("%s is %r, expected %r" % (name, values.get(name), value))
     if not values.get("string.FileDescription", "").strip():
         failures.append("no FileDescription")
+    shape = r"0\.0\.0\.0 \(untagged( [0-9a-f]+)?\)" if version == "0.0.0.0" else \
+        re.escape(version) + r" \(v\d+\.\d+\.\d+-\d+-g[0-9a-f]+\)"
+    if not re.fullmatch(shape, values.get("string.FileVersion", "")):
+        failures.append("FileVersion does not name the tag and commit, or that there is no tag")
+    if not re.fullmatch(r"Copyright \(C\) \d{4} \S.*", values.get("string.LegalCopyright", "")):
+        failures.append("no LegalCopyright")
     return failures
 
 
@@ -74,6 +86,7 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--verinfo", required=True)
     parser.add_argument("--version", required=True)
+    parser.add_argument("--version-text", required=True)
     parser.add_argument("--prefix")
     args = parser.parse_args()
 
@@ -82,7 +95,7 @@ def main():
     for name in sorted(values):
         print("%s = %s" % (name, values[name]))
     failures = [] if status == 0 else ["verinfo ended with status %d" % status]
-    failures += check_version(values, args.version)
+    failures += check_version(values, args.version, args.version_text)
     failures += check_manifest(manifest)
     for failure in failures:
         print("FAIL: " + failure)

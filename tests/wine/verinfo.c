@@ -11,8 +11,8 @@
 #include <stdlib.h>
 
 static const char *const s_rgpszStrings[] = {
-    "CompanyName",      "FileDescription", "FileVersion",    "InternalName",
-    "OriginalFilename", "ProductName",     "ProductVersion",
+    "CompanyName",    "FileDescription",  "FileVersion", "InternalName",
+    "LegalCopyright", "OriginalFilename", "ProductName", "ProductVersion",
 };
 
 static int Fail(const char *pszWhat)

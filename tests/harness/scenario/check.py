@@ -123,6 +123,8 @@ def seed(entries, roots):
         os.makedirs(os.path.dirname(path), exist_ok=True)
         if e.kind == "dir":
             os.makedirs(path, exist_ok=True)
+            if e.writable:
+                os.chmod(path, 0o777)
         elif e.kind == "link":
             os.symlink(roots.link_target(e.target), path)
         elif e.kind == "hardlink":

@@ -95,6 +95,7 @@ class Entry:
         self.lineno = lineno
         self.content = None       # bytes, or None: not given
         self.readonly = False     # files before: made read-only; after: checked to be
+        self.writable = False     # a directory in files before: every user may write it (mode 0777)
         self.target = None        # link target as written (a hard link's: a rooted path)
 
 
@@ -154,9 +155,9 @@ def _file_entry(line, lineno, before):
         raise ScenarioError("line %d: %s needs a path" % (lineno, kind))
     entry = Entry(kind, normalise(words[0][2], lineno), lineno)
     for _, _, flag in words[1:]:
-        if flag != "readonly" or kind != "file":
+        if (flag, kind) not in (("readonly", "file"), ("writable", "dir")) or (flag == "writable" and not before):
             raise ScenarioError("line %d: unknown flag %r" % (lineno, flag))
-        entry.readonly = True
+        setattr(entry, flag, True)
     if rest is not None and mark == "=":
         if kind != "file":
             raise ScenarioError("line %d: only a file has content" % lineno)

@@ -1,4 +1,5 @@
-// POSIX stand-in for the part of <aclapi.h> that ZULFuncts uses: a file's owner.
+// POSIX stand-in for the part of <aclapi.h> that ZULFuncts uses: a file's owner
+// and its discretionary access control list.
 #pragma once
 
 #include <windows.h>
@@ -10,9 +11,9 @@ typedef enum _SE_OBJECT_TYPE
 } SE_OBJECT_TYPE;
 
 typedef DWORD SECURITY_INFORMATION;
-typedef struct _ACL ACL, *PACL;
 
 #define OWNER_SECURITY_INFORMATION 0x00000001L
+#define DACL_SECURITY_INFORMATION 0x00000004L
 
 #ifdef __cplusplus
 extern "C" {

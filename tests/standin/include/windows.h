@@ -144,6 +144,40 @@ typedef enum _WELL_KNOWN_SID_TYPE
 
 #define TOKEN_QUERY 0x0008
 
+// Access control lists: the header, then AceCount entries that GetAce reaches.
+typedef struct _ACL {
+    BYTE AclRevision;
+    BYTE Sbz1;
+    WORD AclSize;
+    WORD AceCount;
+    WORD Sbz2;
+} ACL, *PACL;
+
+typedef struct _ACE_HEADER {
+    BYTE AceType;
+    BYTE AceFlags;
+    WORD AceSize;
+} ACE_HEADER;
+
+typedef DWORD ACCESS_MASK;
+
+typedef struct _ACCESS_ALLOWED_ACE {
+    ACE_HEADER Header;
+    ACCESS_MASK Mask;
+    DWORD SidStart;
+} ACCESS_ALLOWED_ACE;
+
+#define ACL_REVISION 2
+#define ACCESS_ALLOWED_ACE_TYPE 0x0
+#define ACCESS_DENIED_ACE_TYPE 0x1
+#define ACCESS_ALLOWED_COMPOUND_ACE_TYPE 0x4
+#define ACCESS_ALLOWED_OBJECT_ACE_TYPE 0x5
+#define ACCESS_ALLOWED_CALLBACK_ACE_TYPE 0x9
+#define ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE 0xB
+#define OBJECT_INHERIT_ACE 0x01
+#define CONTAINER_INHERIT_ACE 0x02
+#define INHERIT_ONLY_ACE 0x08
+
 typedef struct _WIN32_FIND_DATAA {
     DWORD dwFileAttributes;
     FILETIME ftCreationTime;
@@ -216,8 +250,21 @@ typedef struct tagUSEROBJECTFLAGS {
 
 // CreateFileA: access, sharing, disposition and flags
 #define DELETE 0x00010000L
+#define READ_CONTROL 0x00020000L
+#define WRITE_DAC 0x00040000L
+#define WRITE_OWNER 0x00080000L
+#define SYNCHRONIZE 0x00100000L
 #define GENERIC_READ 0x80000000L
 #define GENERIC_WRITE 0x40000000L
+#define GENERIC_ALL 0x10000000L
+// Directory rights and the file generic mapping.
+#define FILE_ADD_FILE 0x0002
+#define FILE_ADD_SUBDIRECTORY 0x0004
+#define FILE_DELETE_CHILD 0x0040
+#define FILE_GENERIC_READ 0x00120089L
+#define FILE_GENERIC_WRITE 0x00120116L
+#define FILE_GENERIC_EXECUTE 0x001200A0L
+#define FILE_ALL_ACCESS 0x001F01FFL
 #define FILE_SHARE_READ 0x00000001
 #define FILE_SHARE_WRITE 0x00000002
 #define FILE_SHARE_DELETE 0x00000004
@@ -225,6 +272,7 @@ typedef struct tagUSEROBJECTFLAGS {
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
 
 #define CP_ACP 0
 
@@ -253,6 +301,8 @@ void WINAPI SetLastError(DWORD dwErrCode);
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
+// Not declared by every SDK; reached through GetProcAddress.
+DWORD WINAPI GetTempPath2A(DWORD BufferLength, LPSTR Buffer);
 void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
 
 BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists);
@@ -278,6 +328,7 @@ BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS Toke
                                 LPVOID TokenInformation, DWORD TokenInformationLength, LPDWORD ReturnLength);
 BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2);
 BOOL WINAPI IsWellKnownSid(PSID pSid, WELL_KNOWN_SID_TYPE WellKnownSidType);
+BOOL WINAPI GetAce(PACL pAcl, DWORD dwAceIndex, LPVOID *pAce);
 HLOCAL WINAPI LocalFree(HLOCAL hMem);
 
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
@@ -290,8 +341,9 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
                                 LPDWORD lpcbData);
 LSTATUS WINAPI RegCloseKey(HKEY hKey);
 
-// Modules: LoadLibraryA, GetProcAddress, FreeLibrary.
+// Modules: LoadLibraryA, GetModuleHandleA, GetProcAddress, FreeLibrary.
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 
