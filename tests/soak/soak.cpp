@@ -179,8 +179,7 @@ int main(int argc, char **argv)
                        ImagingDevicesReg("0000:\"MarelCLSID\"=\"x\";\"InstallCLSID\"=\"{A}\"|0001:\"MarelCLSID\"=\"y\"|"
                                          "0002:\"InstallCLSID\"=\"{B}\"|0003:-"));
     setenv("ZULFUNCTS_SYSROOT", (g_sRoot + "/sysroot").c_str(), 1);
-    setenv("TMPDIR", g_sTemp.c_str(), 1);
-    setenv("SystemTemp", g_sTemp.c_str(), 1);
+    Sandbox::SetTempDir(g_sTemp);
 
     // What both commands leave: the template and the data sources of the two marked devices.
     const std::string sTemplate = s_szTemplate;

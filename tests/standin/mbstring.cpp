@@ -14,27 +14,27 @@
 
 #include <string.h>
 
-static int s_codepage = 0;
+static int s_nCodePage = 0;
 static unsigned char *s_pTokNext = nullptr;
 
 extern "C" int _setmbcp(int codepage)
 {
     if (codepage != 0 && codepage != 932 && codepage != 1252)
         return -1;
-    s_codepage = codepage == 932 ? 932 : 0;
+    s_nCodePage = codepage == 932 ? 932 : 0;
     return 0;
 }
 
 extern "C" int _ismbblead(unsigned int c)
 {
-    if (s_codepage != 932)
+    if (s_nCodePage != 932)
         return 0;
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
 extern "C" int _ismbbtrail(unsigned int c)
 {
-    if (s_codepage != 932)
+    if (s_nCodePage != 932)
         return 0;
     return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
 }
@@ -54,7 +54,7 @@ static unsigned int FoldChar(unsigned int c)
 {
     if (c <= 0xFF)
         return ZulStandinFoldAscii(static_cast<unsigned char>(c));
-    if (s_codepage == 932 && c >= 0x8260 && c <= 0x8279) // full-width A to Z
+    if (s_nCodePage == 932 && c >= 0x8260 && c <= 0x8279) // full-width A to Z
         return c + 0x21;
     return c;
 }

@@ -55,7 +55,7 @@ LONG ZulStandinWalkKey(const ZulRegKey *pStart, const std::string &sPath, const 
         size_t j = sPath.find('\\', i);
         if (j == std::string::npos)
             j = sPath.size();
-        if (j - i > kcchMaxKeyName)
+        if (j - i > s_cchMaxKeyName)
             return ERROR_INVALID_PARAMETER;
         pKey = pKey->FindSubkey(sPath.substr(i, j - i));
         if (!pKey)
@@ -165,7 +165,7 @@ static const char *ReadKeyLine(const std::string &sLine, ZulRegKey *pMachine, Zu
         size_t j = sPath.find('\\', i);
         if (j == std::string::npos)
             j = sPath.size();
-        if (j == i || j - i > kcchMaxKeyName)
+        if (j == i || j - i > s_cchMaxKeyName)
             return "an empty or over-long key name";
         std::unique_ptr<ZulRegKey> &pSubkey = pKey->m_subkeys[sPath.substr(i, j - i)];
         if (!pSubkey)

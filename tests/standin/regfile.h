@@ -10,7 +10,7 @@
 #include <vector>
 
 // Longest name of one key, as the registry accepts it.
-const size_t kcchMaxKeyName = 256;
+const size_t s_cchMaxKeyName = 256;
 
 // Orders names as the registry does: byte by byte with ASCII letters folded to lower case, a
 // name before any longer name it begins. Equal under it means the same key or value.

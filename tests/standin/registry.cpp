@@ -9,18 +9,18 @@
 #include <string.h>
 
 // The longest subkey path the ANSI functions take: they convert it into a 261-character buffer.
-static const size_t kcchMaxAnsiPath = 260;
+static const size_t s_cchMaxAnsiPath = 260;
 
 // Handle values of opened keys: small multiples of 4, below the predefined keys' range.
-static const uintptr_t kFirstKeyHandle = 0x1000;
-static const uintptr_t kLastKeyHandle = 0x7FFFFFF0u;
-static const uintptr_t kPredefinedFirst = 0x80000000u;
+static const uintptr_t s_uFirstKeyHandle = 0x1000;
+static const uintptr_t s_uLastKeyHandle = 0x7FFFFFF0u;
+static const uintptr_t s_uFirstPredefinedKey = 0x80000000u;
 
 struct RegistryState {
     bool bLoaded = false;
     std::unique_ptr<ZulRegKey> pMachine; // null when registry.reg was refused
-    std::map<uintptr_t, const ZulRegKey *> openKeys;
-    uintptr_t nextHandle = kFirstKeyHandle; // never reused, so an invalid handle stays invalid
+    std::map<uintptr_t, const ZulRegKey *> mapOpenKeys;
+    uintptr_t uNextHandle = s_uFirstKeyHandle; // never reused, so an invalid handle stays invalid
 };
 
 // Never destroyed, so that calls made from exit handlers still find it.
@@ -67,7 +67,7 @@ const ZulRegKey *ZulStandinLoadedRegistry()
 void ZulStandinRegistryReset()
 {
     RegistryState &state = State();
-    state.openKeys.clear();
+    state.mapOpenKeys.clear();
     ZulStandinForgetDeviceSets();
     state.bLoaded = false;
     state.pMachine.reset();
@@ -76,11 +76,11 @@ void ZulStandinRegistryReset()
 uintptr_t ZulStandinNewKeyHandle(const ZulRegKey *pKey)
 {
     RegistryState &state = State();
-    if (state.nextHandle > kLastKeyHandle)
+    if (state.uNextHandle > s_uLastKeyHandle)
         return 0;
-    uintptr_t v = state.nextHandle;
-    state.nextHandle += 4;
-    state.openKeys[v] = pKey;
+    uintptr_t v = state.uNextHandle;
+    state.uNextHandle += 4;
+    state.mapOpenKeys[v] = pKey;
     return v;
 }
 
@@ -119,8 +119,8 @@ static LONG ResolveKey(HKEY hKey, const ZulRegKey **ppKey)
         *ppKey = ZulStandinLoadedRegistry();
         return *ppKey ? ERROR_SUCCESS : ERROR_BADDB;
     }
-    auto it = state.openKeys.find(reinterpret_cast<uintptr_t>(hKey));
-    if (it == state.openKeys.end())
+    auto it = state.mapOpenKeys.find(reinterpret_cast<uintptr_t>(hKey));
+    if (it == state.mapOpenKeys.end())
         return ERROR_INVALID_HANDLE;
     *ppKey = it->second;
     return ERROR_SUCCESS;
@@ -137,7 +137,7 @@ extern "C" LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResul
     }
     if (!hKey)
         return ERROR_INVALID_HANDLE;
-    if (strlen(lpSubKey) > kcchMaxAnsiPath)
+    if (strlen(lpSubKey) > s_cchMaxAnsiPath)
         return ERROR_MORE_DATA;
     *phkResult = nullptr;
 
@@ -176,7 +176,7 @@ extern "C" LSTATUS WINAPI RegCloseKey(HKEY hKey)
     if (!hKey)
         return ERROR_INVALID_HANDLE;
     // Wine takes any value from the predefined range up as a predefined key and succeeds.
-    if (reinterpret_cast<uintptr_t>(hKey) >= kPredefinedFirst)
+    if (reinterpret_cast<uintptr_t>(hKey) >= s_uFirstPredefinedKey)
         return ERROR_SUCCESS;
-    return State().openKeys.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return State().mapOpenKeys.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }

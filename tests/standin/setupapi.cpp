@@ -17,8 +17,8 @@ static const char s_szEnumPath[] = "System\\CurrentControlSet\\Enum";
 static const char s_szClassPath[] = "System\\CurrentControlSet\\Control\\Class";
 
 // Wine reads ClassGUID into 40 bytes and Driver into 50 characters.
-static const size_t kcbMaxClassGuid = 40;
-static const size_t kcbMaxDriver = 50;
+static const size_t s_cbMaxClassGuid = 40;
+static const size_t s_cbMaxDriver = 50;
 
 struct Device {
     const ZulRegKey *pKey; // the instance key below Enum
@@ -30,10 +30,10 @@ struct Device {
 typedef std::vector<Device> DeviceSet;
 
 struct SetupState {
-    std::map<uintptr_t, DeviceSet> sets;
-    uintptr_t nextSet = 0x10000;
-    ULONG_PTR nextDeviceId = 1;
-    DWORD nextDevInst = 1;
+    std::map<uintptr_t, DeviceSet> mapSets;
+    uintptr_t uNextSet = 0x10000;
+    ULONG_PTR idNextDevice = 1;
+    DWORD dwNextDevInst = 1;
 };
 
 // Never destroyed, so that calls made from exit handlers still find it.
@@ -62,7 +62,7 @@ static bool ParseHex(const BYTE *psz, size_t cch, uint32_t *pn)
 static bool DeviceClass(const ZulRegKey &instance, GUID *pGuid)
 {
     const ZulRegValue *pValue = instance.FindValue("ClassGUID");
-    if (!pValue || pValue->dwType != REG_SZ || pValue->data.size() > kcbMaxClassGuid || pValue->data.size() < 38)
+    if (!pValue || pValue->dwType != REG_SZ || pValue->data.size() > s_cbMaxClassGuid || pValue->data.size() < 38)
         return false;
     const BYTE *p = pValue->data.data();
     uint32_t n[4];
@@ -83,8 +83,8 @@ static bool DeviceClass(const ZulRegKey &instance, GUID *pGuid)
 static DeviceSet *FindSet(HDEVINFO hDevInfo)
 {
     SetupState &state = State();
-    auto it = state.sets.find(reinterpret_cast<uintptr_t>(hDevInfo));
-    if (it == state.sets.end()) {
+    auto it = state.mapSets.find(reinterpret_cast<uintptr_t>(hDevInfo));
+    if (it == state.mapSets.end()) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
@@ -115,7 +115,7 @@ static LONG OpenDriverKey(const ZulRegKey &machine, const Device &device, const 
         return ERROR_FILE_NOT_FOUND;
     if (pValue->dwType != REG_SZ)
         return ERROR_UNSUPPORTED_TYPE;
-    if (pValue->data.size() > kcbMaxDriver)
+    if (pValue->data.size() > s_cbMaxDriver)
         return ERROR_MORE_DATA;
     const ZulRegKey *pClasses = nullptr;
     LONG status = ZulStandinWalkKey(&machine, s_szClassPath, &pClasses);
@@ -149,13 +149,13 @@ extern "C" HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *ClassGuid, LPCSTR En
             for (const auto &instance : device.second->m_subkeys) {
                 GUID guid;
                 if (DeviceClass(*instance.second, &guid) && memcmp(&guid, ClassGuid, sizeof(GUID)) == 0)
-                    set.push_back(Device{instance.second.get(), guid, state.nextDevInst++, state.nextDeviceId++});
+                    set.push_back(Device{instance.second.get(), guid, state.dwNextDevInst++, state.idNextDevice++});
             }
         }
     }
-    uintptr_t v = state.nextSet;
-    state.nextSet += 0x10;
-    state.sets.emplace(v, std::move(set));
+    uintptr_t v = state.uNextSet;
+    state.uNextSet += 0x10;
+    state.mapSets.emplace(v, std::move(set));
     return reinterpret_cast<HDEVINFO>(v);
 }
 
@@ -244,14 +244,14 @@ extern "C" HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_
 
 void ZulStandinForgetDeviceSets()
 {
-    State().sets.clear();
+    State().mapSets.clear();
 }
 
 extern "C" BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
 {
     if (!FindSet(DeviceInfoSet))
         return FALSE;
-    State().sets.erase(reinterpret_cast<uintptr_t>(DeviceInfoSet));
+    State().mapSets.erase(reinterpret_cast<uintptr_t>(DeviceInfoSet));
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
