@@ -25,7 +25,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -90,21 +89,6 @@ int CountFds()
         c += pEnt->d_name[0] != '.';
     closedir(pDir);
     return c - 1; // the directory's own descriptor
-}
-
-// Every file below twain_32, relative, "name=content" ("name/" for a directory).
-std::string Tree()
-{
-    std::vector<std::string> entries;
-    for (auto &e : std::filesystem::recursive_directory_iterator(g_sTwain)) {
-        std::string sRel = e.path().string().substr(g_sTwain.size() + 1);
-        entries.push_back(e.is_directory() ? sRel + "/" : sRel + "=" + Sandbox::ReadFile(e.path().string()));
-    }
-    std::sort(entries.begin(), entries.end());
-    std::string s;
-    for (auto &sEntry : entries)
-        s += sEntry + "\n";
-    return s;
 }
 
 // After a run: the log is capped before the run's lines and ends with a whole run.
@@ -212,8 +196,8 @@ int main(int argc, char **argv)
             cbRunMax = cbRun;
         if (stat((g_sTemp + "_add_ds2.log").c_str(), &st) == 0 || stat((g_sTemp + "_remove_ds2.log").c_str(), &st) == 0)
             Fail(nRun, "a side file was left");
-        if (Tree() != sAfterAdd)
-            Fail(nRun, "data-source tree after " + std::string(pszCommand) + ":\n" + Tree());
+        if (Sandbox::Tree(g_sTwain) != sAfterAdd)
+            Fail(nRun, "data-source tree after " + std::string(pszCommand) + ":\n" + Sandbox::Tree(g_sTwain));
     }
     clock_gettime(CLOCK_MONOTONIC, &t1);
     double dSeconds = (t1.tv_sec - t0.tv_sec) + (t1.tv_nsec - t0.tv_nsec) / 1e9;

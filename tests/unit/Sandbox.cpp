@@ -5,9 +5,11 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 Sandbox::Sandbox()
 {
@@ -73,6 +75,20 @@ void Sandbox::SetTempDir(const std::string &sDir)
 void Sandbox::MakeReadOnly(const std::string &sPath)
 {
     chmod(sPath.c_str(), 0444);
+}
+
+std::string Sandbox::Tree(const std::string &sDir)
+{
+    std::vector<std::string> entries;
+    for (auto &e : std::filesystem::recursive_directory_iterator(sDir)) {
+        std::string sRel = e.path().string().substr(sDir.size() + 1);
+        entries.push_back(e.is_directory() ? sRel + "/" : sRel + "=" + ReadFile(e.path().string()));
+    }
+    std::sort(entries.begin(), entries.end());
+    std::string s;
+    for (auto &sEntry : entries)
+        s += sEntry + "\n";
+    return s;
 }
 
 std::string ImagingDeviceReg(const std::string &sInstance, const char *pszDeviceData, const char *pszDriverValues,

@@ -26,6 +26,8 @@ public:
     static bool Exists(const std::string &sPath);
     static void MakeDir(const std::string &sPath);
     static void MakeReadOnly(const std::string &sPath);
+    // Every entry below sDir, sorted, a line each: "name=content", or "name/" for a directory.
+    static std::string Tree(const std::string &sDir);
     // The temporary directory of every account, LocalSystem's too (SystemTemp).
     static void SetTempDir(const std::string &sDir);
 
