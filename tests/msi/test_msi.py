@@ -7,7 +7,9 @@ under Wine's msiexec.
 
 EXE is the exe the package ships: the i686 build, in x86 and x64 packages
 alike. Each case starts from an empty TWAIN directory with no sample product
-installed, builds its packages with examples/msi/wixl-build, runs msiexec
+installed, builds its packages (the samples, and the README's product, all
+including examples/msi/ZULFuncts.wxi) with examples/msi/wixl-build, checks
+the unit's tables in each, runs msiexec
 through cmd (which reports its whole exit status, where Wine's own exit status
 keeps only the low 8 bits) and, after every step, checks the status, every
 entry below twain_32 and what a scanner application sees: the TWAIN Data
@@ -27,7 +29,6 @@ from harness.machine import read_log
 from harness.wine import ROOT, WinePrefix, list_data_sources, windows_path
 
 EXAMPLES = os.path.join(ROOT, "examples", "msi")
-UNIT = "ZULFuncts.wxi"
 
 TEMPLATE = "qrvgnds2.tmp"
 
@@ -115,7 +116,6 @@ class Lab:
                                     + "</InstallExecuteSequence></Product>")
         with open(os.path.join(stage, wxs), "w", encoding="utf-8") as f:
             f.write(text)
-        shutil.copy(os.path.join(EXAMPLES, UNIT), stage)
         shutil.copy(self.exe, os.path.join(stage, "ZULFuncts.exe"))
         shutil.copyfile(self.source, os.path.join(stage, TEMPLATE))
         msi = os.path.join(stage, name + ".msi")
