@@ -363,11 +363,10 @@ def run_addds(lab):
     lab.step("uninstall", uninstall(v11, "ZULREMOVEDATASOURCES=1"), SUCCESS, entries(data_source("0001")),
              (folder, False))
 
-    # By default neither removing the feature nor uninstalling deletes a data source.
+    # By default an uninstall deletes no data source.
     lab.start("addds-kept", [("0000", default), ("0003", other)], [data_source("0000", False), data_source("0003")])
     active = entries(data_source("0000"), data_source("0003"))
     lab.step("install", install(v10), SUCCESS, active, (folder, True))
-    lab.step("remove-feature", "/i %s REMOVE=DataSources" % lab.product_code(v10), SUCCESS, active, (folder, False))
     lab.step("uninstall", uninstall(v10), SUCCESS, active, (folder, False))
 
     # The install fails after AddDS: nothing undoes the activation.
