@@ -17,6 +17,7 @@ tests/client, which the manager lists as "Test source <its file name>".
 """
 
 import argparse
+import filecmp
 import os
 import shutil
 import subprocess
@@ -40,7 +41,8 @@ INSTALL_FAILURE = 1603
 # exe refuses an unknown command word with status 1.
 FAILING_ACTION = ('<CustomAction Id="ZulTestFailure" FileKey="ZULFunctsExe" ExeCommand="NoSuchCommand" '
                   'Execute="deferred" Impersonate="no" Return="check"/>\n')
-FAILING_STEP = '<Custom Action="ZulTestFailure" Sequence="4090">NOT REMOVE~="ALL"</Custom>\n'
+FAILING_STEP = ('<InstallExecuteSequence><Custom Action="ZulTestFailure" After="ZulAddDataSources">NOT REMOVE~="ALL"'
+                '</Custom></InstallExecuteSequence>')
 
 # Windows' RemoveExistingProducts uninstalls the old product with
 # UPGRADINGPRODUCTCODE set to the new product code; Wine 8's passes only
@@ -51,8 +53,8 @@ WINDOWS_UPGRADE_ACTION = ('<Property Id="ZulTestMsiexec" Value="msiexec.exe"/>\n
                           '<CustomAction Id="ZulTestRemoveExistingProducts" Property="ZulTestMsiexec" '
                           'ExeCommand="/x [WIX_UPGRADE_DETECTED] /qn UPGRADINGPRODUCTCODE=[ProductCode]" '
                           'Return="check"/>\n')
-WINDOWS_UPGRADE_STEP = ('<Custom Action="ZulTestRemoveExistingProducts" Sequence="1402">'
-                        'WIX_UPGRADE_DETECTED</Custom>\n')
+WINDOWS_UPGRADE_STEP = ('<InstallExecuteSequence><Custom Action="ZulTestRemoveExistingProducts" Sequence="1402">'
+                        'WIX_UPGRADE_DETECTED</Custom></InstallExecuteSequence>')
 
 
 def entries(*paths):
@@ -87,7 +89,7 @@ class Lab:
 
     # -- packages ---------------------------------------------------------
 
-    def build(self, wxs, version="1.0.0", failing=False, hardware_id=None):
+    def build(self, wxs, version="1.0.0", failing=False, hardware_id=None, text=None):
         """Builds the sample wxs as version VERSION, with the failing action
         added or another default for ZULHARDWAREID if asked.
 
@@ -95,22 +97,21 @@ class Lab:
         version as Windows does (WINDOWS_UPGRADE_ACTION).
         """
         name = "%s-%s%s%s" % (os.path.splitext(wxs)[0], version, "-failing" if failing else "",
-                              "-id" if hardware_id else "")
+                              "" if hardware_id is None else "-id%d" % len(self.built))
         stage = os.path.join(self.work, name)
         shutil.rmtree(stage, ignore_errors=True)
         os.makedirs(stage)
-        with open(os.path.join(EXAMPLES, wxs), encoding="utf-8") as f:
-            text = f.read()
+        if text is None:
+            with open(os.path.join(EXAMPLES, wxs), encoding="utf-8") as f:
+                text = f.read()
         text = text.replace('Version="1.0.0"', 'Version="%s"' % version, 1)
         upgrading = version != "1.0.0"
-        if hardware_id:
-            text = text.replace('<Property Id="ZULHARDWAREID" Value="VID_1234"',
-                                '<Property Id="ZULHARDWAREID" Value="%s"' % hardware_id)
+        if hardware_id is not None:
+            text = text.replace("ZulHardwareId = VID_1234", "ZulHardwareId = " + hardware_id)
         if failing:
-            text = text.replace("<InstallExecuteSequence>", FAILING_ACTION + "<InstallExecuteSequence>" + FAILING_STEP)
+            text = text.replace("</Product>", FAILING_ACTION + FAILING_STEP + "</Product>")
         if upgrading:
-            text = text.replace("<InstallExecuteSequence>",
-                                WINDOWS_UPGRADE_ACTION + "<InstallExecuteSequence>" + WINDOWS_UPGRADE_STEP)
+            text = text.replace("</Product>", WINDOWS_UPGRADE_ACTION + WINDOWS_UPGRADE_STEP + "</Product>")
         with open(os.path.join(stage, wxs), "w", encoding="utf-8") as f:
             f.write(text)
         shutil.copy(self.exe, os.path.join(stage, "ZULFuncts.exe"))
@@ -123,7 +124,26 @@ class Lab:
                             "DELETE FROM `InstallExecuteSequence` WHERE `Action` = 'RemoveExistingProducts'"],
                            check=True)
         self.built.append(msi)
+        self.tables(msi)
         return msi
+
+    def tables(self, msi):
+        """The unit's actions where WiX 3 puts them, with progress texts; nothing 64-bit in x64 packages."""
+        self.case, seq = os.path.basename(msi), {r[0]: int(r[2]) for r in self.rows(msi, "InstallExecuteSequence")}
+        self.true(seq["PatchFiles"] < seq["ZulAddDataSources"] < seq["InstallFinalize"]
+                  and seq["InstallInitialize"] < seq["ZulRemoveDataSources"] < seq["RemoveFiles"], "sequence %s" % seq)
+        texts = sorted(r[0] for r in self.rows(msi, "ActionText"))
+        wide = ([r[0] for r in self.rows(msi, "Component") if int(r[3]) & 256]
+                + [r[0] for r in self.rows(msi, "RegLocator") if int(r[4]) & 16])
+        self.true(texts == ["ZulAddDataSources", "ZulRemoveDataSources"] and not wide, "%s, 64-bit %s" % (texts, wide))
+
+    def rows(self, msi, table):
+        res = subprocess.run(["msiinfo", "export", msi, table], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        return [line.split("\t") for line in res.stdout.decode("utf-8").splitlines()[3:]]
+
+    def started(self, step, action):
+        with open(os.path.join(self.work, "%s-%s.log" % (self.case, step)), encoding="latin-1") as f:
+            return any(line.startswith("Action start") and line.endswith(": %s.\n" % action) for line in f)
 
     def msiexec(self, step, options):
         """Runs `msiexec OPTIONS /qn` with a verbose log; returns its exit status."""
@@ -141,12 +161,7 @@ class Lab:
         raise RuntimeError("no status from msiexec (%s): %r" % (step, out))
 
     def msi_property(self, msi, name):
-        res = subprocess.run(["msiinfo", "export", msi, "Property"], stdout=subprocess.PIPE, check=True)
-        for line in res.stdout.decode("utf-8").splitlines():
-            key, _, value = line.partition("\t")
-            if key == name:
-                return value.strip()
-        return None
+        return next((row[1].strip() for row in self.rows(msi, "Property") if row[0] == name), None)
 
     def product_code(self, msi):
         return self.msi_property(msi, "ProductCode")
@@ -282,11 +297,12 @@ def run_maddds(lab):
     lab.devices([("0000", marked), ("0002", plain)])
     lab.step("uninstall", uninstall(v11), SUCCESS, entries(data_source("0000")), (folder, False))
 
-    # The install fails after MAddDS: its rollback takes the new data source away.
-    lab.start("maddds-rollback", [("0000", marked), ("0002", plain)])
-    lab.step("failed-install", install(failing), ACTION_FAILED, set(), (folder, False))
-    log = lab.program_log("_remove_ds.log")
-    lab.true("Check Value:\tMarelCLSID\r\n" in log, "no log of the rollback's RemoveDS")
+    # A first install fails after MAddDS beside another product's data source (0001) and
+    # one an earlier uninstall kept (0003): nothing is deleted, 0000 keeps the new one.
+    kept = [data_source("0001"), data_source("0003")]
+    lab.start("maddds-failed-install", [("0000", marked), ("0001", marked), ("0002", plain), ("0003", marked)], kept)
+    lab.step("failed-install", install(failing), ACTION_FAILED, entries(data_source("0000"), *kept), (folder, False))
+    lab.true(all(filecmp.cmp(lab.path(rel), lab.source, shallow=False) for rel in kept), "%s changed" % kept)
 
     # An upgrade that fails after MAddDS: the old version is gone (it was
     # removed before the new one began), its data sources are not.
@@ -294,47 +310,76 @@ def run_maddds(lab):
     lab.step("install", install(v10), SUCCESS, entries(TEMPLATE, data_source("0000")), (folder, True))
     lab.step("failed-upgrade", install(failing_v11), ACTION_FAILED, entries(data_source("0000")), (folder, False))
 
+    # The feature removed on its own: the sweep runs, MAddDS does not (after RemoveFiles).
+    lab.start("maddds-partial-removal", [("0000", marked)], [data_source("0007")])
+    lab.step("install", install(v10), SUCCESS, entries(TEMPLATE, data_source("0000"), data_source("0007")),
+             (folder, True))
+    lab.step("remove-feature", "/i %s REMOVE=DataSources" % lab.product_code(v10), SUCCESS,
+             entries(data_source("0000")), (folder, False))
+    lab.true(not lab.started("remove-feature", "ZulAddDataSources"), "MAddDS started on the removal")
+
+    # An author's product from the README, the unit included as it stands.
+    with open(os.path.join(EXAMPLES, "README.md"), encoding="utf-8") as f:
+        minimal = lab.build("Minimal.wxs", text=f.read().split("```xml\n", 1)[1].split("```", 1)[0])
+    lab.start("readme-product", [("0000", marked), ("0002", plain)])
+    lab.step("install", install(minimal), SUCCESS, entries(TEMPLATE, data_source("0000")))
+    lab.devices([("0002", plain)])
+    lab.step("uninstall", uninstall(minimal), SUCCESS, set())
+
 
 def run_addds(lab):
     folder = "ZULFuncts AddDS sample"
     v10 = lab.build("ZULFuncts-AddDS.wxs")
     v11 = lab.build("ZULFuncts-AddDS.wxs", "1.1.0")
     failing = lab.build("ZULFuncts-AddDS.wxs", failing=True)
-    lab.secure(v10, ["ZULHARDWAREID", "ZULLOGGING", "WIX_UPGRADE_DETECTED"])
+    lab.secure(v10, ["ZULHARDWAREID", "ZULLOGGING", "ZULREMOVEDATASOURCES", "WIX_UPGRADE_DETECTED"])
     ours = [("HardwareID", "USB\\VID_5678&PID_0001")]
     ours_lower = [("HardwareID", "usb\\vid_5678&pid_0002")]
     default = [("HardwareID", "USB\\VID_1234&PID_0001")]  # the package's default identifier
+    other = [("HardwareID", "USB\\VID_9999&PID_0001")]  # another product's device, same prefix
 
     # Installed for VID_5678; 0002 matches only the package's default. The
     # devices' driver packages left the inactive data sources.
     inactive = [data_source(i, False) for i in ("0000", "0001", "0002")]
-    lab.start("addds-life-cycle", [("0000", ours), ("0001", ours_lower), ("0002", default)], inactive)
-    active = entries(data_source("0000"), data_source("0001"), data_source("0002", False))
+    lab.start("addds-life-cycle", [("0000", ours), ("0001", ours_lower), ("0002", default), ("0003", other)],
+              inactive + [data_source("0003")])
+    active = entries(data_source("0000"), data_source("0001"), data_source("0002", False), data_source("0003"))
     lab.step("install", install(v10, "ZULHARDWAREID=VID_5678"), SUCCESS, active, (folder, True))
 
     # 0000's driver is installed again: its inactive file is back, the .ds gone.
     os.unlink(lab.path(data_source("0000")))
     lab.put_source(data_source("0000", False))
     lab.step("repair", repair(lab, v10), SUCCESS, active, (folder, True))
+    # A repair with another identifier: kept from then on, without an uninstall.
+    active = entries(*[data_source(i) for i in ("0000", "0001", "0002", "0003")])
+    lab.step("repair-new-id", repair(lab, v10) + " ZULHARDWAREID=VID_1234", SUCCESS, active, (folder, True))
     lab.step("upgrade", install(v11), SUCCESS, active, (folder, True))
     log = lab.program_log("_add_ds.log")
-    lab.true(log.count("Hardware Identifier:\tVID_5678\r\n") == 3 and "VID_1234" not in log,
-             "install, repair and upgrade did not all run AddDS with VID_5678")
+    lab.true(log.count("Hardware Identifier:\tVID_5678\r\n") == log.count("Hardware Identifier:\tVID_1234\r\n") == 2,
+             "install and repair did not run AddDS with VID_5678, the new repair and the upgrade with VID_1234")
 
-    # Device 0001 is uninstalled first: RemoveDS reaches only present devices.
-    lab.devices([("0000", ours), ("0002", default)])
-    lab.step("uninstall", uninstall(v11), SUCCESS, entries(data_source("0001"), data_source("0002", False)),
+    # Asked for, with 0001 uninstalled first: RemoveDS deletes every other .ds, 0003's too.
+    lab.devices([("0000", ours), ("0002", default), ("0003", other)])
+    lab.step("uninstall", uninstall(v11, "ZULREMOVEDATASOURCES=1"), SUCCESS, entries(data_source("0001")),
              (folder, False))
+
+    # By default an uninstall deletes no data source.
+    lab.start("addds-kept", [("0000", default), ("0003", other)], [data_source("0000", False), data_source("0003")])
+    active = entries(data_source("0000"), data_source("0003"))
+    lab.step("install", install(v10), SUCCESS, active, (folder, True))
+    lab.step("uninstall", uninstall(v10), SUCCESS, active, (folder, False))
 
     # The install fails after AddDS: nothing undoes the activation.
     lab.start("addds-rollback", [("0000", default)], [data_source("0000", False)])
     lab.step("failed-install", install(failing), ACTION_FAILED, entries(data_source("0000")), (folder, False))
 
     # Identifiers the launch condition refuses: nothing runs, nothing changes.
+    # An empty value on the command line is no value: the default is empty here.
     # Wine's msiexec drops every double quote from a property value on its
     # command line, so the last one is the package's default instead.
-    quoted = lab.build("ZULFuncts-AddDS.wxs", hardware_id="VID&quot;1234")
-    for case, msi, value in (("empty", v10, '""'), ("blank", v10, '" "'), ("blank-inside", v10, '"VID 1234"'),
+    empty = lab.build("ZULFuncts-AddDS.wxs", hardware_id='""')
+    quoted = lab.build("ZULFuncts-AddDS.wxs", hardware_id='VID"1234')
+    for case, msi, value in (("empty", empty, '""'), ("blank", v10, '" "'), ("blank-inside", v10, '"VID 1234"'),
                              ("double-quote", quoted, None)):
         lab.start("addds-refused-" + case, [("0000", default)], [data_source("0000", False)])
         lab.step("install", install(msi, "ZULHARDWAREID=" + value if value else ""), INSTALL_FAILURE,
