@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "ImagingClass.h"
+#include "standin/crterrno.h"
 #include "wtest.h"
 
 // The areas, each run by main() in turn.
@@ -23,53 +25,44 @@ void func_module();
 void func_registry();
 void func_setupapi();
 
-// The imaging devices' setup class, as devices.reg lists them.
-extern const GUID g_guidImaging;
-
 // A fresh scratch directory below the temporary directory, without a trailing separator.
-extern std::string g_strScratch;
+extern std::string g_sScratch;
 
 inline std::string Scratch(const char *pszName)
 {
-    return g_strScratch + "\\" + pszName;
+    return g_sScratch + "\\" + pszName;
 }
 
 // The runtime's fopen takes the Windows path under Wine; natively it needs the POSIX spelling.
-inline std::string StdioPath(const std::string &strPath)
+inline std::string StdioPath(const std::string &sPath)
 {
-    std::string str = strPath;
+    std::string s = sPath;
 #ifndef _WIN32
-    for (char &ch : str) {
+    for (char &ch : s) {
         if (ch == '\\') {
             ch = '/';
         }
     }
 #endif
-    return str;
+    return s;
 }
 
-bool WriteText(const std::string &strPath, const char *pszText);
+bool WriteText(const std::string &sPath, const char *pszText);
 // The file's content, or "<missing>".
-std::string ReadText(const std::string &strPath);
+std::string ReadText(const std::string &sPath);
 
-inline bool Exists(const std::string &strPath)
+// Reads a value into a 260-byte buffer as the driver-key probes do.
+LONG QueryValue(HKEY hKey, const char *pszName, DWORD *pdwType, char *pszBuf, DWORD *pcb);
+
+inline bool Exists(const std::string &sPath)
 {
-    return GetFileAttributesA(strPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesA(sPath.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 inline unsigned long LastError()
 {
     return (unsigned long)GetLastError();
 }
-
-// The C runtime's errno values are msvcrt's; some differ from Linux's.
-enum
-{
-    CRT_ENOENT = 2,
-    CRT_EACCES = 13,
-    CRT_EEXIST = 17,
-    CRT_ENOTEMPTY = 41
-};
 
 // The error code and errno are read right after the call, before anything else can change them.
 #define ok_win(expr, what)                                                                                             \
@@ -103,14 +96,14 @@ enum
     } while (0)
 
 // As the log opens its files: never through a link at the name, sharing read only.
-inline HANDLE OpenLogFile(const std::string &strPath, DWORD dwCreation, DWORD dwExtraAccess = 0)
+inline HANDLE OpenLogFile(const std::string &sPath, DWORD dwCreation, DWORD dwExtraAccess = 0)
 {
-    return CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE | dwExtraAccess, FILE_SHARE_READ, NULL, dwCreation,
+    return CreateFileA(sPath.c_str(), GENERIC_READ | GENERIC_WRITE | dwExtraAccess, FILE_SHARE_READ, NULL, dwCreation,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
 }
 
 // GetFileAttributesA's result, for a message.
-inline unsigned long Attributes(const std::string &strPath)
+inline unsigned long Attributes(const std::string &sPath)
 {
-    return (unsigned long)GetFileAttributesA(strPath.c_str());
+    return (unsigned long)GetFileAttributesA(sPath.c_str());
 }

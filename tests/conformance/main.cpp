@@ -3,12 +3,11 @@
 
 #include <time.h>
 
-const GUID g_guidImaging = {0x6BDD1FC6, 0x810F, 0x11D0, {0xBE, 0xC7, 0x08, 0x00, 0x2B, 0xE2, 0x09, 0x2F}};
-std::string g_strScratch;
+std::string g_sScratch;
 
-bool WriteText(const std::string &strPath, const char *pszText)
+bool WriteText(const std::string &sPath, const char *pszText)
 {
-    FILE *pFile = fopen(StdioPath(strPath).c_str(), "wb");
+    FILE *pFile = fopen(StdioPath(sPath).c_str(), "wb");
     if (!pFile) {
         return false;
     }
@@ -17,20 +16,30 @@ bool WriteText(const std::string &strPath, const char *pszText)
     return fclose(pFile) == 0 && bOk;
 }
 
-std::string ReadText(const std::string &strPath)
+LONG QueryValue(HKEY hKey, const char *pszName, DWORD *pdwType, char *pszBuf, DWORD *pcb)
 {
-    std::string str;
-    FILE *pFile = fopen(StdioPath(strPath).c_str(), "rb");
+    *pcb = MAX_PATH;
+    memset(pszBuf, 0, MAX_PATH);
+    if (pdwType) {
+        *pdwType = REG_NONE;
+    }
+    return RegQueryValueExA(hKey, pszName, NULL, pdwType, (LPBYTE)pszBuf, pcb);
+}
+
+std::string ReadText(const std::string &sPath)
+{
+    std::string s;
+    FILE *pFile = fopen(StdioPath(sPath).c_str(), "rb");
     if (!pFile) {
         return "<missing>";
     }
     char buf[256];
     size_t cb;
     while ((cb = fread(buf, 1, sizeof(buf), pFile)) > 0) {
-        str.append(buf, cb);
+        s.append(buf, cb);
     }
     fclose(pFile);
-    return str;
+    return s;
 }
 
 static const struct {
@@ -54,8 +63,8 @@ int main(int argc, char **argv)
     for (unsigned long n = (unsigned long)time(NULL) % 100000, cTries = 0; !bCreated && cTries < 100; ++n, ++cTries) {
         char szName[32];
         snprintf(szName, sizeof(szName), "zulconf_%lu", n);
-        g_strScratch = std::string(szTemp) + szName;
-        bCreated = CreateDirectoryA(g_strScratch.c_str(), NULL) != FALSE;
+        g_sScratch = std::string(szTemp) + szName;
+        bCreated = CreateDirectoryA(g_sScratch.c_str(), NULL) != FALSE;
     }
     if (!bCreated) {
         printf("cannot create a scratch directory in %s, error %lu\n", szTemp, LastError());
@@ -78,6 +87,6 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    ok_win(RemoveDirectoryA(g_strScratch.c_str()), "RemoveDirectoryA of the emptied scratch directory");
+    ok_win(RemoveDirectoryA(g_sScratch.c_str()), "RemoveDirectoryA of the emptied scratch directory");
     return WtestSummary("conformance");
 }

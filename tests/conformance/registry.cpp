@@ -2,17 +2,6 @@
 // the errors of handles and paths that do not serve. devices.reg holds the keys.
 #include "conformance.h"
 
-// Reads a value into a 260-byte buffer as the driver-key probes do.
-static LONG QueryValue(HKEY hKey, const char *pszName, DWORD *pdwType, char *pszBuf, DWORD *pcb)
-{
-    *pcb = MAX_PATH;
-    memset(pszBuf, 0, MAX_PATH);
-    if (pdwType) {
-        *pdwType = REG_NONE;
-    }
-    return RegQueryValueExA(hKey, pszName, NULL, pdwType, (LPBYTE)pszBuf, pcb);
-}
-
 // Values as the driver-key probes read them.
 static void test_Values(HKEY hKey)
 {
@@ -121,8 +110,8 @@ static void test_Paths(HKEY hKey)
     ok(lRet == ERROR_BAD_PATHNAME, "a leading backslash fails with 161, got %ld\n", (long)lRet);
     lRet = RegOpenKeyA(hKey, "..", &hSub);
     ok(lRet == ERROR_FILE_NOT_FOUND, "\"..\" names no parent, got %ld\n", (long)lRet);
-    std::string strLong(261, 'x');
-    lRet = RegOpenKeyA(hKey, strLong.c_str(), &hSub);
+    std::string sLong(261, 'x');
+    lRet = RegOpenKeyA(hKey, sLong.c_str(), &hSub);
     ok(lRet == ERROR_MORE_DATA, "a subkey path over 260 characters fails with 234, got %ld\n", (long)lRet);
     lRet = RegOpenKeyA(hKey, "DeviceData", NULL);
     ok(lRet == ERROR_INVALID_PARAMETER, "RegOpenKeyA without a result pointer fails with 87, got %ld\n", (long)lRet);

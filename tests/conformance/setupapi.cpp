@@ -7,18 +7,6 @@
 
 static const GUID s_guidTest = {0x5A554C00, 0x1111, 0x2222, {0x33, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66}};
 static const char s_szTestGuid[] = "{5A554C00-1111-2222-3333-444455556666}";
-static const char s_szImagingDriverPrefix[] = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\";
-
-// Reads a value into a 260-byte buffer as the driver-key probes do.
-static LONG QueryValue(HKEY hKey, const char *pszName, DWORD *pdwType, char *pszBuf, DWORD *pcb)
-{
-    *pcb = MAX_PATH;
-    memset(pszBuf, 0, MAX_PATH);
-    if (pdwType) {
-        *pdwType = REG_NONE;
-    }
-    return RegQueryValueExA(hKey, pszName, NULL, pdwType, (LPBYTE)pszBuf, pcb);
-}
 
 // The imaging devices, as the program walks them.
 static void test_ImagingDevices()
@@ -26,7 +14,7 @@ static void test_ImagingDevices()
     ok(sizeof(SP_DEVINFO_DATA) == (sizeof(void *) == 4 ? 28u : 32u), "sizeof(SP_DEVINFO_DATA) is %u\n",
        (unsigned)sizeof(SP_DEVINFO_DATA));
 
-    HDEVINFO hDevs = SetupDiGetClassDevsA(&g_guidImaging, NULL, NULL, 0);
+    HDEVINFO hDevs = SetupDiGetClassDevsA(&s_guidImagingClass, NULL, NULL, 0);
     unsigned long dwErr = LastError();
     ok(hDevs != INVALID_HANDLE_VALUE, "SetupDiGetClassDevsA of the imaging class succeeds, error %lu\n", dwErr);
     if (hDevs == INVALID_HANDLE_VALUE) {
@@ -76,9 +64,9 @@ static void test_ImagingDevices()
             }
             continue;
         }
-        std::string strWant = std::string(s_szImagingDriverPrefix) + rgszDriver[idx];
-        ok(bOk && strWant == szDriver, "SPDRP_DRIVER of device %lu is the Driver value %s, got %s\n",
-           (unsigned long)idx, strWant.c_str(), szDriver);
+        std::string sWant = std::string(s_szImagingClass) + "\\" + rgszDriver[idx];
+        ok(bOk && sWant == szDriver, "SPDRP_DRIVER of device %lu is the Driver value %s, got %s\n", (unsigned long)idx,
+           sWant.c_str(), szDriver);
         ok(hKey != INVALID_HANDLE_VALUE, "SetupDiOpenDevRegKey(DIREG_DRV) opens device %lu's driver key, error %lu\n",
            (unsigned long)idx, dwErr);
         if (hKey == INVALID_HANDLE_VALUE) {
@@ -111,19 +99,19 @@ static void test_ImagingDevices()
 #define drivers_of(hSet) drivers_of_(__FILE__, __LINE__, hSet)
 static std::string drivers_of_(const char *pszFile, int nLine, HDEVINFO hSet)
 {
-    std::string strDrivers;
+    std::string sDrivers;
     SP_DEVINFO_DATA did = {sizeof(SP_DEVINFO_DATA), {0, 0, 0, {0}}, 0, 0};
     DWORD idx = 0;
     for (; SetupDiEnumDeviceInfo(hSet, idx, &did) && idx < 100; ++idx) {
         char sz[MAX_PATH];
         bool bOk = SetupDiGetDeviceRegistryPropertyA(hSet, &did, SPDRP_DRIVER, NULL, (BYTE *)sz, sizeof(sz), NULL);
         const char *pszLast = strrchr(sz, '\\');
-        strDrivers += std::string(strDrivers.empty() ? "" : " ") + (bOk && pszLast ? pszLast + 1 : "-");
+        sDrivers += std::string(sDrivers.empty() ? "" : " ") + (bOk && pszLast ? pszLast + 1 : "-");
     }
     unsigned long dwErr = LastError();
     ok_(pszFile, nLine)(dwErr == ERROR_NO_MORE_ITEMS, "the walk ends at %lu with 259, got %lu\n", (unsigned long)idx,
                         dwErr);
-    return strDrivers;
+    return sDrivers;
 }
 
 // The device at that index of a fresh set of the test class.
@@ -142,8 +130,8 @@ static void test_ClassDevices()
 {
     HDEVINFO hSet = SetupDiGetClassDevsA(&s_guidTest, NULL, NULL, DIGCF_PRESENT);
     ok(hSet != INVALID_HANDLE_VALUE, "SetupDiGetClassDevsA(DIGCF_PRESENT) succeeds, error %lu\n", LastError());
-    std::string strDrivers = drivers_of(hSet);
-    ok(strDrivers == "- 0003 0000 0001 0000 0007", "the test class's devices in order, got %s\n", strDrivers.c_str());
+    std::string sDrivers = drivers_of(hSet);
+    ok(sDrivers == "- 0003 0000 0001 0000 0007", "the test class's devices in order, got %s\n", sDrivers.c_str());
 
     SP_DEVINFO_DATA did = {sizeof(SP_DEVINFO_DATA), {0, 0, 0, {0}}, 0, 0};
     BOOL bOk = SetupDiEnumDeviceInfo(hSet, 3, &did);
@@ -166,8 +154,8 @@ static void test_DriverProperty()
     BYTE buf[100];
     DWORD dwType = 0, cbNeeded = 0;
     BOOL bOk = SetupDiGetDeviceRegistryPropertyA(hSet, &did, SPDRP_DRIVER, &dwType, buf, 44, &cbNeeded);
-    std::string strWant = std::string(s_szTestGuid) + "\\0000";
-    ok(bOk && strWant == (char *)buf && dwType == REG_SZ && cbNeeded == 44,
+    std::string sWant = std::string(s_szTestGuid) + "\\0000";
+    ok(bOk && sWant == (char *)buf && dwType == REG_SZ && cbNeeded == 44,
        "SPDRP_DRIVER gives the text, REG_SZ and 44 bytes with the NUL, got %d, %s, %lu, %lu\n", bOk,
        bOk ? (char *)buf : "", (unsigned long)dwType, (unsigned long)cbNeeded);
 

@@ -19,13 +19,13 @@
 
 static std::string Hex(const unsigned char *pb, size_t cb)
 {
-    std::string str;
+    std::string s;
     char sz[4];
     for (size_t i = 0; i < cb; ++i) {
         snprintf(sz, sizeof(sz), "%02x ", pb[i]);
-        str += sz;
+        s += sz;
     }
-    return str;
+    return s;
 }
 
 static void test_MbString()

@@ -61,23 +61,23 @@ static void test_Owners()
     ok_win(CloseHandle(hToken), "CloseHandle of the token");
     trace("the running account is %s\n", IsWellKnownSid(token.user.User.Sid, WinLocalSystemSid) ? "SYSTEM" : "a user");
 
-    std::string strFile = Scratch("owned.log");
-    HANDLE h = OpenLogFile(strFile, OPEN_ALWAYS);
+    std::string sFile = Scratch("owned.log");
+    HANDLE h = OpenLogFile(sFile, OPEN_ALWAYS);
     bool bWellKnown = false;
     ok(h != INVALID_HANDLE_VALUE && OwnerIs(h, token.user.User.Sid, &bWellKnown),
        "a file the process made is owned by the token's user\n");
     CloseHandle(h);
 #ifndef _WIN32
-    ok(chown(StdioPath(strFile).c_str(), 12345, (gid_t)-1) == 0, "cannot give the file to another user, errno %d\n",
+    ok(chown(StdioPath(sFile).c_str(), 12345, (gid_t)-1) == 0, "cannot give the file to another user, errno %d\n",
        errno);
-    h = OpenLogFile(strFile, OPEN_EXISTING);
+    h = OpenLogFile(sFile, OPEN_EXISTING);
     ok(h != INVALID_HANDLE_VALUE && !OwnerIs(h, token.user.User.Sid, &bWellKnown) && !bWellKnown,
        "a file of another user is owned by neither the token's user, SYSTEM nor Administrators\n");
     CloseHandle(h);
 #else
     skip("Wine 8 gives every file the running user as owner: another user's file is checked natively only\n");
 #endif
-    DeleteFileA(strFile.c_str());
+    DeleteFileA(sFile.c_str());
 
     // Directory security, read as the TWAIN directory's check reads it: owned by
     // the running account; others than SYSTEM and the owner may read twain_32,

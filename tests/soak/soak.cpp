@@ -9,6 +9,7 @@
 // In-process (the default) the program's WinMain runs in this process, so a
 // handle or descriptor it leaks stays here to be counted. With --spawn each
 // run is a new process of PROGRAM, its exit status checked.
+#include "Sandbox.h"
 #include "Seams.h"
 
 #include <windows.h>
@@ -24,10 +25,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -81,21 +79,6 @@ std::string g_sRoot, g_sTwain, g_sTemp;
     exit(2);
 }
 
-void WriteFile(const std::string &sPath, const std::string &s)
-{
-    std::filesystem::create_directories(std::filesystem::path(sPath).parent_path());
-    std::ofstream out(sPath, std::ios::binary | std::ios::trunc);
-    out << s;
-}
-
-std::string ReadFile(const std::string &sPath)
-{
-    std::ifstream in(sPath, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 int CountFds()
 {
     int c = 0;
@@ -108,25 +91,10 @@ int CountFds()
     return c - 1; // the directory's own descriptor
 }
 
-// Every file below twain_32, relative, "name=content" ("name/" for a directory).
-std::string Tree()
-{
-    std::vector<std::string> entries;
-    for (auto &e : std::filesystem::recursive_directory_iterator(g_sTwain)) {
-        std::string sRel = e.path().string().substr(g_sTwain.size() + 1);
-        entries.push_back(e.is_directory() ? sRel + "/" : sRel + "=" + ReadFile(e.path().string()));
-    }
-    std::sort(entries.begin(), entries.end());
-    std::string s;
-    for (auto &sEntry : entries)
-        s += sEntry + "\n";
-    return s;
-}
-
 // After a run: the log is capped before the run's lines and ends with a whole run.
 size_t CheckLog(long nRun, const char *pszName, size_t *pcbMax)
 {
-    std::string sLog = ReadFile(g_sTemp + pszName);
+    std::string sLog = Sandbox::ReadFile(g_sTemp + pszName);
     size_t posStart = sLog.rfind("Start Log\r\n");
     if (posStart == std::string::npos || posStart < 20)
         Fail(nRun, std::string(pszName) + " has no run");
@@ -189,27 +157,13 @@ int main(int argc, char **argv)
     g_sTwain = g_sRoot + "/sysroot/windows/twain_32";
     g_sTemp = g_sRoot + "/temp/";
     std::filesystem::create_directories(g_sTemp);
-    WriteFile(g_sTwain + "/qrvgnds2.tmp", s_szTemplate);
+    Sandbox::WriteFile(g_sTwain + "/qrvgnds2.tmp", s_szTemplate);
     // Two marked devices, one that is not, one without a driver.
-    const std::string sGuid = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
-    std::string sReg = "REGEDIT4\r\n\r\n";
-    const char *rgpszDevices[][2] = {{"0000", "\"MarelCLSID\"=\"x\"\r\n\"InstallCLSID\"=\"{A}\""},
-                                     {"0001", "\"MarelCLSID\"=\"y\""},
-                                     {"0002", "\"InstallCLSID\"=\"{B}\""},
-                                     {"0003", nullptr}};
-    for (auto &device : rgpszDevices) {
-        sReg += "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\IMAGE\\" + std::string(device[0]) +
-                "]\r\n\"ClassGUID\"=\"" + sGuid + "\"\r\n";
-        if (device[1])
-            sReg += "\"Driver\"=\"" + sGuid + "\\\\" + device[0] + "\"\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\" +
-                    "CurrentControlSet\\Control\\Class\\" + sGuid + "\\" + device[0] + "\\DeviceData]\r\n" + device[1] +
-                    "\r\n";
-        sReg += "\r\n";
-    }
-    WriteFile(g_sRoot + "/sysroot/registry.reg", sReg);
+    Sandbox::WriteFile(g_sRoot + "/sysroot/registry.reg",
+                       ImagingDevicesReg("0000:\"MarelCLSID\"=\"x\";\"InstallCLSID\"=\"{A}\"|0001:\"MarelCLSID\"=\"y\"|"
+                                         "0002:\"InstallCLSID\"=\"{B}\"|0003:-"));
     setenv("ZULFUNCTS_SYSROOT", (g_sRoot + "/sysroot").c_str(), 1);
-    setenv("TMPDIR", g_sTemp.c_str(), 1);
-    setenv("SystemTemp", g_sTemp.c_str(), 1);
+    Sandbox::SetTempDir(g_sTemp);
 
     // What both commands leave: the template and the data sources of the two marked devices.
     const std::string sTemplate = s_szTemplate;
@@ -224,10 +178,10 @@ int main(int argc, char **argv)
         // Leftovers each command must clear: an extension-less data source for
         // MAddDS, an instance without a device for MRemoveDS.
         if (bAdd)
-            WriteFile(g_sTwain + "/zorb_0000/zorb_0000", "inactive");
+            Sandbox::WriteFile(g_sTwain + "/zorb_0000/zorb_0000", "inactive");
         else {
-            WriteFile(g_sTwain + "/zorb_0009/zorb_0009.ds", "stale");
-            WriteFile(g_sTwain + "/zorb_0009/zorb_0009", "stale inactive");
+            Sandbox::WriteFile(g_sTwain + "/zorb_0009/zorb_0009.ds", "stale");
+            Sandbox::WriteFile(g_sTwain + "/zorb_0009/zorb_0009", "stale inactive");
         }
         const char *pszCommand = bAdd ? "MAddDS" : "MRemoveDS";
         int status = pszSpawn ? RunSpawned(pszSpawn, pszCommand) : RunInProcess(pszCommand);
@@ -242,8 +196,8 @@ int main(int argc, char **argv)
             cbRunMax = cbRun;
         if (stat((g_sTemp + "_add_ds2.log").c_str(), &st) == 0 || stat((g_sTemp + "_remove_ds2.log").c_str(), &st) == 0)
             Fail(nRun, "a side file was left");
-        if (Tree() != sAfterAdd)
-            Fail(nRun, "data-source tree after " + std::string(pszCommand) + ":\n" + Tree());
+        if (Sandbox::Tree(g_sTwain) != sAfterAdd)
+            Fail(nRun, "data-source tree after " + std::string(pszCommand) + ":\n" + Sandbox::Tree(g_sTwain));
     }
     clock_gettime(CLOCK_MONOTONIC, &t1);
     double dSeconds = (t1.tv_sec - t0.tv_sec) + (t1.tv_nsec - t0.tv_nsec) / 1e9;

@@ -5,9 +5,11 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 Sandbox::Sandbox()
 {
@@ -75,32 +77,54 @@ void Sandbox::MakeReadOnly(const std::string &sPath)
     chmod(sPath.c_str(), 0444);
 }
 
+std::string Sandbox::Tree(const std::string &sDir)
+{
+    std::vector<std::string> entries;
+    for (auto &e : std::filesystem::recursive_directory_iterator(sDir)) {
+        std::string sRel = e.path().string().substr(sDir.size() + 1);
+        entries.push_back(e.is_directory() ? sRel + "/" : sRel + "=" + ReadFile(e.path().string()));
+    }
+    std::sort(entries.begin(), entries.end());
+    std::string s;
+    for (auto &sEntry : entries)
+        s += sEntry + "\n";
+    return s;
+}
+
+std::string ImagingDeviceReg(const std::string &sInstance, const char *pszDeviceData, const char *pszDriverValues,
+                             const char *pszDriver)
+{
+    const std::string sClassKey = std::string("[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\") +
+                                  s_szImagingClass + "\\" + sInstance;
+    std::string sReg = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\IMAGE\\" + sInstance +
+                       "]\r\n\"ClassGUID\"=\"" + s_szImagingClass + "\"\r\n";
+    std::string sDriver = pszDriver ? pszDriver : std::string(s_szImagingClass) + "\\" + sInstance;
+    for (size_t pos = 0; (pos = sDriver.find('\\', pos)) != std::string::npos; pos += 2)
+        sDriver.insert(pos, 1, '\\'); // as the .reg text escapes it
+    if (pszDriver || pszDeviceData || pszDriverValues)
+        sReg += "\"Driver\"=\"" + sDriver + "\"\r\n";
+    sReg += "\r\n";
+    if (pszDriver)
+        return sReg;
+    if (pszDriverValues)
+        sReg += sClassKey + "]\r\n" + pszDriverValues + "\r\n\r\n";
+    if (pszDeviceData)
+        sReg += sClassKey + "\\DeviceData]\r\n" + pszDeviceData + "\r\n\r\n";
+    return sReg;
+}
+
 std::string ImagingDevicesReg(const std::string &sSpec)
 {
-    // sSpec: blocks separated by "|": "<instance>:<DeviceData value lines separated by ;>"
-    const std::string sGuid = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
-    std::ostringstream reg;
-    reg << "REGEDIT4\r\n\r\n";
+    std::string sReg = "REGEDIT4\r\n\r\n";
     std::istringstream blocks(sSpec);
     std::string sBlock;
     while (std::getline(blocks, sBlock, '|')) {
         size_t colon = sBlock.find(':');
-        std::string sInstance = sBlock.substr(0, colon);
-        std::string sValues = colon == std::string::npos ? "" : sBlock.substr(colon + 1);
-        reg << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\IMAGE\\" << sInstance << "]\r\n"
-            << "\"ClassGUID\"=\"" << sGuid << "\"\r\n";
-        if (sValues == "-") {
-            reg << "\r\n";
-            continue;
-        }
-        reg << "\"Driver\"=\"" << sGuid << "\\\\" << sInstance << "\"\r\n\r\n"
-            << "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\" << sGuid << "\\" << sInstance
-            << "\\DeviceData]\r\n";
-        std::istringstream values(sValues);
-        std::string sValue;
+        std::istringstream values(colon == std::string::npos ? "" : sBlock.substr(colon + 1));
+        std::string sValue, sLines;
         while (std::getline(values, sValue, ';'))
-            reg << sValue << "\r\n";
-        reg << "\r\n";
+            sLines += (sLines.empty() ? "" : "\r\n") + sValue;
+        sReg += ImagingDeviceReg(sBlock.substr(0, colon), sLines == "-" ? nullptr : sLines.c_str());
     }
-    return reg.str();
+    return sReg;
 }

@@ -109,17 +109,7 @@ protected:
         Sandbox::MakeDir(m_box.Root() + "/outside");
     }
 
-    // Every entry below twain_32 with its content.
-    std::string Tree() const
-    {
-        std::map<std::string, std::string> entries;
-        for (auto &e : std::filesystem::recursive_directory_iterator(m_box.TwainDir()))
-            entries[e.path().string()] = e.is_directory() ? "<dir>" : Sandbox::ReadFile(e.path().string());
-        std::string s;
-        for (auto &entry : entries)
-            s += entry.first.substr(m_box.TwainDir().size()) + "=" + entry.second + "\n";
-        return s;
-    }
+    std::string Tree() const { return Sandbox::Tree(m_box.TwainDir()); }
 
     static int Run(const char *pszText)
     {

@@ -11,8 +11,6 @@
 
 namespace {
 
-const std::string s_sGuid = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
-
 class ProbeTest : public ::testing::Test
 {
 protected:
@@ -20,11 +18,7 @@ protected:
     // DeviceData subkey holds sSubkeyValues (REGEDIT4 value lines).
     void OneDevice(const std::string &sDriverValues, const std::string &sSubkeyValues)
     {
-        std::string sClass = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\" + s_sGuid + "\\0000";
-        m_box.SetRegistry("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\IMAGE\\0000]\r\n"
-                          "\"ClassGUID\"=\"" +
-                          s_sGuid + "\"\r\n\"Driver\"=\"" + s_sGuid + "\\\\0000\"\r\n\r\n" + sClass + "]\r\n" +
-                          sDriverValues + "\r\n" + sClass + "\\DeviceData]\r\n" + sSubkeyValues + "\r\n");
+        m_box.SetRegistry("REGEDIT4\r\n\r\n" + ImagingDeviceReg("0000", sSubkeyValues.c_str(), sDriverValues.c_str()));
     }
     bool Matches(const char *pszId, const char *pszCheckKey, const char *pszCheckValue)
     {

@@ -199,7 +199,7 @@ TEST_F(EnumeratorTest, SetNotTakenGivesAnEmptyWalkWithoutLogLines)
 
 TEST_F(EnumeratorTest, DriverInstanceIsTheTextAfterTheLastBackslash)
 {
-    g_fake.drivers[0] = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0003";
+    g_fake.drivers[0] = std::string(s_szImagingClass) + "\\0003";
     g_fake.drivers[1] = "no backslash";
     g_fake.drivers[2] = "{GUID}\\00001";
     g_fake.drivers[4] = "a\\b\\";
@@ -245,10 +245,10 @@ TEST_F(EnumeratorTest, DriverInstanceIsTheTextAfterTheLastBackslash)
     }
     _setmbcp(0);
 
-    EXPECT_EQ((std::vector<std::string>{
-                  "SetupDiGetDeviceRegistryProperty returned 1, producing {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0003",
-                  "SetupDiGetDeviceRegistryProperty returned 1, producing no backslash",
-                  "SetupDiGetDeviceRegistryProperty returned 1, producing {GUID}\\00001",
-                  "SetupDiGetDeviceRegistryProperty returned 0, producing "}),
+    EXPECT_EQ((std::vector<std::string>{"SetupDiGetDeviceRegistryProperty returned 1, producing " +
+                                            std::string(s_szImagingClass) + "\\0003",
+                                        "SetupDiGetDeviceRegistryProperty returned 1, producing no backslash",
+                                        "SetupDiGetDeviceRegistryProperty returned 1, producing {GUID}\\00001",
+                                        "SetupDiGetDeviceRegistryProperty returned 0, producing "}),
               LogLines());
 }

@@ -184,16 +184,12 @@ namespace {
 // given ("-": a name without a backslash).
 std::string DevicesWithDriverSuffixes(const std::vector<std::string> &suffixes)
 {
-    const std::string sGuid = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
     std::string sReg = "REGEDIT4\r\n\r\n";
     for (size_t i = 0; i < suffixes.size(); i++) {
         char szKey[8];
         snprintf(szKey, sizeof szKey, "%04u", static_cast<unsigned>(i));
-        std::string sDriver = suffixes[i] == "-" ? "nobackslash" : sGuid + "\\" + suffixes[i];
-        for (size_t pos = 0; (pos = sDriver.find('\\', pos)) != std::string::npos; pos += 2)
-            sDriver.insert(pos, 1, '\\'); // as the .reg text escapes it
-        sReg += std::string("[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\IMAGE\\") + szKey +
-                "]\r\n\"ClassGUID\"=\"" + sGuid + "\"\r\n\"Driver\"=\"" + sDriver + "\"\r\n\r\n";
+        std::string sDriver = suffixes[i] == "-" ? "nobackslash" : s_szImagingClass + ("\\" + suffixes[i]);
+        sReg += ImagingDeviceReg(szKey, nullptr, nullptr, sDriver.c_str());
     }
     return sReg;
 }
@@ -252,8 +248,8 @@ TEST_F(InstallerTest, LinksInTheTwainDirectoryArePassedOver)
         remove.AddTwainDS(false, false);
         TwainDSInstaller madd("zorb_", "DeviceData", "InstallCLSID");
         madd.MAddTwainDS(true, false);
+        m_box.SetRegistry("REGEDIT4\r\n"); // no device: MRemoveDS would remove the instance
         TwainDSInstaller mremove("zorb_", "DeviceData", "InstallCLSID");
-        m_box.SetRegistry("REGEDIT4\r\n");
         mremove.MAddTwainDS(false, false);
     }
     EXPECT_EQ("victim", Sandbox::ReadFile(m_box.Root() + "/elsewhere/zorb_0000/zorb_0000"));

@@ -109,9 +109,8 @@ TEST(RegFile, ARefusedFileFailsTheRegistryVisibly)
     std::string sErr = testing::internal::GetCapturedStderr();
     EXPECT_NE(std::string::npos, sErr.find("/sysroot/registry.reg:5: registry file refused: value data")) << sErr;
 
-    const GUID guid = {0x6BDD1FC6, 0x810F, 0x11D0, {0xBE, 0xC7, 0x08, 0x00, 0x2B, 0xE2, 0x09, 0x2F}};
     SetLastError(0);
-    EXPECT_EQ(INVALID_HANDLE_VALUE, SetupDiGetClassDevsA(&guid, nullptr, nullptr, 0));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, SetupDiGetClassDevsA(&s_guidImagingClass, nullptr, nullptr, 0));
     EXPECT_EQ(static_cast<DWORD>(ERROR_BADDB), GetLastError());
 
     box.SetRegistry(s_szKey);

@@ -8,31 +8,33 @@
 // token, comparison, fold and last-character search) then walk on past the end,
 // so that a sanitizer sees a caller that hands them such a text. The substring
 // search and the bounded copy work on bytes up to the terminator.
+#include "standin.h"
+
 #include <mbstring.h>
 
 #include <string.h>
 
-static int s_codepage = 0;
+static int s_nCodePage = 0;
 static unsigned char *s_pTokNext = nullptr;
 
 extern "C" int _setmbcp(int codepage)
 {
     if (codepage != 0 && codepage != 932 && codepage != 1252)
         return -1;
-    s_codepage = codepage == 932 ? 932 : 0;
+    s_nCodePage = codepage == 932 ? 932 : 0;
     return 0;
 }
 
 extern "C" int _ismbblead(unsigned int c)
 {
-    if (s_codepage != 932)
+    if (s_nCodePage != 932)
         return 0;
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
 extern "C" int _ismbbtrail(unsigned int c)
 {
-    if (s_codepage != 932)
+    if (s_nCodePage != 932)
         return 0;
     return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
 }
@@ -50,9 +52,9 @@ static unsigned int CharAt(const unsigned char *p)
 
 static unsigned int FoldChar(unsigned int c)
 {
-    if (c >= 'A' && c <= 'Z')
-        return c + 32;
-    if (s_codepage == 932 && c >= 0x8260 && c <= 0x8279) // full-width A to Z
+    if (c <= 0xFF)
+        return ZulStandinFoldAscii(static_cast<unsigned char>(c));
+    if (s_nCodePage == 932 && c >= 0x8260 && c <= 0x8279) // full-width A to Z
         return c + 0x21;
     return c;
 }

@@ -24,41 +24,36 @@ struct FindEntry {
 };
 
 struct FindSearch {
-    std::vector<FindEntry> entries;
-    size_t next = 0;
+    std::vector<FindEntry> rgEntries;
+    size_t idxNext = 0;
 };
 
-std::map<intptr_t, FindSearch> g_searches;
-intptr_t g_nextHandle = 0x100;
-
-unsigned char FoldAscii(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
-}
+std::map<intptr_t, FindSearch> s_searches;
+intptr_t s_nNextSearch = 0x100;
 
 // '*' matches any run of characters, '?' any one character.
-bool WildMatch(const char *pat, const char *name)
+bool WildMatch(const char *pszPat, const char *pszName)
 {
-    const char *starPat = nullptr;
-    const char *starName = nullptr;
-    while (*name) {
-        if (*pat == '*') {
-            starPat = ++pat;
-            starName = name;
-        } else if (*pat == '?' || (*pat && FoldAscii(static_cast<unsigned char>(*pat)) ==
-                                               FoldAscii(static_cast<unsigned char>(*name)))) {
-            pat++;
-            name++;
-        } else if (starPat) {
-            pat = starPat;
-            name = ++starName;
+    const char *pszStarPat = nullptr;
+    const char *pszStarName = nullptr;
+    while (*pszName) {
+        if (*pszPat == '*') {
+            pszStarPat = ++pszPat;
+            pszStarName = pszName;
+        } else if (*pszPat == '?' || (*pszPat && ZulStandinFoldAscii(static_cast<unsigned char>(*pszPat)) ==
+                                                     ZulStandinFoldAscii(static_cast<unsigned char>(*pszName)))) {
+            pszPat++;
+            pszName++;
+        } else if (pszStarPat) {
+            pszPat = pszStarPat;
+            pszName = ++pszStarName;
         } else {
             return false;
         }
     }
-    while (*pat == '*')
-        pat++;
-    return *pat == '\0';
+    while (*pszPat == '*')
+        pszPat++;
+    return *pszPat == '\0';
 }
 
 bool MatchName(const std::string &sPattern, const std::string &sName)
@@ -94,12 +89,12 @@ DWORD Collect(const char *pszWinPattern, FindSearch &search)
             if (stat(sFull.c_str(), &stTarget) == 0)
                 entry.st = stTarget;
         }
-        search.entries.push_back(entry);
+        search.rgEntries.push_back(entry);
     }
     closedir(pDir);
-    if (search.entries.empty())
+    if (search.rgEntries.empty())
         return ERROR_FILE_NOT_FOUND;
-    std::sort(search.entries.begin(), search.entries.end(),
+    std::sort(search.rgEntries.begin(), search.rgEntries.end(),
               [](const FindEntry &a, const FindEntry &b) { return a.sName < b.sName; });
     return ERROR_SUCCESS;
 }
@@ -150,16 +145,16 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
         SetLastError(dwError);
         return INVALID_HANDLE_VALUE;
     }
-    FillFindData(search.entries[0], lpFindFileData);
-    search.next = 1;
-    intptr_t h = g_nextHandle++;
-    g_searches[h] = search;
+    FillFindData(search.rgEntries[0], lpFindFileData);
+    search.idxNext = 1;
+    intptr_t h = s_nNextSearch++;
+    s_searches[h] = search;
     return reinterpret_cast<HANDLE>(h);
 }
 
 extern "C" BOOL WINAPI FindClose(HANDLE hFindFile)
 {
-    if (g_searches.erase(reinterpret_cast<intptr_t>(hFindFile)) == 0) {
+    if (s_searches.erase(reinterpret_cast<intptr_t>(hFindFile)) == 0) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -174,31 +169,31 @@ extern "C" intptr_t _findfirst(const char *filespec, struct _finddata_t *fileinf
         errno = ZulStandinErrnoFromError(dwError);
         return -1;
     }
-    FillFindData(search.entries[0], fileinfo);
-    search.next = 1;
-    intptr_t h = g_nextHandle++;
-    g_searches[h] = search;
+    FillFindData(search.rgEntries[0], fileinfo);
+    search.idxNext = 1;
+    intptr_t h = s_nNextSearch++;
+    s_searches[h] = search;
     return h;
 }
 
 extern "C" int _findnext(intptr_t handle, struct _finddata_t *fileinfo)
 {
-    auto it = g_searches.find(handle);
-    if (it == g_searches.end()) {
+    auto it = s_searches.find(handle);
+    if (it == s_searches.end()) {
         errno = CRT_EINVAL;
         return -1;
     }
-    if (it->second.next >= it->second.entries.size()) {
+    if (it->second.idxNext >= it->second.rgEntries.size()) {
         errno = CRT_ENOENT; // as msvcrt maps ERROR_NO_MORE_FILES
         return -1;
     }
-    FillFindData(it->second.entries[it->second.next++], fileinfo);
+    FillFindData(it->second.rgEntries[it->second.idxNext++], fileinfo);
     return 0;
 }
 
 extern "C" int _findclose(intptr_t handle)
 {
-    if (g_searches.erase(handle) == 0) {
+    if (s_searches.erase(handle) == 0) {
         errno = CRT_EINVAL;
         return -1;
     }

@@ -1,6 +1,8 @@
 // Internals shared by the files of the POSIX stand-in; never seen by the program.
 #pragma once
 
+#include "crterrno.h"
+
 #include <windows.h>
 
 #include <string>
@@ -18,19 +20,6 @@ DWORD ZulStandinErrorFromErrno(int err);
 // As ZulStandinErrorFromErrno, but ENOENT becomes ERROR_PATH_NOT_FOUND when the
 // directory that should hold pszWinPath's last component is missing.
 DWORD ZulStandinErrorForPath(int err, const char *pszWinPath);
-// The C runtime's errno values, as msvcrt numbers them; the stand-in's runtime calls set these,
-// and some differ from Linux's (ENOTEMPTY is 41 there, 39 here).
-enum CrtErrno
-{
-    CRT_ENOENT = 2,
-    CRT_EBADF = 9,
-    CRT_ENOMEM = 12,
-    CRT_EACCES = 13,
-    CRT_EEXIST = 17,
-    CRT_EINVAL = 22,
-    CRT_ENOSPC = 28,
-    CRT_ENOTEMPTY = 41,
-};
 
 // msvcrt errno value for a Windows error code, as the runtime maps them.
 int ZulStandinErrnoFromError(DWORD dwError);
@@ -44,6 +33,11 @@ BOOL ZulStandinFail(DWORD dwError);
 // a directory, or an archive, read-only without write permission; a link is a reparse point.
 DWORD ZulStandinAttributes(unsigned int mode, bool bLink);
 
+// An ASCII letter in lower case, any other byte as it is: how Windows folds file and key names.
+inline unsigned char ZulStandinFoldAscii(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
+}
 // Case-insensitive comparison of ASCII letters, as Windows compares file and key names.
 bool ZulStandinEqualNoCase(const std::string &a, const std::string &b);
 
@@ -52,5 +46,6 @@ int ZulStandinFileDescriptor(HANDLE h);
 // Whether h is the handle OpenProcessToken gives.
 bool ZulStandinIsTokenHandle(HANDLE h);
 
-// Forget the registry read from <sysroot>/registry.reg, so the next call reads it anew.
+// Forget the registry read from <sysroot>/registry.reg, so the next call reads it anew; the key
+// handles and device sets taken from it become invalid handles.
 void ZulStandinRegistryReset();

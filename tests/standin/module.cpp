@@ -39,30 +39,27 @@ bool IsUser32(HMODULE hModule)
     return hModule == static_cast<HMODULE>(&s_user32);
 }
 
-} // namespace
-
-extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
+// The module whose names include lpName, in any case; null (last error set) for another name.
+HMODULE ModuleNamed(LPCSTR lpName, const char *const (&rgpszNames)[2], char *pModule)
 {
-    if (lpLibFileName) {
-        for (const char *pszName : s_rgpszUser32Names) {
-            if (ZulStandinEqualNoCase(lpLibFileName, pszName))
-                return static_cast<HMODULE>(&s_user32);
-        }
+    for (const char *pszName : rgpszNames) {
+        if (lpName && ZulStandinEqualNoCase(lpName, pszName))
+            return static_cast<HMODULE>(pModule);
     }
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
 
+} // namespace
+
+extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
+{
+    return ModuleNamed(lpLibFileName, s_rgpszUser32Names, &s_user32);
+}
+
 extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
 {
-    if (lpModuleName) {
-        for (const char *pszName : s_rgpszKernel32Names) {
-            if (ZulStandinEqualNoCase(lpModuleName, pszName))
-                return static_cast<HMODULE>(&s_kernel32);
-        }
-    }
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
+    return ModuleNamed(lpModuleName, s_rgpszKernel32Names, &s_kernel32);
 }
 
 extern "C" FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)

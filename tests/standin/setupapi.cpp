@@ -9,7 +9,6 @@
 #include <string.h>
 
 #include <map>
-#include <mutex>
 #include <vector>
 
 #include "regfile.h"
@@ -18,8 +17,8 @@ static const char s_szEnumPath[] = "System\\CurrentControlSet\\Enum";
 static const char s_szClassPath[] = "System\\CurrentControlSet\\Control\\Class";
 
 // Wine reads ClassGUID into 40 bytes and Driver into 50 characters.
-static const size_t kcbMaxClassGuid = 40;
-static const size_t kcbMaxDriver = 50;
+static const size_t s_cbMaxClassGuid = 40;
+static const size_t s_cbMaxDriver = 50;
 
 struct Device {
     const ZulRegKey *pKey; // the instance key below Enum
@@ -28,17 +27,13 @@ struct Device {
     ULONG_PTR id; // what SP_DEVINFO_DATA.Reserved holds for it
 };
 
-struct DeviceSet {
-    std::shared_ptr<const ZulRegKey> pMachine; // the registry as it was when the set was taken
-    std::vector<Device> devices;
-};
+typedef std::vector<Device> DeviceSet;
 
 struct SetupState {
-    std::recursive_mutex mutex;
-    std::map<uintptr_t, DeviceSet> sets;
-    uintptr_t nextSet = 0x10000;
-    ULONG_PTR nextDeviceId = 1;
-    DWORD nextDevInst = 1;
+    std::map<uintptr_t, DeviceSet> mapSets;
+    uintptr_t uNextSet = 0x10000;
+    ULONG_PTR idNextDevice = 1;
+    DWORD dwNextDevInst = 1;
 };
 
 // Never destroyed, so that calls made from exit handlers still find it.
@@ -67,7 +62,7 @@ static bool ParseHex(const BYTE *psz, size_t cch, uint32_t *pn)
 static bool DeviceClass(const ZulRegKey &instance, GUID *pGuid)
 {
     const ZulRegValue *pValue = instance.FindValue("ClassGUID");
-    if (!pValue || pValue->dwType != REG_SZ || pValue->data.size() > kcbMaxClassGuid || pValue->data.size() < 38)
+    if (!pValue || pValue->dwType != REG_SZ || pValue->data.size() > s_cbMaxClassGuid || pValue->data.size() < 38)
         return false;
     const BYTE *p = pValue->data.data();
     uint32_t n[4];
@@ -88,8 +83,8 @@ static bool DeviceClass(const ZulRegKey &instance, GUID *pGuid)
 static DeviceSet *FindSet(HDEVINFO hDevInfo)
 {
     SetupState &state = State();
-    auto it = state.sets.find(reinterpret_cast<uintptr_t>(hDevInfo));
-    if (it == state.sets.end()) {
+    auto it = state.mapSets.find(reinterpret_cast<uintptr_t>(hDevInfo));
+    if (it == state.mapSets.end()) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
@@ -97,17 +92,15 @@ static DeviceSet *FindSet(HDEVINFO hDevInfo)
 }
 
 // The device a record describes; it must come from this set.
-static const Device *FindDevice(HDEVINFO hDevInfo, const SP_DEVINFO_DATA *pData, DeviceSet **ppSet)
+static const Device *FindDevice(HDEVINFO hDevInfo, const SP_DEVINFO_DATA *pData)
 {
-    DeviceSet *pSet = FindSet(hDevInfo);
+    const DeviceSet *pSet = FindSet(hDevInfo);
     if (!pSet)
         return nullptr;
     if (pData && pData->cbSize == sizeof(SP_DEVINFO_DATA) && pData->Reserved) {
-        for (const Device &device : pSet->devices) {
-            if (device.id == pData->Reserved) {
-                *ppSet = pSet;
+        for (const Device &device : *pSet) {
+            if (device.id == pData->Reserved)
                 return &device;
-            }
         }
     }
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -122,7 +115,7 @@ static LONG OpenDriverKey(const ZulRegKey &machine, const Device &device, const 
         return ERROR_FILE_NOT_FOUND;
     if (pValue->dwType != REG_SZ)
         return ERROR_UNSUPPORTED_TYPE;
-    if (pValue->data.size() > kcbMaxDriver)
+    if (pValue->data.size() > s_cbMaxDriver)
         return ERROR_MORE_DATA;
     const ZulRegKey *pClasses = nullptr;
     LONG status = ZulStandinWalkKey(&machine, s_szClassPath, &pClasses);
@@ -141,37 +134,33 @@ extern "C" HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *ClassGuid, LPCSTR En
         return INVALID_HANDLE_VALUE;
     }
     SetupState &state = State();
-    std::lock_guard<std::recursive_mutex> lock(state.mutex);
     DeviceSet set;
-    set.pMachine = ZulStandinLoadedRegistry();
-    if (!set.pMachine) {
+    const ZulRegKey *pMachine = ZulStandinLoadedRegistry();
+    if (!pMachine) {
         SetLastError(ERROR_BADDB);
         return INVALID_HANDLE_VALUE;
     }
     static const ZulRegKey s_noDevices;
     const ZulRegKey *pEnum = nullptr;
-    if (ZulStandinWalkKey(set.pMachine.get(), s_szEnumPath, &pEnum) != ERROR_SUCCESS)
+    if (ZulStandinWalkKey(pMachine, s_szEnumPath, &pEnum) != ERROR_SUCCESS)
         pEnum = &s_noDevices;
     for (const auto &enumerator : pEnum->m_subkeys) {
         for (const auto &device : enumerator.second->m_subkeys) {
             for (const auto &instance : device.second->m_subkeys) {
                 GUID guid;
                 if (DeviceClass(*instance.second, &guid) && memcmp(&guid, ClassGuid, sizeof(GUID)) == 0)
-                    set.devices.push_back(
-                        Device{instance.second.get(), guid, state.nextDevInst++, state.nextDeviceId++});
+                    set.push_back(Device{instance.second.get(), guid, state.dwNextDevInst++, state.idNextDevice++});
             }
         }
     }
-    uintptr_t v = state.nextSet;
-    state.nextSet += 0x10;
-    state.sets.emplace(v, std::move(set));
+    uintptr_t v = state.uNextSet;
+    state.uNextSet += 0x10;
+    state.mapSets.emplace(v, std::move(set));
     return reinterpret_cast<HDEVINFO>(v);
 }
 
 extern "C" BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData)
 {
-    SetupState &state = State();
-    std::lock_guard<std::recursive_mutex> lock(state.mutex);
     DeviceSet *pSet = FindSet(DeviceInfoSet);
     if (!pSet)
         return FALSE;
@@ -183,11 +172,11 @@ extern "C" BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD Membe
         SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
-    if (MemberIndex >= pSet->devices.size()) {
+    if (MemberIndex >= pSet->size()) {
         SetLastError(ERROR_NO_MORE_ITEMS);
         return FALSE;
     }
-    const Device &device = pSet->devices[MemberIndex];
+    const Device &device = (*pSet)[MemberIndex];
     DeviceInfoData->ClassGuid = device.guidClass;
     DeviceInfoData->DevInst = device.dwDevInst;
     DeviceInfoData->Reserved = device.id;
@@ -199,10 +188,7 @@ extern "C" BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                                          LPBYTE PropertyBuffer, DWORD PropertyBufferSize,
                                                          LPDWORD RequiredSize)
 {
-    SetupState &state = State();
-    std::lock_guard<std::recursive_mutex> lock(state.mutex);
-    DeviceSet *pSet = nullptr;
-    const Device *pDevice = FindDevice(DeviceInfoSet, DeviceInfoData, &pSet);
+    const Device *pDevice = FindDevice(DeviceInfoSet, DeviceInfoData);
     if (!pDevice)
         return FALSE;
     if (PropertyBufferSize && !PropertyBuffer) {
@@ -234,10 +220,7 @@ extern "C" HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_
     (void)HwProfile;
     (void)samDesired;
     HKEY hInvalid = reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
-    SetupState &state = State();
-    std::lock_guard<std::recursive_mutex> lock(state.mutex);
-    DeviceSet *pSet = nullptr;
-    const Device *pDevice = FindDevice(DeviceInfoSet, DeviceInfoData, &pSet);
+    const Device *pDevice = FindDevice(DeviceInfoSet, DeviceInfoData);
     if (!pDevice)
         return hInvalid;
     // The one key the program opens.
@@ -246,12 +229,12 @@ extern "C" HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_
         return hInvalid;
     }
     const ZulRegKey *pKey = nullptr;
-    LONG status = OpenDriverKey(*pSet->pMachine, *pDevice, &pKey);
+    LONG status = OpenDriverKey(*ZulStandinLoadedRegistry(), *pDevice, &pKey);
     // Success clears the error code; a missing value or key is ERROR_KEY_DOES_NOT_EXIST.
     SetLastError(static_cast<DWORD>(status == ERROR_FILE_NOT_FOUND ? ERROR_KEY_DOES_NOT_EXIST : status));
     if (status != ERROR_SUCCESS)
         return hInvalid;
-    uintptr_t v = ZulStandinNewKeyHandle(pSet->pMachine, pKey);
+    uintptr_t v = ZulStandinNewKeyHandle(pKey);
     if (!v) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return hInvalid;
@@ -259,13 +242,16 @@ extern "C" HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_
     return reinterpret_cast<HKEY>(v);
 }
 
+void ZulStandinForgetDeviceSets()
+{
+    State().mapSets.clear();
+}
+
 extern "C" BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
 {
-    SetupState &state = State();
-    std::lock_guard<std::recursive_mutex> lock(state.mutex);
     if (!FindSet(DeviceInfoSet))
         return FALSE;
-    state.sets.erase(reinterpret_cast<uintptr_t>(DeviceInfoSet));
+    State().mapSets.erase(reinterpret_cast<uintptr_t>(DeviceInfoSet));
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }

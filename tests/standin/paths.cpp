@@ -13,16 +13,10 @@ bool ZulStandinEqualNoCase(const std::string &a, const std::string &b)
 {
     if (a.size() != b.size())
         return false;
-    for (size_t i = 0; i < a.size(); i++) {
-        unsigned char ca = static_cast<unsigned char>(a[i]);
-        unsigned char cb = static_cast<unsigned char>(b[i]);
-        if (ca >= 'A' && ca <= 'Z')
-            ca = static_cast<unsigned char>(ca + 32);
-        if (cb >= 'A' && cb <= 'Z')
-            cb = static_cast<unsigned char>(cb + 32);
-        if (ca != cb)
+    for (size_t i = 0; i < a.size(); i++)
+        if (ZulStandinFoldAscii(static_cast<unsigned char>(a[i])) !=
+            ZulStandinFoldAscii(static_cast<unsigned char>(b[i])))
             return false;
-    }
     return true;
 }
 

@@ -18,6 +18,8 @@ const HANDLE s_hToken = reinterpret_cast<HANDLE>(static_cast<intptr_t>(0x7F10));
 
 const size_t s_cbSidHead = 8; // revision, count, authority
 
+const DWORD s_rgSystemRid[] = {18}; // LocalSystem, S-1-5-18
+
 size_t SidSize(const SID *pSid)
 {
     return s_cbSidHead + 4 * static_cast<size_t>(pSid->SubAuthorityCount);
@@ -36,9 +38,8 @@ void MakeNtSid(void *pv, const DWORD *prgRid, BYTE cRid)
 
 void SidOfUid(uid_t uid, void *pv)
 {
-    static const DWORD rgSystem[] = {18};
     if (uid == 0) {
-        MakeNtSid(pv, rgSystem, 1);
+        MakeNtSid(pv, s_rgSystemRid, 1);
         return;
     }
     const DWORD rgUser[] = {21, 0, 0, 0, static_cast<DWORD>(uid)};
@@ -48,9 +49,9 @@ void SidOfUid(uid_t uid, void *pv)
 // The rights of one rwx triple of a mode, as Wine gives them.
 ACCESS_MASK RightsOfBits(unsigned int bits)
 {
-    const ACCESS_MASK writeRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE |
-                                    0x0110; // FILE_WRITE_ATTRIBUTES, FILE_WRITE_EA
-    return ((bits & 4) ? FILE_GENERIC_READ : 0) | ((bits & 2) ? writeRights : 0) |
+    const ACCESS_MASK dwWriteRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE |
+                                      0x0110; // FILE_WRITE_ATTRIBUTES, FILE_WRITE_EA
+    return ((bits & 4) ? FILE_GENERIC_READ : 0) | ((bits & 2) ? dwWriteRights : 0) |
            ((bits & 1) ? FILE_GENERIC_EXECUTE : 0);
 }
 
@@ -123,8 +124,8 @@ extern "C" DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType
                                         PSID *ppsidOwner, PSID *ppsidGroup, PACL *ppDacl, PACL *ppSacl,
                                         PSECURITY_DESCRIPTOR *ppSecurityDescriptor)
 {
-    const SECURITY_INFORMATION known = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    if (ObjectType != SE_FILE_OBJECT || SecurityInfo == 0 || (SecurityInfo & ~known) || !ppSecurityDescriptor)
+    const SECURITY_INFORMATION dwKnown = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (ObjectType != SE_FILE_OBJECT || SecurityInfo == 0 || (SecurityInfo & ~dwKnown) || !ppSecurityDescriptor)
         return ERROR_INVALID_PARAMETER;
     int fd = ZulStandinFileDescriptor(handle);
     struct stat st;
@@ -137,10 +138,10 @@ extern "C" DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType
     SidOfUid(st.st_uid, pb);
     ACL *pAcl = reinterpret_cast<ACL *>(pb + SECURITY_MAX_SID_SIZE);
     *pAcl = ACL{ACL_REVISION, 0, sizeof(ACL), 0, 0};
-    static const DWORD rgSystem[] = {18}, rgUsers[] = {32, 545};
+    static const DWORD rgUsers[] = {32, 545};
     static const SID s_sidEveryone = {1, 1, {{0, 0, 0, 0, 0, 1}}, {0}};
     alignas(DWORD) BYTE rgbSystem[SECURITY_MAX_SID_SIZE], rgbUsers[SECURITY_MAX_SID_SIZE];
-    MakeNtSid(rgbSystem, rgSystem, 1);
+    MakeNtSid(rgbSystem, s_rgSystemRid, 1);
     MakeNtSid(rgbUsers, rgUsers, 2);
     BYTE flags = S_ISDIR(st.st_mode) ? OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE : 0;
     AddAllowed(pAcl, rgbSystem, FILE_ALL_ACCESS, flags);
@@ -186,11 +187,10 @@ extern "C" BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2)
 
 extern "C" BOOL WINAPI IsWellKnownSid(PSID pSid, WELL_KNOWN_SID_TYPE WellKnownSidType)
 {
-    static const DWORD rgSystem[] = {18};
     static const DWORD rgAdministrators[] = {32, 544};
     alignas(DWORD) BYTE rgbKnown[SECURITY_MAX_SID_SIZE];
     if (WellKnownSidType == WinLocalSystemSid)
-        MakeNtSid(rgbKnown, rgSystem, 1);
+        MakeNtSid(rgbKnown, s_rgSystemRid, 1);
     else if (WellKnownSidType == WinBuiltinAdministratorsSid)
         MakeNtSid(rgbKnown, rgAdministrators, 2);
     else

@@ -1,33 +1,26 @@
 // advapi32's registry functions that the driver-key probes call, over HKEY_LOCAL_MACHINE as read
-// from <sysroot>/registry.reg. Nothing writes to it, so a loaded registry never changes and a
-// handle keeps the one it was opened in alive. tests/conformance/registry.cpp holds the contract.
+// from <sysroot>/registry.reg. Nothing writes to it, so a loaded registry never changes; a new one
+// is a new machine, where the handles into the old one are invalid. The program runs on one
+// thread. tests/conformance/registry.cpp holds the contract.
 #include "regfile.h"
 #include "standin.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include <mutex>
-
 // The longest subkey path the ANSI functions take: they convert it into a 261-character buffer.
-static const size_t kcchMaxAnsiPath = 260;
+static const size_t s_cchMaxAnsiPath = 260;
 
 // Handle values of opened keys: small multiples of 4, below the predefined keys' range.
-static const uintptr_t kFirstKeyHandle = 0x1000;
-static const uintptr_t kLastKeyHandle = 0x7FFFFFF0u;
-static const uintptr_t kPredefinedFirst = 0x80000000u;
-
-struct OpenKey {
-    std::shared_ptr<const ZulRegKey> pMachine;
-    const ZulRegKey *pKey;
-};
+static const uintptr_t s_uFirstKeyHandle = 0x1000;
+static const uintptr_t s_uLastKeyHandle = 0x7FFFFFF0u;
+static const uintptr_t s_uFirstPredefinedKey = 0x80000000u;
 
 struct RegistryState {
-    std::recursive_mutex mutex;
     bool bLoaded = false;
-    std::shared_ptr<const ZulRegKey> pMachine; // null when registry.reg was refused
-    std::map<uintptr_t, OpenKey> openKeys;
-    uintptr_t nextHandle = kFirstKeyHandle;
+    std::unique_ptr<ZulRegKey> pMachine; // null when registry.reg was refused
+    std::map<uintptr_t, const ZulRegKey *> mapOpenKeys;
+    uintptr_t uNextHandle = s_uFirstKeyHandle; // never reused, so an invalid handle stays invalid
 };
 
 // Never destroyed, so that calls made from exit handlers still find it.
@@ -47,14 +40,13 @@ static std::string ReadWholeFile(FILE *pFile)
     return sText;
 }
 
-std::shared_ptr<const ZulRegKey> ZulStandinLoadedRegistry()
+const ZulRegKey *ZulStandinLoadedRegistry()
 {
     RegistryState &state = State();
-    std::lock_guard<std::recursive_mutex> lock(state.mutex);
     if (state.bLoaded)
-        return state.pMachine;
+        return state.pMachine.get();
     state.bLoaded = true;
-    std::shared_ptr<ZulRegKey> pMachine = std::make_shared<ZulRegKey>();
+    std::unique_ptr<ZulRegKey> pMachine(new ZulRegKey);
     const char *pszSysroot = ZulStandinSysroot();
     std::string sPath = std::string(pszSysroot ? pszSysroot : "") + "/registry.reg";
     FILE *pFile = pszSysroot ? fopen(sPath.c_str(), "rb") : nullptr;
@@ -68,28 +60,27 @@ std::shared_ptr<const ZulRegKey> ZulStandinLoadedRegistry()
             pMachine.reset();
         }
     }
-    state.pMachine = pMachine;
-    return state.pMachine;
+    state.pMachine = std::move(pMachine);
+    return state.pMachine.get();
 }
 
 void ZulStandinRegistryReset()
 {
     RegistryState &state = State();
-    std::lock_guard<std::recursive_mutex> lock(state.mutex);
-    // Open handles keep the registry they were opened in.
+    state.mapOpenKeys.clear();
+    ZulStandinForgetDeviceSets();
     state.bLoaded = false;
     state.pMachine.reset();
 }
 
-uintptr_t ZulStandinNewKeyHandle(std::shared_ptr<const ZulRegKey> pMachine, const ZulRegKey *pKey)
+uintptr_t ZulStandinNewKeyHandle(const ZulRegKey *pKey)
 {
     RegistryState &state = State();
-    std::lock_guard<std::recursive_mutex> lock(state.mutex);
-    if (state.nextHandle > kLastKeyHandle)
+    if (state.uNextHandle > s_uLastKeyHandle)
         return 0;
-    uintptr_t v = state.nextHandle;
-    state.nextHandle += 4;
-    state.openKeys[v] = OpenKey{std::move(pMachine), pKey};
+    uintptr_t v = state.uNextHandle;
+    state.uNextHandle += 4;
+    state.mapOpenKeys[v] = pKey;
     return v;
 }
 
@@ -119,23 +110,19 @@ LONG ZulStandinQueryValue(const ZulRegValue *pValue, DWORD *pdwType, BYTE *pData
     return status;
 }
 
-// The registry and key a handle stands for: HKEY_LOCAL_MACHINE or an open key. Returns the
-// error code: ERROR_INVALID_HANDLE for anything else, ERROR_BADDB when registry.reg was refused.
-// A registry never changes, and *ppMachine keeps it alive: it is read without the lock.
-static LONG ResolveKey(HKEY hKey, std::shared_ptr<const ZulRegKey> *ppMachine, const ZulRegKey **ppKey)
+// The key a handle stands for: HKEY_LOCAL_MACHINE or an open key. Returns the error code:
+// ERROR_INVALID_HANDLE for anything else, ERROR_BADDB when registry.reg was refused.
+static LONG ResolveKey(HKEY hKey, const ZulRegKey **ppKey)
 {
     RegistryState &state = State();
-    std::lock_guard<std::recursive_mutex> lock(state.mutex);
     if (hKey == HKEY_LOCAL_MACHINE) {
-        *ppMachine = ZulStandinLoadedRegistry();
-        *ppKey = ppMachine->get();
+        *ppKey = ZulStandinLoadedRegistry();
         return *ppKey ? ERROR_SUCCESS : ERROR_BADDB;
     }
-    auto it = state.openKeys.find(reinterpret_cast<uintptr_t>(hKey));
-    if (it == state.openKeys.end())
+    auto it = state.mapOpenKeys.find(reinterpret_cast<uintptr_t>(hKey));
+    if (it == state.mapOpenKeys.end())
         return ERROR_INVALID_HANDLE;
-    *ppMachine = it->second.pMachine;
-    *ppKey = it->second.pKey;
+    *ppKey = it->second;
     return ERROR_SUCCESS;
 }
 
@@ -150,18 +137,17 @@ extern "C" LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResul
     }
     if (!hKey)
         return ERROR_INVALID_HANDLE;
-    if (strlen(lpSubKey) > kcchMaxAnsiPath)
+    if (strlen(lpSubKey) > s_cchMaxAnsiPath)
         return ERROR_MORE_DATA;
     *phkResult = nullptr;
 
-    std::shared_ptr<const ZulRegKey> pMachine;
     const ZulRegKey *pKey = nullptr, *pSubkey = nullptr;
-    LONG status = ResolveKey(hKey, &pMachine, &pKey);
+    LONG status = ResolveKey(hKey, &pKey);
     if (status == ERROR_SUCCESS)
         status = ZulStandinWalkKey(pKey, lpSubKey, &pSubkey);
     if (status != ERROR_SUCCESS)
         return status;
-    uintptr_t v = ZulStandinNewKeyHandle(pMachine, pSubkey);
+    uintptr_t v = ZulStandinNewKeyHandle(pSubkey);
     if (!v)
         return ERROR_NOT_ENOUGH_MEMORY;
     *phkResult = reinterpret_cast<HKEY>(v);
@@ -174,9 +160,8 @@ extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWOR
     if ((lpData && !lpcbData) || lpReserved)
         return ERROR_INVALID_PARAMETER;
 
-    std::shared_ptr<const ZulRegKey> pMachine;
     const ZulRegKey *pKey = nullptr;
-    LONG status = ResolveKey(hKey, &pMachine, &pKey);
+    LONG status = ResolveKey(hKey, &pKey);
     if (status != ERROR_SUCCESS) {
         // The outputs are reset before the handle is found to be bad.
         ZulStandinQueryValue(nullptr, lpType, lpData, lpcbData);
@@ -191,9 +176,7 @@ extern "C" LSTATUS WINAPI RegCloseKey(HKEY hKey)
     if (!hKey)
         return ERROR_INVALID_HANDLE;
     // Wine takes any value from the predefined range up as a predefined key and succeeds.
-    if (reinterpret_cast<uintptr_t>(hKey) >= kPredefinedFirst)
+    if (reinterpret_cast<uintptr_t>(hKey) >= s_uFirstPredefinedKey)
         return ERROR_SUCCESS;
-    RegistryState &state = State();
-    std::lock_guard<std::recursive_mutex> lock(state.mutex);
-    return state.openKeys.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return State().mapOpenKeys.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }

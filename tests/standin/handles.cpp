@@ -30,7 +30,7 @@ struct OpenFile {
     ino_t ino;
 };
 
-std::map<int, OpenFile> g_files;
+std::map<int, OpenFile> s_files;
 
 HANDLE HandleOf(int fd)
 {
@@ -47,16 +47,16 @@ bool ShowsFile(const struct stat &st, const OpenFile &file)
 OpenFile *Lookup(HANDLE h, int *pfd)
 {
     intptr_t v = reinterpret_cast<intptr_t>(h);
-    auto it = g_files.end();
+    auto it = s_files.end();
     if (v >= s_hFirstFile && (v - s_hFirstFile) % 4 == 0)
-        it = g_files.find(static_cast<int>((v - s_hFirstFile) / 4));
+        it = s_files.find(static_cast<int>((v - s_hFirstFile) / 4));
     struct stat st;
-    if (it != g_files.end() && fstat(it->first, &st) == 0 && ShowsFile(st, it->second)) {
+    if (it != s_files.end() && fstat(it->first, &st) == 0 && ShowsFile(st, it->second)) {
         *pfd = it->first;
         return &it->second;
     }
-    if (it != g_files.end())
-        g_files.erase(it); // its descriptor was closed by the runtime
+    if (it != s_files.end())
+        s_files.erase(it); // its descriptor was closed by the runtime
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
 }
@@ -64,7 +64,7 @@ OpenFile *Lookup(HANDLE h, int *pfd)
 // Whether a handle of this process holds the file open.
 bool IsOpen(const struct stat &stFile)
 {
-    for (auto &entry : g_files) {
+    for (auto &entry : s_files) {
         struct stat st;
         if (ShowsFile(stFile, entry.second) && fstat(entry.first, &st) == 0 && ShowsFile(st, entry.second))
             return true;
@@ -170,7 +170,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         SetLastError(dwError);
         return INVALID_HANDLE_VALUE;
     }
-    g_files[fd] = OpenFile{s, dwDesiredAccess, st.st_dev, st.st_ino};
+    s_files[fd] = OpenFile{s, dwDesiredAccess, st.st_dev, st.st_ino};
     SetLastError(ERROR_SUCCESS);
     return HandleOf(fd);
 }
@@ -184,11 +184,7 @@ extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE
     if (fstat(fd, &st) != 0)
         return ZulStandinFail(ZulStandinErrorFromErrno(errno));
     BY_HANDLE_FILE_INFORMATION &info = *lpFileInformation;
-    info.dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-    if (S_ISLNK(st.st_mode))
-        info.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    else if (S_ISREG(st.st_mode) && ZulStandinIsReadOnly(st.st_mode))
-        info.dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
+    info.dwFileAttributes = ZulStandinAttributes(st.st_mode, S_ISLNK(st.st_mode));
     info.ftCreationTime = FileTime(st.st_ctim);
     info.ftLastAccessTime = FileTime(st.st_atim);
     info.ftLastWriteTime = FileTime(st.st_mtim);
@@ -224,7 +220,7 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE hObject)
     int fd;
     if (!Lookup(hObject, &fd))
         return FALSE;
-    g_files.erase(fd);
+    s_files.erase(fd);
     close(fd);
     return TRUE;
 }

@@ -10,7 +10,7 @@
 #include <vector>
 
 // Longest name of one key, as the registry accepts it.
-const size_t kcchMaxKeyName = 256;
+const size_t s_cchMaxKeyName = 256;
 
 // Orders names as the registry does: byte by byte with ASCII letters folded to lower case, a
 // name before any longer name it begins. Equal under it means the same key or value.
@@ -50,10 +50,13 @@ LONG ZulStandinWalkKey(const ZulRegKey *pStart, const std::string &sPath, const 
 // HKEY_LOCAL_MACHINE as read from <sysroot>/registry.reg on first use, kept until
 // ZulStandinRegistryReset; empty without a sysroot or a file. Null when the file was refused
 // (the reason went to stderr, naming the line).
-std::shared_ptr<const ZulRegKey> ZulStandinLoadedRegistry();
+const ZulRegKey *ZulStandinLoadedRegistry();
 
-// A new key handle (an HKEY value) for pKey of the registry pMachine; 0 when none is left.
-uintptr_t ZulStandinNewKeyHandle(std::shared_ptr<const ZulRegKey> pMachine, const ZulRegKey *pKey);
+// A new key handle (an HKEY value) for pKey of the loaded registry; 0 when none is left.
+uintptr_t ZulStandinNewKeyHandle(const ZulRegKey *pKey);
+
+// Forgets the device sets, whose devices are keys of a registry that is going.
+void ZulStandinForgetDeviceSets();
 
 // RegQueryValueExA's part after the key is found: pValue null means the value does not exist.
 LONG ZulStandinQueryValue(const ZulRegValue *pValue, DWORD *pdwType, BYTE *pData, DWORD *pcbData);

@@ -2,17 +2,12 @@
 // regfile.h). A line the reader does not know is an error, never passed over: a test that
 // writes one learns it at once instead of testing against a registry it did not mean.
 #include "regfile.h"
+#include "standin.h"
 
 #include <string.h>
 
 static const char s_szHeader[] = "REGEDIT4";
 static const char s_szMachine[] = "[HKEY_LOCAL_MACHINE\\";
-
-static unsigned char FoldCase(char c)
-{
-    unsigned char uc = static_cast<unsigned char>(c);
-    return (uc >= 'A' && uc <= 'Z') ? static_cast<unsigned char>(uc - 'A' + 'a') : uc;
-}
 
 static int HexValue(char c)
 {
@@ -29,8 +24,8 @@ bool ZulRegNameLess::operator()(const std::string &a, const std::string &b) cons
 {
     size_t cch = a.size() < b.size() ? a.size() : b.size();
     for (size_t i = 0; i < cch; i++) {
-        unsigned char ca = FoldCase(a[i]);
-        unsigned char cb = FoldCase(b[i]);
+        unsigned char ca = ZulStandinFoldAscii(static_cast<unsigned char>(a[i]));
+        unsigned char cb = ZulStandinFoldAscii(static_cast<unsigned char>(b[i]));
         if (ca != cb)
             return ca < cb;
     }
@@ -60,7 +55,7 @@ LONG ZulStandinWalkKey(const ZulRegKey *pStart, const std::string &sPath, const 
         size_t j = sPath.find('\\', i);
         if (j == std::string::npos)
             j = sPath.size();
-        if (j - i > kcchMaxKeyName)
+        if (j - i > s_cchMaxKeyName)
             return ERROR_INVALID_PARAMETER;
         pKey = pKey->FindSubkey(sPath.substr(i, j - i));
         if (!pKey)
@@ -170,7 +165,7 @@ static const char *ReadKeyLine(const std::string &sLine, ZulRegKey *pMachine, Zu
         size_t j = sPath.find('\\', i);
         if (j == std::string::npos)
             j = sPath.size();
-        if (j == i || j - i > kcchMaxKeyName)
+        if (j == i || j - i > s_cchMaxKeyName)
             return "an empty or over-long key name";
         std::unique_ptr<ZulRegKey> &pSubkey = pKey->m_subkeys[sPath.substr(i, j - i)];
         if (!pSubkey)

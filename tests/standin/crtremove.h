@@ -1,5 +1,5 @@
 // The runtime's remove() for the sources that call it (see zul_crt_remove in
-// src/platform/CMakeLists.txt): msvcrt's takes Windows paths and removes neither
+// tests/standin/CMakeLists.txt): msvcrt's takes Windows paths and removes neither
 // directories nor read-only files, the C library's does; and libstdc++ needs the C
 // library's. Included ahead of the source, after <cstdio>, which #undefs remove.
 #pragma once

@@ -5,6 +5,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #define WINAPI
 #define CALLBACK
@@ -190,6 +191,21 @@ typedef struct _WIN32_FIND_DATAA {
     CHAR cAlternateFileName[14];
 } WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
 
+typedef HINSTANCE HMODULE;
+typedef intptr_t(WINAPI *FARPROC)();
+
+typedef HANDLE HWINSTA;
+typedef void *PVOID;
+
+typedef struct tagUSEROBJECTFLAGS {
+    BOOL fInherit;
+    BOOL fReserved;
+    DWORD dwFlags;
+} USEROBJECTFLAGS, *PUSEROBJECTFLAGS;
+
+#define UOI_FLAGS 1
+#define WSF_VISIBLE 0x0001L
+
 // Error codes (winerror.h)
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
@@ -325,56 +341,21 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
                                 LPDWORD lpcbData);
 LSTATUS WINAPI RegCloseKey(HKEY hKey);
 
-#ifdef __cplusplus
-}
-#endif
-
-#include <stdio.h>
-
-// msvcrt's 64-bit stream positions, and a stream on a descriptor (see <io.h>).
-#ifdef __cplusplus
-extern "C" {
-#endif
-int _fseeki64(FILE *stream, int64_t offset, int origin);
-int64_t _ftelli64(FILE *stream);
-FILE *_fdopen(int fd, const char *mode);
-#ifdef __cplusplus
-}
-#endif
-
 // Modules: LoadLibraryA, GetModuleHandleA, GetProcAddress, FreeLibrary.
-typedef HINSTANCE HMODULE;
-typedef intptr_t(WINAPI *FARPROC)();
-
-#ifdef __cplusplus
-extern "C" {
-#endif
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
-#ifdef __cplusplus
-}
-#endif
 
 // Window stations: GetProcessWindowStation, GetUserObjectInformationA (UOI_FLAGS).
-typedef HANDLE HWINSTA;
-typedef void *PVOID;
-
-typedef struct tagUSEROBJECTFLAGS {
-    BOOL fInherit;
-    BOOL fReserved;
-    DWORD dwFlags;
-} USEROBJECTFLAGS, *PUSEROBJECTFLAGS;
-
-#define UOI_FLAGS 1
-#define WSF_VISIBLE 0x0001L
-
-#ifdef __cplusplus
-extern "C" {
-#endif
 HWINSTA WINAPI GetProcessWindowStation(void);
 BOOL WINAPI GetUserObjectInformationA(HANDLE hObj, int nIndex, PVOID pvInfo, DWORD nLength, LPDWORD lpnLengthNeeded);
+
+// msvcrt's 64-bit stream positions, and a stream on a descriptor (see <io.h>).
+int _fseeki64(FILE *stream, int64_t offset, int origin);
+int64_t _ftelli64(FILE *stream);
+FILE *_fdopen(int fd, const char *mode);
+
 #ifdef __cplusplus
 }
 #endif
