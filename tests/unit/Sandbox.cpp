@@ -113,10 +113,10 @@ std::string ImagingDeviceReg(const std::string &sInstance, const char *pszDevice
     return sReg;
 }
 
-std::string ImagingDevicesReg(const std::string &sSpec)
+std::string ImagingDevicesReg(const std::string &sDevicesAndValues)
 {
     std::string sReg = "REGEDIT4\r\n\r\n";
-    std::istringstream blocks(sSpec);
+    std::istringstream blocks(sDevicesAndValues);
     std::string sBlock;
     while (std::getline(blocks, sBlock, '|')) {
         size_t colon = sBlock.find(':');
