@@ -86,20 +86,15 @@ void TwainDSInstaller::UpdateInstanceDS(const char *szInstance, bool bAdd, bool 
                 LogPrintf(pLog, "Failed to find szFileNameGenericDs = %s", szFileNameGenericDs);
             return;
         }
-        if (!FileExists(szTwainDir) && _mkdir(szTwainDir) != 0 && bLog) {
-            int err = errno;
-            LogPrintf(pLog, "_mkdir fail to create %s", szTwainDir);
-            LogPrintf(pLog, "errno = %d", err);
-        }
+        if (!FileExists(szTwainDir) && _mkdir(szTwainDir) != 0 && bLog)
+            LogErrno(pLog, errno, "_mkdir fail to create %s", szTwainDir);
         if (CopyFileA(szFileNameGenericDs, szFileNameDs, FALSE)) {
             if (bLog) {
                 LogPrintf(pLog, "CopyFile succeeded on %s", szFileNameGenericDs);
                 LogPrintf(pLog, "Copied to %s", szFileNameDs);
             }
         } else if (bLog) {
-            DWORD dwError = GetLastError();
-            LogPrintf(pLog, "CopyFile failed");
-            LogPrintf(pLog, "GetLastError returned %d", static_cast<int>(dwError));
+            LogLastError(pLog, GetLastError(), "CopyFile failed");
         }
     } else {
         if (FileExists(szFileNameDs))

@@ -2,6 +2,7 @@
 // the installer learns: 0 for usage or a command that ran, 1 for a command
 // line that was not accepted.
 #include "CommandLine.h"
+#include "RuntimeFunctions.h"
 
 #include <windows.h>
 
@@ -18,11 +19,6 @@ const char s_szUsage[] =
     "should be enclosed in quotes\n\n\t\t<0|1> parameter indicates logging and is optional.  Default is logging "
     "on (1).";
 
-typedef int(WINAPI *PFN_MESSAGEBOXA)(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
-typedef HWINSTA(WINAPI *PFN_GETPROCESSWINDOWSTATION)(void);
-typedef BOOL(WINAPI *PFN_GETUSEROBJECTINFORMATIONA)(HANDLE hObj, int nIndex, PVOID pvInfo, DWORD nLength,
-                                                    LPDWORD lpnLengthNeeded);
-
 bool IsHelpText(const char *pszCmdLine)
 {
     for (const char *pszHelp : s_rgpszHelp) {
@@ -33,23 +29,13 @@ bool IsHelpText(const char *pszCmdLine)
     return false;
 }
 
-// Through void (*)(void), which converts to any function pointer type
-// without a cast-function-type warning.
-template <typename PFN>
-PFN FindExport(HMODULE hModule, const char *pszName)
-{
-    return reinterpret_cast<PFN>(reinterpret_cast<void (*)(void)>(GetProcAddress(hModule, pszName)));
-}
-
 // A service's window station is not visible: a box there waits for a click
 // that never comes, and the installer that started us waits with it. Only a
 // station known to be visible gets the box.
 bool IsWindowStationVisible(HMODULE hUser32)
 {
-    PFN_GETPROCESSWINDOWSTATION pfnGetProcessWindowStation =
-        FindExport<PFN_GETPROCESSWINDOWSTATION>(hUser32, "GetProcessWindowStation");
-    PFN_GETUSEROBJECTINFORMATIONA pfnGetUserObjectInformationA =
-        FindExport<PFN_GETUSEROBJECTINFORMATIONA>(hUser32, "GetUserObjectInformationA");
+    PFN_GETPROCESSWINDOWSTATION pfnGetProcessWindowStation = s_fnGetProcessWindowStation.FindIn(hUser32);
+    PFN_GETUSEROBJECTINFORMATIONA pfnGetUserObjectInformationA = s_fnGetUserObjectInformationA.FindIn(hUser32);
     if (!pfnGetProcessWindowStation || !pfnGetUserObjectInformationA)
         return false;
     HWINSTA hStation = pfnGetProcessWindowStation();
@@ -65,10 +51,10 @@ bool IsWindowStationVisible(HMODULE hUser32)
 // run, refused or not, most of a process's start-up time.
 void ShowUsage()
 {
-    HMODULE hUser32 = LoadLibraryA("user32.dll");
+    HMODULE hUser32 = LoadLibraryA(s_szUser32);
     if (!hUser32)
         return;
-    PFN_MESSAGEBOXA pfnMessageBoxA = FindExport<PFN_MESSAGEBOXA>(hUser32, "MessageBoxA");
+    PFN_MESSAGEBOXA pfnMessageBoxA = s_fnMessageBoxA.FindIn(hUser32);
     if (pfnMessageBoxA && IsWindowStationVisible(hUser32))
         pfnMessageBoxA(nullptr, s_szUsage, "Usage", MB_OK);
     FreeLibrary(hUser32);

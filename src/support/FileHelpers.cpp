@@ -126,17 +126,11 @@ bool OnlyTrustedMayChange(const char *pszDir, const char **ppszWhy)
 
 void RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog)
 {
-    if (!SetFileAttributesA(pszPath, FILE_ATTRIBUTE_NORMAL) && bLog) {
-        DWORD dwError = GetLastError();
-        LogPrintf(pLog, "SetFileAttributes failed on %s", pszPath);
-        LogPrintf(pLog, "GetLastError returned %d", static_cast<int>(dwError));
-    }
+    if (!SetFileAttributesA(pszPath, FILE_ATTRIBUTE_NORMAL) && bLog)
+        LogLastError(pLog, GetLastError(), "SetFileAttributes failed on %s", pszPath);
     if (remove(pszPath) != 0) {
-        if (bLog) {
-            int err = errno;
-            LogPrintf(pLog, "_tremove failed on %s", pszPath);
-            LogPrintf(pLog, "errno = %d", err);
-        }
+        if (bLog)
+            LogErrno(pLog, errno, "_tremove failed on %s", pszPath);
     } else if (bLog) {
         LogPrintf(pLog, "_tremove succefully removed %s", pszPath);
     }

@@ -2,6 +2,7 @@
 
 #include "BoundedString.h"
 #include "FileHelpers.h"
+#include "RuntimeFunctions.h"
 
 #include <windows.h>
 
@@ -201,12 +202,8 @@ FILE *CapLog(FILE *pLog, const BY_HANDLE_FILE_INFORMATION &infoLog, const char *
 // with a file at the log's names; where it is missing, GetTempPathA.
 DWORD TempPath(char *szTemp, DWORD cbTemp)
 {
-    typedef DWORD(WINAPI * PFN_GETTEMPPATH2A)(DWORD, LPSTR);
-    HMODULE hKernel32 = GetModuleHandleA("kernel32.dll");
-    FARPROC pfn = hKernel32 ? GetProcAddress(hKernel32, "GetTempPath2A") : nullptr;
-    if (!pfn)
-        return GetTempPathA(cbTemp, szTemp);
-    return reinterpret_cast<PFN_GETTEMPPATH2A>(reinterpret_cast<void (*)(void)>(pfn))(cbTemp, szTemp);
+    PFN_GETTEMPPATH2A pfnGetTempPath2A = s_fnGetTempPath2A.Find();
+    return pfnGetTempPath2A ? pfnGetTempPath2A(cbTemp, szTemp) : GetTempPathA(cbTemp, szTemp);
 }
 
 } // namespace
@@ -292,15 +289,17 @@ bool InstallLog::WriteLabel(const char *pszLabel)
     return Write("\t", 1);
 }
 
-int LogPrintf(InstallLog *pLog, const char *pszFormat, ...)
+namespace {
+
+int LogVPrintf(InstallLog *pLog, const char *pszFormat, va_list args)
 {
     if (!pLog || !pLog->IsOpen())
         return 0;
     char szLine[260];
-    va_list args;
-    va_start(args, pszFormat);
-    int cch = vsnprintf(szLine, sizeof szLine, pszFormat, args);
-    va_end(args);
+    va_list argsTry;
+    va_copy(argsTry, args);
+    int cch = vsnprintf(szLine, sizeof szLine, pszFormat, argsTry);
+    va_end(argsTry);
     if (cch >= 0 && static_cast<size_t>(cch) < sizeof szLine) {
         pLog->WriteLine(szLine);
         return cch;
@@ -311,9 +310,9 @@ int LogPrintf(InstallLog *pLog, const char *pszFormat, ...)
         char *pszLong = static_cast<char *>(malloc(cb));
         if (!pszLong)
             break;
-        va_start(args, pszFormat);
-        cch = vsnprintf(pszLong, cb, pszFormat, args);
-        va_end(args);
+        va_copy(argsTry, args);
+        cch = vsnprintf(pszLong, cb, pszFormat, argsTry);
+        va_end(argsTry);
         if (cch >= 0 && static_cast<size_t>(cch) < cb) {
             pLog->WriteLine(pszLong);
             free(pszLong);
@@ -325,4 +324,33 @@ int LogPrintf(InstallLog *pLog, const char *pszFormat, ...)
     szLine[sizeof szLine - 1] = '\0';
     pLog->WriteLine(szLine);
     return static_cast<int>(strlen(szLine));
+}
+
+} // namespace
+
+int LogPrintf(InstallLog *pLog, const char *pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    int cch = LogVPrintf(pLog, pszFormat, args);
+    va_end(args);
+    return cch;
+}
+
+void LogLastError(InstallLog *pLog, unsigned long dwError, const char *pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    LogVPrintf(pLog, pszFormat, args);
+    va_end(args);
+    LogPrintf(pLog, "GetLastError returned %d", static_cast<int>(dwError));
+}
+
+void LogErrno(InstallLog *pLog, int err, const char *pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    LogVPrintf(pLog, pszFormat, args);
+    va_end(args);
+    LogPrintf(pLog, "errno = %d", err);
 }

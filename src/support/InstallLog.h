@@ -37,3 +37,18 @@ int LogPrintf(InstallLog *pLog, const char *pszFormat, ...)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
+
+// The two lines of a failed Windows call: the formatted text, then
+// "GetLastError returned N" with the error the caller saved.
+void LogLastError(InstallLog *pLog, unsigned long dwError, const char *pszFormat, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+
+// The same for a runtime library call, with "errno = N".
+void LogErrno(InstallLog *pLog, int err, const char *pszFormat, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;

@@ -1,0 +1,45 @@
+// Functions found at run time: those not every supported Windows has, and
+// those of a DLL loaded only when needed. Each is named once here, with its
+// module and its type; callers ask for it and go without it when it is null.
+#pragma once
+
+#include <windows.h>
+
+template <typename PFN>
+struct RuntimeFunction
+{
+    const char *pszModule;
+    const char *pszName;
+
+    // The function in its module, which the process has loaded already
+    // (KERNEL32, NTDLL); null when that module lacks it.
+    PFN Find() const
+    {
+        HMODULE hModule = GetModuleHandleA(pszModule);
+        return hModule ? FindIn(hModule) : nullptr;
+    }
+
+    // The function in the module as loaded by the caller.
+    // Through void (*)(void), which converts to any function pointer type
+    // without a cast-function-type warning.
+    PFN FindIn(HMODULE hModule) const
+    {
+        return reinterpret_cast<PFN>(reinterpret_cast<void (*)(void)>(GetProcAddress(hModule, pszName)));
+    }
+};
+
+// KERNEL32 of Windows 11 and Server 2022 on; Wine 8 and older Windows lack it.
+typedef DWORD(WINAPI *PFN_GETTEMPPATH2A)(DWORD BufferLength, LPSTR Buffer);
+inline constexpr RuntimeFunction<PFN_GETTEMPPATH2A> s_fnGetTempPath2A = {"kernel32.dll", "GetTempPath2A"};
+
+// USER32, loaded for the usage box alone.
+typedef int(WINAPI *PFN_MESSAGEBOXA)(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+typedef HWINSTA(WINAPI *PFN_GETPROCESSWINDOWSTATION)(void);
+typedef BOOL(WINAPI *PFN_GETUSEROBJECTINFORMATIONA)(HANDLE hObj, int nIndex, PVOID pvInfo, DWORD nLength,
+                                                    LPDWORD lpnLengthNeeded);
+inline constexpr const char s_szUser32[] = "user32.dll";
+inline constexpr RuntimeFunction<PFN_MESSAGEBOXA> s_fnMessageBoxA = {s_szUser32, "MessageBoxA"};
+inline constexpr RuntimeFunction<PFN_GETPROCESSWINDOWSTATION> s_fnGetProcessWindowStation = {
+    s_szUser32, "GetProcessWindowStation"};
+inline constexpr RuntimeFunction<PFN_GETUSEROBJECTINFORMATIONA> s_fnGetUserObjectInformationA = {
+    s_szUser32, "GetUserObjectInformationA"};
