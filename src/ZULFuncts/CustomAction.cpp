@@ -37,7 +37,7 @@ struct ActionRun
 int SendMessage(MSIHANDLE hInstall, INSTALLMESSAGE eType, const char *pszTemplate, const char *psz1,
                 const char *psz2)
 {
-    PMSIHANDLE hRecord = MsiCreateRecord(2);
+    PMSIHANDLE hRecord = MsiCreateRecord(psz2 ? 2 : 1);
     if (!hRecord)
         return 0;
     if (pszTemplate)
