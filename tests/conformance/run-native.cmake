@@ -11,10 +11,13 @@ file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/sysroot/windows/twain_32" "${WORK}/tmp")
 file(COPY_FILE "${REG}" "${WORK}/sysroot/registry.reg")
 
+# The stand-in's environment as standin_env in tests/harness/machine.py gives it:
+# the sysroot, every account's temp directory, the default station (WinSta0).
 set(ENV{ZULFUNCTS_SYSROOT} "${WORK}/sysroot")
-set(ENV{TMPDIR} "${WORK}/tmp")
-# The stand-in's default station, WinSta0, as a desktop session has.
+set(ENV{TMPDIR} "${WORK}/tmp/")
+set(ENV{SystemTemp} "${WORK}/tmp/")
 unset(ENV{ZULFUNCTS_WINDOW_STATION})
+unset(ENV{ZULFUNCTS_CMDLINE})
 execute_process(COMMAND "${EXE}" RESULT_VARIABLE rc)
 if(NOT rc STREQUAL "0")
   message(FATAL_ERROR "conformance failed: ${rc}")

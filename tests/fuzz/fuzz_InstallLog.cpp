@@ -1,13 +1,14 @@
-// Any earlier log, of any size but mostly around the 25600-byte cap, through
+// Any earlier log, of any size but mostly around the log cap, through
 // one run of the log: afterwards the file holds exactly the old text the cap
 // rules keep, then this run's lines.
 //
 // Input: byte 0 flags (bit 0: _remove_ds.log, bit 1: no earlier log, bit 2: a
 // leftover side file, bits 3-5: lines to write), bytes 1-2 the size (bit 15
-// set: any size below 32768; clear: 25600 - 64 .. 25600 + 64), then a pattern
+// set: any size below 32768; clear: the cap - 64 .. the cap + 64), then a pattern
 // repeated to that size. The lines written are cut from the pattern too.
 #include "InstallLog.h"
 #include "LogModel.h"
+#include "TestFacts.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -81,8 +82,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     if (!mkdtemp(szTemplate.data()))
         Fail("no scratch directory");
     g_sTemp = std::string(szTemplate.data()) + "/";
-    setenv("TMPDIR", g_sTemp.c_str(), 1);
-    setenv("SystemTemp", g_sTemp.c_str(), 1);
+    SetStandinEnvironment(nullptr, g_sTemp.c_str());
     atexit(RemoveScratch);
     return 0;
 }
@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t cb)
     bool bLeftover = (flags & 4) != 0;
     unsigned cLines = (flags >> 3) & 7;
 
-    size_t cbOld = (sel & 0x8000) ? (sel & 0x7FFF) : 25600 - 64 + sel % 129;
+    size_t cbOld = (sel & 0x8000) ? (sel & 0x7FFF) : s_cbLogCap - 64 + sel % 129;
     std::string sOld;
     if (bOld) {
         sOld.reserve(cbOld);
@@ -158,9 +158,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t cb)
     if (sAfter.compare(0, sKept.size(), sKept) != 0 || sAfter.size() < sKept.size())
         Fail("the kept old text is not what the cap rules give");
     size_t pos = sKept.size();
-    const std::string sStart = "Start Log\r\n";
-    const std::string sEnd = "End Log\r\n\r\n";
-    const size_t cchStamp = 20;
+    const std::string sStart = std::string(s_szStartLog) + "\r\n";
+    const std::string sEnd = std::string(s_szEndLog) + "\r\n\r\n";
+    const size_t cchStamp = s_cchStampLine;
     if (!IsStampAt(sAfter, pos) || sAfter.compare(pos + cchStamp, sStart.size(), sStart) != 0)
         Fail("the run does not open with a stamp and Start Log");
     pos += cchStamp + sStart.size();
@@ -172,7 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t cb)
 
     struct stat st;
     bool bSideNow = lstat(sSide.c_str(), &st) == 0;
-    if (bSideNow != (bLeftover && sOld.size() <= 25600))
+    if (bSideNow != (bLeftover && sOld.size() <= s_cbLogCap))
         Fail("the side file was left behind, or a leftover one removed without a cap");
 
     unlink(sLog.c_str());

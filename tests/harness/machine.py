@@ -11,19 +11,32 @@ import subprocess
 from .wine import WineTimeout, remove_tree
 
 
+def standin_env(sysroot, temp_dir, cmdline=None, station=None):
+    """The environment of a program on the stand-in: this process's without any ZULFUNCTS_
+    variable, then the sysroot (None: not named), every account's temp directory (TMPDIR;
+    SystemTemp, where GetTempPath2A puts LocalSystem's, root's, files), and when given the
+    exact command line and the window station (the default: WinSta0)."""
+    env = {k: v for k, v in os.environ.items() if not k.startswith("ZULFUNCTS_")}
+    env.update(TMPDIR=temp_dir + "/", SystemTemp=temp_dir + "/")
+    for name, value in (("ZULFUNCTS_SYSROOT", sysroot), ("ZULFUNCTS_CMDLINE", cmdline),
+                        ("ZULFUNCTS_WINDOW_STATION", station)):
+        if value is not None:
+            env[name] = value
+    return env
+
+
 class NativeMachine:
     name = "native"
 
-    def __init__(self, exe, sysroot, temp_dir, env=None):
+    def __init__(self, exe, sysroot, temp_dir, station=None, named_sysroot=True):
         self.exe = os.path.abspath(exe)
         self.sysroot = sysroot
         self.windows_dir = os.path.join(sysroot, "windows")
         self.temp_dir = temp_dir
         os.makedirs(self.windows_dir, exist_ok=True)
-        self.env = {k: v for k, v in os.environ.items() if not k.startswith("ZULFUNCTS_")}
-        # SystemTemp: where GetTempPath2A puts LocalSystem's (root's) files.
-        self.env.update(ZULFUNCTS_SYSROOT=sysroot, TMPDIR=temp_dir + "/", SystemTemp=temp_dir + "/")
-        self.env.update(env or {})
+        self.named = (sysroot if named_sysroot else None, temp_dir)
+        self.station = station
+        self.env = standin_env(*self.named, station=station)
         # What %WINDIR% and %TEMP% stand for in expected log lines.
         self.subst = {"%WINDIR%": self.windows_dir, "%TEMP%": temp_dir + "/"}
 
@@ -36,7 +49,7 @@ class NativeMachine:
 
     def run(self, cmdline, stdout=None, stderr=None, cwd=None, timeout=60):
         """The exit status, or None after a timeout."""
-        env = dict(self.env, ZULFUNCTS_CMDLINE=cmdline)
+        env = standin_env(*self.named, cmdline=cmdline, station=self.station)
         proc = subprocess.Popen([self.exe], cwd=cwd, env=env, stdin=subprocess.DEVNULL, stdout=stdout,
                                 stderr=stderr, start_new_session=True)
         try:

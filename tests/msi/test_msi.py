@@ -41,19 +41,34 @@ ACTION_FAILED = 1627
 INSTALL_FAILURE = 1603
 
 # A deferred action after the data-source action that fails on purpose: the
-# program refuses an unknown command word (the exe with status 1).
-FAILING_ACTION = {
-    "exe": ('<CustomAction Id="ZulTestFailure" FileKey="ZULFunctsExe" ExeCommand="NoSuchCommand" '
-            'Execute="deferred" Impersonate="no" Return="check"/>\n'),
-    "dll": ('<Property Id="ZulTestFailure" Value="NoSuchCommand"/>\n'
-            '<CustomAction Id="ZulTestFailure" BinaryKey="ZULFunctsDll" DllEntry="RunCommand" '
-            'Execute="deferred" Impersonate="no" Return="check"/>\n'),
-}
+# program refuses an unknown command word (the exe with status 1). Anchored
+# on the unit's action through a property-setting one, which must not move
+# RemoveExistingProducts.
+PROGRAM = {"exe": 'FileKey="ZULFunctsExe" ExeCommand="NoSuchCommand"',
+           "dll": 'BinaryKey="ZULFunctsDll" DllEntry="RunCommand"'}
+FAILING_ACTION = ('<Property Id="ZulTestFailure" Value="NoSuchCommand"/>\n'
+                  '<CustomAction Id="ZulTestFailure" %s Execute="deferred" Impersonate="no" Return="check"/>\n'
+                  '<CustomAction Id="ZulTestMark" Property="ZulTestMarked" Value="1"/>\n')
+FAILING_STEP = ('<InstallExecuteSequence><Custom Action="ZulTestMark" After="$(var.ZulTestAnchor)"/>'
+                '<Custom Action="ZulTestFailure" After="ZulTestMark">NOT REMOVE~="ALL"</Custom>'
+                '</InstallExecuteSequence>')
 # How Wine 8's msiexec ends when a deferred action failed: an exe's status 1
 # gives 1627, a DLL's ERROR_INSTALL_FAILURE gives 1603, as on Windows.
 FAILED = {"exe": ACTION_FAILED, "dll": INSTALL_FAILURE}
-FAILING_STEP = ('<InstallExecuteSequence><Custom Action="ZulTestFailure" After="ZulAddDataSources">NOT REMOVE~="ALL"'
-                '</Custom></InstallExecuteSequence>')
+
+# Products that break a rule of the table checker, and what it says.
+FAULTS = {
+    "dropped": ('<CustomAction Id="ZulTestDropped" Directory="INSTALLDIR" ExeCommand="cmd /c exit" '
+                'Execute="deferred" Impersonate="no"/><InstallExecuteSequence><Custom Action="ZulTestDropped" '
+                'After="ZulAddDataSources"/></InstallExecuteSequence>',
+                "InstallExecuteSequence row ZulTestDropped (4092): no CustomAction row, and not a standard action"),
+    "late-rollback": ('<!-- msicheck\n  rollback ZulTestUndo ZulAddDataSources\n-->'
+                      '<CustomAction Id="ZulTestUndo" %s '
+                      'Execute="rollback" Impersonate="no" Return="ignore"/><InstallExecuteSequence>'
+                      '<Custom Action="ZulTestUndo" After="ZulAddDataSources"/></InstallExecuteSequence>',
+                      "InstallExecuteSequence row ZulTestUndo (4092): the rollback of ZulAddDataSources (4091) "
+                      "comes after it"),
+}
 
 # Windows' RemoveExistingProducts uninstalls the old product with
 # UPGRADINGPRODUCTCODE set to the new product code; Wine 8's passes only
@@ -104,15 +119,16 @@ class Lab:
 
     # -- packages ---------------------------------------------------------
 
-    def build(self, wxs, version="1.0.0", failing=False, hardware_id=None, text=None):
+    def build(self, wxs, version="1.0.0", failing=False, hardware_id=None, text=None, fault=None):
         """Builds the sample wxs as version VERSION, with the failing action
-        added or another default for ZULHARDWAREID if asked.
+        added or another default for ZULHARDWAREID if asked. With FAULT (a
+        key of FAULTS), the build must fail with the checker's text.
 
         Any version but 1.0.0 is an upgrade package: it removes the old
         version as Windows does (WINDOWS_UPGRADE_ACTION).
         """
-        name = "%s-%s%s%s" % (os.path.splitext(wxs)[0], version, "-failing" if failing else "",
-                              "" if hardware_id is None else "-id%d" % len(self.built))
+        name = "%s-%s%s%s%s" % (os.path.splitext(wxs)[0], version, "-failing" if failing else "",
+                                "" if hardware_id is None else "-id%d" % len(self.built), "-" + fault if fault else "")
         stage = os.path.join(self.work, name)
         shutil.rmtree(stage, ignore_errors=True)
         os.makedirs(stage)
@@ -124,19 +140,28 @@ class Lab:
         if hardware_id is not None:
             text = text.replace("ZulHardwareId = VID_1234", "ZulHardwareId = " + hardware_id)
         if failing:
-            text = text.replace("</Product>", FAILING_ACTION[self.form] + FAILING_STEP + "</Product>")
+            text = text.replace("</Product>", FAILING_ACTION % PROGRAM[self.form] + FAILING_STEP + "</Product>")
         if self.form == "exe":
             text = text.replace("<?define ZulForm = dll ?>", "<?define ZulForm = exe ?>")
         if upgrading:
             text = text.replace("</Product>", WINDOWS_UPGRADE_ACTION + WINDOWS_UPGRADE_STEP + "</Product>")
+        if fault:
+            text = text.replace("</Product>", FAULTS[fault][0].replace("%s", PROGRAM[self.form]) + "</Product>")
         with open(os.path.join(stage, wxs), "w", encoding="utf-8") as f:
             f.write(text)
         shutil.copy(self.exe, os.path.join(stage, "ZULFuncts.exe"))
         shutil.copy(self.dll, os.path.join(stage, "ZULFuncts.dll"))
         shutil.copyfile(self.source, os.path.join(stage, TEMPLATE))
         msi = os.path.join(stage, name + ".msi")
-        subprocess.run([sys.executable, os.path.join(EXAMPLES, "wixl-build"), wxs, "-o", msi, "-a", self.arch],
-                       cwd=stage, check=True)
+        res = subprocess.run([sys.executable, os.path.join(EXAMPLES, "wixl-build"), wxs, "-o", msi, "-a", self.arch,
+                              "-D", "ZulTestAnchor=ZulAddDataSources"], cwd=stage, stderr=subprocess.PIPE)
+        sys.stderr.write(res.stderr.decode())
+        if fault:
+            self.case = name
+            self.true(res.returncode != 0 and FAULTS[fault][1] in res.stderr.decode() and not os.path.exists(msi),
+                      "wixl-build did not refuse it with: %s" % FAULTS[fault][1])
+            return None
+        res.check_returncode()
         if upgrading:
             subprocess.run(["msibuild", msi, "-q",
                             "DELETE FROM `InstallExecuteSequence` WHERE `Action` = 'RemoveExistingProducts'"],
@@ -146,10 +171,20 @@ class Lab:
         return msi
 
     def tables(self, msi):
-        """The unit's actions where WiX 3 puts them, with progress texts; nothing 64-bit in x64 packages."""
+        """The unit's actions where WiX 3 puts them, RemoveExistingProducts right after InstallValidate
+        whatever the product anchors on them, with progress texts; nothing 64-bit in x64 packages; the
+        exe versioned from VERSION, without a hash."""
         self.case, seq = os.path.basename(msi), {r[0]: int(r[2]) for r in self.rows(msi, "InstallExecuteSequence")}
         self.true(seq["PatchFiles"] < seq["ZulAddDataSources"] < seq["InstallFinalize"]
-                  and seq["InstallInitialize"] < seq["ZulRemoveDataSources"] < seq["RemoveFiles"], "sequence %s" % seq)
+                  and seq["InstallInitialize"] < seq["ZulRemoveDataSources"] < seq["RemoveFiles"]
+                  and seq.get("RemoveExistingProducts", 1401) == seq["InstallValidate"] + 1, "sequence %s" % seq)
+        with open(os.path.join(ROOT, "VERSION"), encoding="utf-8") as f:
+            version = f.read().strip()
+        exe = [r[4:6] for r in self.rows(msi, "File") if r[0] == "ZULFunctsExe"]
+        hashed = [r[0] for r in self.rows(msi, "MsiFileHash")]
+        if self.form == "exe":
+            self.true(len(exe) == 1 and exe[0][0].startswith(version + ".") and exe[0][1] == "1033"
+                      and "ZULFunctsExe" not in hashed, "the exe's Version, Language %s, hashes %s" % (exe, hashed))
         texts = sorted(r[0] for r in self.rows(msi, "ActionText"))
         wide = ([r[0] for r in self.rows(msi, "Component") if int(r[3]) & 256]
                 + [r[0] for r in self.rows(msi, "RegLocator") if int(r[4]) & 16])
@@ -184,11 +219,13 @@ class Lab:
     def product_code(self, msi):
         return self.msi_property(msi, "ProductCode")
 
-    def secure(self, msi, names):
-        """The properties a managed install may take from its command line."""
+    def secure(self, msi, names, chooser=()):
+        """The properties a managed install may take from its command line; never one that chooses
+        what a command activates or deletes."""
         listed = (self.msi_property(msi, "SecureCustomProperties") or "").split(";")
         self.case = os.path.basename(msi)
-        self.true(set(names) <= set(listed), "SecureCustomProperties lists %s, not all of %s" % (listed, names))
+        self.true(set(names) <= set(listed) and not set(chooser) & set(listed),
+                  "SecureCustomProperties lists %s: not all of %s, or one of %s" % (listed, names, chooser))
 
     def remove_products(self):
         for msi in self.built:
@@ -306,6 +343,22 @@ def uninstall(msi, properties=""):
     return ('/x "%s" %s' % (windows_path(msi), properties)).strip()
 
 
+def forced_late(lab, msi):
+    """RemoveExistingProducts moved after InstallFinalize, which the source's MajorUpgrade did not ask for."""
+    late = msi.replace(".msi", "-late.msi")
+    shutil.copyfile(msi, late)
+    subprocess.run(["msibuild", late, "-q", "UPDATE `InstallExecuteSequence` SET `Sequence` = 6601 "
+                    "WHERE `Action` = 'RemoveExistingProducts'"], check=True)
+    source = os.path.join(os.path.dirname(msi), "ZULFuncts-MAddDS.wxs")
+    res = subprocess.run([sys.executable, os.path.join(EXAMPLES, "msicheck.py"), late, source, "-a", lab.arch],
+                         stderr=subprocess.PIPE)
+    out = res.stderr.decode()
+    print(out, end="")
+    lab.case = os.path.basename(late)
+    lab.true(res.returncode == 1 and "InstallExecuteSequence row RemoveExistingProducts (6601): not where "
+             "MajorUpgrade/@Schedule afterInstallValidate puts it (after InstallValidate)" in out, "not refused")
+
+
 def run_maddds(lab):
     folder = "ZULFuncts MAddDS sample"
     v10 = lab.build("ZULFuncts-MAddDS.wxs")
@@ -314,6 +367,9 @@ def run_maddds(lab):
     failing_v11 = lab.build("ZULFuncts-MAddDS.wxs", "1.1.0", failing=True)
     lab.secure(v10, ["ZULLOGGING", "WIX_UPGRADE_DETECTED"])
     marked, plain = MARKED, PLAIN
+    for fault in FAULTS:
+        lab.build("ZULFuncts-MAddDS.wxs", fault=fault)
+    forced_late(lab, v10)
 
     # 0000 and 0001 are marked, 0002 is not; 0001 has an inactive data source
     # left over, 0007 is a device long gone.
@@ -400,7 +456,7 @@ def run_addds(lab):
     v10 = lab.build("ZULFuncts-AddDS.wxs")
     v11 = lab.build("ZULFuncts-AddDS.wxs", "1.1.0")
     failing = lab.build("ZULFuncts-AddDS.wxs", failing=True)
-    lab.secure(v10, ["ZULHARDWAREID", "ZULLOGGING", "ZULREMOVEDATASOURCES", "WIX_UPGRADE_DETECTED"])
+    lab.secure(v10, ["ZULLOGGING", "WIX_UPGRADE_DETECTED"], ["ZULHARDWAREID", "ZULREMOVEDATASOURCES"])
     ours = [("HardwareID", "USB\\VID_5678&PID_0001")]
     ours_lower = [("HardwareID", "usb\\vid_5678&pid_0002")]
     default = [("HardwareID", "USB\\VID_1234&PID_0001")]  # the package's default identifier

@@ -1,6 +1,6 @@
 // Soak: thousands of runs alternating MAddDS and MRemoveDS with logging on,
 // on one machine. After every run: the exit status is 0, both logs hold at
-// most 25600 bytes before the last run's lines and end with a whole run, no
+// most the cap's bytes before the last run's lines and end with a whole run, no
 // side file is left, no file descriptor (from /proc/self/fd) or platform
 // handle is left open, and the data-source tree is what the command leaves.
 //
@@ -11,6 +11,7 @@
 // run is a new process of PROGRAM, its exit status checked.
 #include "Sandbox.h"
 #include "Seams.h"
+#include "TestFacts.h"
 
 #include <windows.h>
 
@@ -95,13 +96,13 @@ int CountFds()
 size_t CheckLog(long nRun, const char *pszName, size_t *pcbMax)
 {
     std::string sLog = Sandbox::ReadFile(g_sTemp + pszName);
-    size_t posStart = sLog.rfind("Start Log\r\n");
-    if (posStart == std::string::npos || posStart < 20)
+    size_t posStart = sLog.rfind(std::string(s_szStartLog) + "\r\n");
+    if (posStart == std::string::npos || posStart < s_cchStampLine)
         Fail(nRun, std::string(pszName) + " has no run");
-    size_t posRun = posStart - 20; // "HH:MM:SS\tMM/DD/YY\t\r\n"
-    if (posRun > 25600)
-        Fail(nRun, std::string(pszName) + " holds more than 25600 bytes before the last run");
-    const std::string sEnd = "End Log\r\n\r\n";
+    size_t posRun = posStart - s_cchStampLine;
+    if (posRun > s_cbLogCap)
+        Fail(nRun, std::string(pszName) + " holds more than the cap before the last run");
+    const std::string sEnd = std::string(s_szEndLog) + "\r\n\r\n";
     if (sLog.size() < sEnd.size() || sLog.compare(sLog.size() - sEnd.size(), sEnd.size(), sEnd) != 0)
         Fail(nRun, std::string(pszName) + " does not end with a whole run");
     if (sLog.size() > *pcbMax)
@@ -117,7 +118,7 @@ int RunInProcess(const char *pszCommand)
 
 int RunSpawned(const char *pszProgram, const char *pszCommand)
 {
-    setenv("ZULFUNCTS_CMDLINE", pszCommand, 1);
+    SetStandinEnvironment(nullptr, nullptr, pszCommand);
     pid_t pid;
     char *argv[] = {const_cast<char *>(pszProgram), nullptr};
     if (posix_spawn(&pid, pszProgram, nullptr, nullptr, argv, environ) != 0)
@@ -162,8 +163,7 @@ int main(int argc, char **argv)
     Sandbox::WriteFile(g_sRoot + "/sysroot/registry.reg",
                        ImagingDevicesReg("0000:\"MarelCLSID\"=\"x\";\"InstallCLSID\"=\"{A}\"|0001:\"MarelCLSID\"=\"y\"|"
                                          "0002:\"InstallCLSID\"=\"{B}\"|0003:-"));
-    setenv("ZULFUNCTS_SYSROOT", (g_sRoot + "/sysroot").c_str(), 1);
-    Sandbox::SetTempDir(g_sTemp);
+    SetStandinEnvironment((g_sRoot + "/sysroot").c_str(), g_sTemp.c_str());
 
     // What both commands leave: the template and the data sources of the two marked devices.
     const std::string sTemplate = s_szTemplate;
@@ -204,8 +204,8 @@ int main(int argc, char **argv)
 
     printf("soak: %ld runs (%s) in %.1f s, %.0f runs/s\n", cRuns, pszSpawn ? "spawned" : "in-process", dSeconds,
            cRuns / dSeconds);
-    printf("soak: largest _add_ds.log %zu bytes, _remove_ds.log %zu bytes (cap 25600 + one run of at most %zu)\n",
-           cbAddMax, cbRemoveMax, cbRunMax);
+    printf("soak: largest _add_ds.log %zu bytes, _remove_ds.log %zu bytes (cap %zu + one run of at most %zu)\n",
+           cbAddMax, cbRemoveMax, s_cbLogCap, cbRunMax);
     printf("soak: descriptors before and after %d and %d; platform handles opened %ld, left open %ld\n", cFdsBefore,
            CountFds(), g_cOpened, g_cOpen);
     std::error_code ec;

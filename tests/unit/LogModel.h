@@ -1,16 +1,18 @@
 // What the cap keeps of an old log, written out independently of the code
-// under test: over 25600 bytes, the last 25600 bytes with every line (up to
+// under test: over the cap, the cap's last bytes with every line (up to
 // LF, a CR right before the LF dropped, or a last line without LF) ended by
 // CR LF; otherwise the old text untouched.
 #pragma once
+
+#include "TestFacts.h"
 
 #include <string>
 
 inline std::string KeptAfterCap(const std::string &sOld)
 {
-    if (sOld.size() <= 25600)
+    if (sOld.size() <= s_cbLogCap)
         return sOld;
-    std::string sTail = sOld.substr(sOld.size() - 25600);
+    std::string sTail = sOld.substr(sOld.size() - s_cbLogCap);
     std::string sOut;
     size_t start = 0;
     while (start < sTail.size()) {

@@ -1,5 +1,6 @@
 #include "Sandbox.h"
 
+#include "TestFacts.h"
 #include "standin.h"
 
 #include <stdlib.h>
@@ -18,16 +19,13 @@ Sandbox::Sandbox()
     m_sRoot = mkdtemp(szTemplate);
     std::filesystem::create_directories(WindowsDir());
     std::filesystem::create_directories(TempDir());
-    setenv("ZULFUNCTS_SYSROOT", (m_sRoot + "/sysroot").c_str(), 1);
-    SetTempDir(TempDir() + "/");
+    SetStandinEnvironment((m_sRoot + "/sysroot").c_str(), (TempDir() + "/").c_str());
     SetRegistry("REGEDIT4\r\n");
 }
 
 Sandbox::~Sandbox()
 {
-    unsetenv("ZULFUNCTS_SYSROOT");
-    unsetenv("TMPDIR");
-    unsetenv("SystemTemp");
+    SetStandinEnvironment("", "");
     std::error_code ec;
     std::filesystem::permissions(m_sRoot, std::filesystem::perms::owner_all, ec);
     std::filesystem::remove_all(m_sRoot, ec);
@@ -68,8 +66,7 @@ void Sandbox::MakeDir(const std::string &sPath)
 
 void Sandbox::SetTempDir(const std::string &sDir)
 {
-    setenv("TMPDIR", sDir.c_str(), 1);
-    setenv("SystemTemp", sDir.c_str(), 1);
+    SetStandinEnvironment(nullptr, sDir.c_str());
 }
 
 void Sandbox::MakeReadOnly(const std::string &sPath)

@@ -7,6 +7,7 @@
 #include "LogModel.h"
 #include "Sandbox.h"
 #include "Seams.h"
+#include "TestFacts.h"
 #include "regfile.h"
 
 #include <gtest/gtest.h>
@@ -359,8 +360,10 @@ TEST_F(LogAttacks, NoLinkAndNoOtherUsersFileIsEverWrittenThrough)
                 EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid()) << sCase;
                 std::string sAfter = Sandbox::ReadFile(sLog), sKept = KeptAfterCap(sOld);
                 EXPECT_EQ(sKept, sAfter.substr(0, sKept.size())) << sCase;
-                EXPECT_EQ(0u, sAfter.find("Start Log\r\n", sKept.size()) - sKept.size() - 20) << sCase;
-                EXPECT_EQ(sAfter.size() - 11, sAfter.rfind("End Log\r\n\r\n")) << sCase;
+                const std::string sStart = std::string(s_szStartLog) + "\r\n";
+                const std::string sEnd = std::string(s_szEndLog) + "\r\n\r\n";
+                EXPECT_EQ(0u, sAfter.find(sStart, sKept.size()) - sKept.size() - s_cchStampLine) << sCase;
+                EXPECT_EQ(sAfter.size() - sEnd.size(), sAfter.rfind(sEnd)) << sCase;
             }
         }
     }

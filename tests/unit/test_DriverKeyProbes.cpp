@@ -2,6 +2,7 @@
 // as Windows and Wine would import it.
 #include "InstallLog.h"
 #include "Sandbox.h"
+#include "TestFacts.h"
 #include "TwainDSInstaller.h"
 
 #include <gtest/gtest.h>
@@ -135,8 +136,9 @@ TEST_F(ProbeTest, HasDriverValueFindsAnyTypeAndLogsOnlyWhatExists)
     EXPECT_TRUE(HasValue("DeviceData", "MarelCLSID", false, pLog));
     delete pLog;
     std::string sLog = Sandbox::ReadFile(m_box.TempDir() + "/_add_ds.log");
-    size_t first = sLog.find("Start Log\r\n") + 11;
-    size_t end = sLog.find("End Log") - 20;
+    const std::string sStart = std::string(s_szStartLog) + "\r\n";
+    size_t first = sLog.find(sStart) + sStart.size();
+    size_t end = sLog.find(s_szEndLog) - s_cchStampLine;
     EXPECT_EQ("MarelCLSID value name exists\r\nEmpty value name exists\r\n", sLog.substr(first, end - first));
 }
 

@@ -7,6 +7,7 @@
 #include "LogModel.h"
 #include "Sandbox.h"
 #include "Seams.h"
+#include "TestFacts.h"
 #include "regfile.h"
 
 #include <gtest/gtest.h>
@@ -316,10 +317,10 @@ std::string CheckRunText(const std::string &sRun, bool bMayBeCut)
         lines.push_back(sRun.substr(start, crlf - start));
         start = crlf + 2;
     }
-    if (lines.size() < 2 || !IsStampLine(lines[0]) || lines[1] != "Start Log")
+    if (lines.size() < 2 || !IsStampLine(lines[0]) || lines[1] != s_szStartLog)
         return "the run's text does not open with a stamp and Start Log";
     size_t n = lines.size();
-    bool bClosed = n >= 5 && IsStampLine(lines[n - 3]) && lines[n - 2] == "End Log" && lines[n - 1].empty();
+    bool bClosed = n >= 5 && IsStampLine(lines[n - 3]) && lines[n - 2] == s_szEndLog && lines[n - 1].empty();
     if (!bClosed && !bMayBeCut)
         return "the run's text does not close with a stamp, End Log and an empty line";
     return "";

@@ -3,6 +3,7 @@
 #include "FileHelpers.h"
 #include "InstallLog.h"
 #include "Sandbox.h"
+#include "TestFacts.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +40,7 @@ TEST(FileHelpers, RemoveFileLoggedDeletesReadOnlyFilesAndLogsWhatHappened)
     }
     EXPECT_FALSE(Sandbox::Exists(sFile));
     std::string sLog = Sandbox::ReadFile(box.TempDir() + "/_remove_ds.log");
-    EXPECT_NE(std::string::npos, sLog.find("Start Log\r\n_tremove succefully removed " + sFile +
+    EXPECT_NE(std::string::npos, sLog.find(std::string(s_szStartLog) + "\r\n_tremove succefully removed " + sFile +
                                            "\r\n"
                                            "SetFileAttributes failed on " +
                                            sMissing +

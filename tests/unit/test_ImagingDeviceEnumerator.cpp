@@ -4,6 +4,7 @@
 #include "InstallLog.h"
 #include "Sandbox.h"
 #include "Seams.h"
+#include "TestFacts.h"
 
 #include <gtest/gtest.h>
 #include <mbstring.h>
@@ -118,9 +119,7 @@ TEST_F(EnumeratorTest, NoDevicesEndsTheWalkAtOnce)
     ImagingDeviceEnumerator e;
     EXPECT_FALSE(e.EnumImagingDevices(&m_data, true, Log()));
     EXPECT_EQ(0, e.m_idx);
-    EXPECT_EQ((std::vector<std::string>{"SetupDiEnumDeviceInfo returned 0, m_idx = 0",
-                                        "EnumImagingDevices terminating condition, m_idx = 0"}),
-              LogLines());
+    EXPECT_EQ((std::vector<std::string>{EnumLine(0, 0), EnumEndLine(0)}), LogLines());
 }
 
 TEST_F(EnumeratorTest, TwoDevicesThenTheEndThenANewWalk)
@@ -138,11 +137,7 @@ TEST_F(EnumeratorTest, TwoDevicesThenTheEndThenANewWalk)
         EXPECT_EQ(0u, m_data.DevInst) << "the walk starts again at the first device";
     }
     EXPECT_EQ(1, g_fake.cDestroyed);
-    EXPECT_EQ((std::vector<std::string>{"SetupDiEnumDeviceInfo returned 1, m_idx = 0",
-                                        "SetupDiEnumDeviceInfo returned 1, m_idx = 1",
-                                        "SetupDiEnumDeviceInfo returned 0, m_idx = 2",
-                                        "EnumImagingDevices terminating condition, m_idx = 2"}),
-              LogLines());
+    EXPECT_EQ((std::vector<std::string>{EnumLine(1, 0), EnumLine(1, 1), EnumLine(0, 2), EnumEndLine(2)}), LogLines());
 }
 
 TEST_F(EnumeratorTest, FailingIndexBetweenDevicesIsSkippedWithinOneCall)
@@ -153,10 +148,7 @@ TEST_F(EnumeratorTest, FailingIndexBetweenDevicesIsSkippedWithinOneCall)
     EXPECT_TRUE(e.EnumImagingDevices(&m_data, true, Log()));
     EXPECT_TRUE(e.EnumImagingDevices(&m_data, true, Log()));
     EXPECT_EQ(2u, m_data.DevInst);
-    EXPECT_EQ((std::vector<std::string>{"SetupDiEnumDeviceInfo returned 1, m_idx = 0",
-                                        "SetupDiEnumDeviceInfo returned 0, m_idx = 1",
-                                        " EnumImagingDevices non-terminating error, GetLastError returned 13",
-                                        "SetupDiEnumDeviceInfo returned 1, m_idx = 2"}),
+    EXPECT_EQ((std::vector<std::string>{EnumLine(1, 0), EnumLine(0, 1), EnumErrorLine(13), EnumLine(1, 2)}),
               LogLines());
 }
 
@@ -169,10 +161,10 @@ TEST_F(EnumeratorTest, FailuresEndTheWalkPastIndex1000)
     EXPECT_EQ(0, e.m_idx);
     std::vector<std::string> lines = LogLines();
     ASSERT_EQ(2u * 1001 + 2, lines.size());
-    EXPECT_EQ("SetupDiEnumDeviceInfo returned 0, m_idx = 1000", lines[2000]);
-    EXPECT_EQ(" EnumImagingDevices non-terminating error, GetLastError returned 13", lines[2001]);
-    EXPECT_EQ("SetupDiEnumDeviceInfo returned 0, m_idx = 1001", lines[2002]);
-    EXPECT_EQ("EnumImagingDevices terminating condition, m_idx = 1001", lines[2003]);
+    EXPECT_EQ(EnumLine(0, 1000), lines[2000]);
+    EXPECT_EQ(EnumErrorLine(13), lines[2001]);
+    EXPECT_EQ(EnumLine(0, 1001), lines[2002]);
+    EXPECT_EQ(EnumEndLine(1001), lines[2003]);
 
     // A device beyond the limit is still delivered when its index succeeds.
     g_fake = FakeDevices();

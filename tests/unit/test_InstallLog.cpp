@@ -4,6 +4,7 @@
 #include "LogModel.h"
 #include "Sandbox.h"
 #include "Seams.h"
+#include "TestFacts.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -63,8 +64,8 @@ extern "C" void __wrap_GetLocalTime(LPSYSTEMTIME pst)
 namespace {
 
 const std::string s_sStamp = "\\d\\d:\\d\\d:\\d\\d\\t\\d\\d/\\d\\d/\\d\\d\\t\\r\\n";
-const std::string s_sOpening = s_sStamp + "Start Log\\r\\n";
-const std::string s_sClosing = s_sStamp + "End Log\\r\\n\\r\\n";
+const std::string s_sOpening = s_sStamp + s_szStartLog + "\\r\\n";
+const std::string s_sClosing = s_sStamp + s_szEndLog + "\\r\\n\\r\\n";
 
 class InstallLogTest : public ::testing::Test
 {
@@ -186,7 +187,7 @@ TEST_F(InstallLogTest, TempPathThatDoesNotFitLeavesTheLogClosed)
 TEST_F(InstallLogTest, LogOfExactly25600BytesIsNotCut)
 {
     std::string sOld = Lines(0, 512, 50); // 25600 bytes
-    ASSERT_EQ(25600u, sOld.size());
+    ASSERT_EQ(s_cbLogCap, sOld.size());
     Sandbox::WriteFile(LogPath(), sOld);
     RunOnce();
     std::string sLog = Sandbox::ReadFile(LogPath());
@@ -200,8 +201,8 @@ TEST_F(InstallLogTest, CapKeepsTheLast25600BytesCutAtLineEnds)
     Sandbox::WriteFile(LogPath(), sOld);
     RunOnce("after cap");
     std::string sLog = Sandbox::ReadFile(LogPath());
-    EXPECT_EQ(Lines(0, 512, 50), sLog.substr(0, 25600));
-    EXPECT_TRUE(std::regex_match(sLog.substr(25600), std::regex(s_sOpening + "after cap\\r\\n" + s_sClosing)));
+    EXPECT_EQ(Lines(0, 512, 50), sLog.substr(0, s_cbLogCap));
+    EXPECT_TRUE(std::regex_match(sLog.substr(s_cbLogCap), std::regex(s_sOpening + "after cap\\r\\n" + s_sClosing)));
     EXPECT_FALSE(Sandbox::Exists(SidePath()));
 
     // Lines of 51 bytes: the first line kept is the fragment that starts 25600 bytes before the end.
@@ -209,8 +210,8 @@ TEST_F(InstallLogTest, CapKeepsTheLast25600BytesCutAtLineEnds)
     Sandbox::WriteFile(LogPath(), sOld);
     RunOnce();
     sLog = Sandbox::ReadFile(LogPath());
-    std::string sTail = sOld.substr(sOld.size() - 25600);
-    EXPECT_EQ(sTail, sLog.substr(0, 25600));
+    std::string sTail = sOld.substr(sOld.size() - s_cbLogCap);
+    EXPECT_EQ(sTail, sLog.substr(0, s_cbLogCap));
     EXPECT_EQ(sTail.substr(0, sTail.find("\r\n")), std::string(Lines(98, 1, 51)).substr(2, 47))
         << "first kept line is a fragment";
 }
@@ -241,7 +242,7 @@ TEST_F(InstallLogTest, LeftoverSideFileIsReplacedByTheCap)
     EXPECT_FALSE(Sandbox::Exists(SidePath()));
     std::string sLog = Sandbox::ReadFile(LogPath());
     EXPECT_EQ(std::string::npos, sLog.find("stale")) << "the side file is emptied before the copy";
-    EXPECT_EQ(Lines(0, 512, 50), sLog.substr(0, 25600));
+    EXPECT_EQ(Lines(0, 512, 50), sLog.substr(0, s_cbLogCap));
 }
 
 TEST_F(InstallLogTest, FailedReplaceKeepsTheWholeOldLogAndAppends)
@@ -304,7 +305,7 @@ TEST_F(InstallLogTest, CapThatCannotMakeItsSideFileLeavesTheLogAsItIsAndClosed)
     }
     EXPECT_EQ("", Sandbox::ReadFile(sStolen)) << "nothing reaches the second name";
     RunOnce();
-    EXPECT_EQ(Lines(88, 512, 50), Sandbox::ReadFile(LogPath()).substr(0, 25600)) << "the next run caps it";
+    EXPECT_EQ(Lines(88, 512, 50), Sandbox::ReadFile(LogPath()).substr(0, s_cbLogCap)) << "the next run caps it";
 }
 
 TEST_F(InstallLogTest, LinkAtTheLogIsNeverFollowedAndOneAtTheSideNameIsReplaced)
@@ -327,7 +328,7 @@ TEST_F(InstallLogTest, LinkAtTheLogIsNeverFollowedAndOneAtTheSideNameIsReplaced)
     ASSERT_EQ(0, symlink(sTarget.c_str(), SidePath().c_str()));
     RunOnce();
     EXPECT_EQ("precious\r\n", Sandbox::ReadFile(sTarget));
-    EXPECT_EQ(Lines(88, 512, 50), Sandbox::ReadFile(LogPath()).substr(0, 25600));
+    EXPECT_EQ(Lines(88, 512, 50), Sandbox::ReadFile(LogPath()).substr(0, s_cbLogCap));
     EXPECT_FALSE(Sandbox::Exists(SidePath()));
 }
 
@@ -342,7 +343,9 @@ TEST_F(InstallLogTest, StampReadsTheClockOnce)
     RunOnce();
     EXPECT_EQ(2, s_cClockReads) << "one reading for each of the two stamps";
     std::string sLog = Sandbox::ReadFile(LogPath());
-    EXPECT_EQ("23:59:59\t12/31/25\t\r\nStart Log\r\nrun\r\n00:00:00\t01/01/26\t\r\nEnd Log\r\n\r\n", sLog);
+    EXPECT_EQ(std::string("23:59:59\t12/31/25\t\r\n") + s_szStartLog + "\r\nrun\r\n00:00:00\t01/01/26\t\r\n" +
+                  s_szEndLog + "\r\n\r\n",
+              sLog);
 }
 
 TEST_F(InstallLogTest, LogPathThatFitsIsWrittenWhenItsSidePathDoesNot)

@@ -2,16 +2,17 @@
 """The exe's version resource and manifest, read back under Wine the way
 Windows reads them (GetFileVersionInfoA, VerQueryValueA, FindResourceA).
 
-  test_resources.py --exe ZULFuncts.exe --verinfo verinfo.exe --version A.B.C.D
-                    --version-text TEXT [--prefix DIR]
+  test_resources.py --exe ZULFuncts.exe --verinfo verinfo.exe --checkout DIR [--prefix DIR]
 
-The version is the build's (git describe: the last vA.B.C tag and D commits
-since); its text, the file version string, names the commit, and a checkout
-without a tag says so.
+The version is the checkout's, worked out here again from git: VERSION's
+A.B.C and, as D, the commits since VERSION last changed; the file version
+string names the commit. Uncommitted changes to tracked files make a private
+build. Without git: D is 0 and the commit unknown.
 """
 
 import argparse
 import re
+import subprocess
 import sys
 import tempfile
 import xml.etree.ElementTree as ET
@@ -19,6 +20,7 @@ import xml.etree.ElementTree as ET
 from harness.wine import WinePrefix, windows_path
 
 VFT_APP = 1
+VS_FF_PRIVATEBUILD = 0x8
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 COMPAT = "{urn:schemas-microsoft-com:compatibility.v1}"
@@ -40,9 +42,28 @@ def read_back(prefix, verinfo, exe):
     return status, values, manifest
 
 
-def check_version(values, version, text):
+def git(checkout, *args):
+    res = subprocess.run(["git", *args], cwd=checkout, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    return res.stdout.decode().strip() if res.returncode == 0 else ""
+
+
+def expected_version(checkout):
+    """(X.Y.Z.N, file version string, private) of the checkout."""
+    with open("%s/VERSION" % checkout, encoding="utf-8") as f:
+        base = f.read().strip()
+    head = git(checkout, "rev-parse", "--short=12", "HEAD")
+    if not head:
+        return base + ".0", base + ".0 (unknown commit)", False
+    changed = git(checkout, "log", "-1", "--format=%H", "--", "VERSION")
+    count = git(checkout, "rev-list", "--count", changed + "..HEAD") if changed else "0"
+    private = bool(git(checkout, "status", "--porcelain", "--untracked-files=no"))
+    return "%s.%s" % (base, count), "%s.%s (g%s)" % (base, count, head), private
+
+
+def check_version(values, version, text, private):
     failures = []
     expected = {
+        "fixed.flags": str(VS_FF_PRIVATEBUILD if private else 0),
         "fixed.file": version,
         "fixed.product": version,
         "fixed.type": str(VFT_APP),
@@ -56,10 +77,11 @@ def check_version(values, version, text):
             failures.append("%s is %r, expected %r" % (name, values.get(name), value))
     if not values.get("string.FileDescription", "").strip():
         failures.append("no FileDescription")
-    shape = r"0\.0\.0\.0 \(untagged( [0-9a-f]+)?\)" if version == "0.0.0.0" else \
-        re.escape(version) + r" \(v\d+\.\d+\.\d+-\d+-g[0-9a-f]+\)"
-    if not re.fullmatch(shape, values.get("string.FileVersion", "")):
-        failures.append("FileVersion does not name the tag and commit, or that there is no tag")
+    if not re.fullmatch(r"[1-9]\d*\.\d+\.\d+\.\d+ \((g[0-9a-f]{12}|unknown commit)\)", text):
+        failures.append("FileVersion %r is not X.Y.Z.N (g<commit>)" % text)
+    if private != ("string.PrivateBuild" in values):
+        failures.append("PrivateBuild is %r on a checkout %s changes"
+                        % (values.get("string.PrivateBuild"), "with" if private else "without"))
     if not re.fullmatch(r"Copyright \(C\) \d{4} \S.*", values.get("string.LegalCopyright", "")):
         failures.append("no LegalCopyright")
     return failures
@@ -85,8 +107,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--verinfo", required=True)
-    parser.add_argument("--version", required=True)
-    parser.add_argument("--version-text", required=True)
+    parser.add_argument("--checkout", required=True, help="the source directory")
     parser.add_argument("--prefix")
     args = parser.parse_args()
 
@@ -95,7 +116,7 @@ def main():
     for name in sorted(values):
         print("%s = %s" % (name, values[name]))
     failures = [] if status == 0 else ["verinfo ended with status %d" % status]
-    failures += check_version(values, args.version, args.version_text)
+    failures += check_version(values, *expected_version(args.checkout))
     failures += check_manifest(manifest)
     for failure in failures:
         print("FAIL: " + failure)

@@ -11,8 +11,8 @@
 #include <stdlib.h>
 
 static const char *const s_rgpszStrings[] = {
-    "CompanyName",    "FileDescription",  "FileVersion", "InternalName",
-    "LegalCopyright", "OriginalFilename", "ProductName", "ProductVersion",
+    "CompanyName",      "FileDescription", "FileVersion", "InternalName",   "LegalCopyright",
+    "OriginalFilename", "PrivateBuild",    "ProductName", "ProductVersion",
 };
 
 static int Fail(const char *pszWhat)
@@ -47,6 +47,7 @@ static int PrintVersion(const char *pszFile)
     PrintQuad("fixed.file", pFixed->dwFileVersionMS, pFixed->dwFileVersionLS);
     PrintQuad("fixed.product", pFixed->dwProductVersionMS, pFixed->dwProductVersionLS);
     printf("fixed.type=%lu\n", (unsigned long)pFixed->dwFileType);
+    printf("fixed.flags=%lu\n", (unsigned long)(pFixed->dwFileFlags & pFixed->dwFileFlagsMask));
     if (!VerQueryValueA(pInfo, "\\VarFileInfo\\Translation", (void **)&pwTranslation, &cb) || cb < 4)
         return Fail("VerQueryValueA(Translation)");
     printf("translation=%04x%04x\n", pwTranslation[0], pwTranslation[1]);

@@ -2,6 +2,7 @@
 
   run-scenarios --backend native --program PATH [-k PATTERN] [--keep] SCENARIO_OR_DIR...
   run-scenarios --backend wine --program EXE --launcher LAUNCHER_EXE [-k PATTERN] [--keep] SCENARIO_OR_DIR...
+  run-scenarios --update [--native PATH] [--wine EXE --launcher LAUNCHER_EXE] [-k PATTERN] SCENARIO_OR_DIR...
 
 The format and the output are described in tests/scenarios/README.md.
 """
@@ -16,54 +17,9 @@ import tempfile
 
 from ..wine import WineError
 from .backends import NativeBackend, WineBackend
-from .check import Roots, check_text, compare_tree, seed
 from .format import ScenarioError, parse_scenario
-
-TIMEOUT = 60
-
-
-def run(scn, backend, scratch):
-    """The problems of one run (an empty list: it passed)."""
-    machine = backend.prepare(scn, scratch)
-    cwd = os.path.join(scratch, "cwd")
-    os.makedirs(cwd)
-    os.makedirs(os.path.join(scratch, "scratch"))
-    roots = Roots(machine.windows_dir, machine.temp_dir, os.path.join(scratch, "scratch"), cwd, backend.complete)
-    seed(scn.before, roots)
-    out_path, err_path = os.path.join(scratch, "stdout.txt"), os.path.join(scratch, "stderr.txt")
-    with open(out_path, "wb") as out, open(err_path, "wb") as err:
-        status = machine.run(scn.command, out, err, cwd, TIMEOUT)
-    problems = []
-    if status is None:
-        problems.append("timed out")
-    elif status < 0:
-        problems.append("killed by signal %d (expected exit %d)" % (-status, scn.exit))
-    elif status != (scn.exit & 0xFF):
-        problems.append("exit status %d, expected %d" % (status, scn.exit))
-    if scn.after is not None:
-        problems += compare_tree(scn.after, roots)
-    for check in scn.logs:
-        try:
-            with open(roots.real("temp/" + check.name), "rb") as f:
-                data = f.read().decode("latin-1")
-        except OSError:
-            problems.append("log %s: missing" % check.name)
-            continue
-        problems += [p if p.startswith("  ") else "log %s: %s" % (check.name, p)
-                     for p in check_text(check, data, "\r\n", machine.subst)]
-    if backend.name == "native":
-        with open(out_path, "rb") as f:
-            data = f.read().decode("latin-1")
-        if scn.stdout is not None:
-            problems += [p if p.startswith("  ") else "stdout: " + p
-                         for p in check_text(scn.stdout, data, "\n", machine.subst)]
-        elif data:
-            problems.append("unexpected stdout: %r" % data[:200])
-    if problems:
-        with open(err_path, "rb") as f:
-            err = f.read().decode("latin-1").splitlines()
-        problems += ["stderr (last lines):"] + ["  " + line for line in err[-15:]] if err else []
-    return problems
+from .run import run
+from .update import update
 
 
 def find_scenarios(paths, patterns):
@@ -83,14 +39,25 @@ def find_scenarios(paths, patterns):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(prog="run-scenarios", description="Run ZULFuncts scenarios.")
-    parser.add_argument("--backend", choices=("native", "wine"), required=True)
-    parser.add_argument("--program", required=True, help="the program (native) or the exe (wine)")
+    parser.add_argument("--backend", choices=("native", "wine"))
+    parser.add_argument("--program", help="the program (native) or the exe (wine)")
     parser.add_argument("--launcher", help="launcher.exe (wine)")
+    parser.add_argument("--update", action="store_true",
+                        help="write back the log and stdout sections the runs no longer match")
+    parser.add_argument("--native", metavar="PATH", help="with --update: the native program")
+    parser.add_argument("--wine", metavar="EXE", help="with --update: the exe run under Wine")
     parser.add_argument("--keep", action="store_true", help="keep scratch directories")
     parser.add_argument("-k", dest="patterns", action="append", default=[], metavar="PATTERN")
     parser.add_argument("scenarios", nargs="+", metavar="SCENARIO_OR_DIR")
     args = parser.parse_args(argv)
-    if args.backend == "wine" and not args.launcher:
+    if args.update:
+        if args.backend or args.program or not (args.native or args.wine):
+            parser.error("--update takes --native PATH and/or --wine EXE, not --backend/--program")
+        if args.wine and not args.launcher:
+            parser.error("--wine needs --launcher")
+    elif not (args.backend and args.program) or args.native or args.wine:
+        parser.error("give --backend and --program (--native and --wine go with --update)")
+    elif args.backend == "wine" and not args.launcher:
         parser.error("--backend wine needs --launcher")
     try:
         scenarios = find_scenarios(args.scenarios, args.patterns)
@@ -100,6 +67,8 @@ def main(argv=None):
     if not scenarios:
         print("run-scenarios: no scenarios found", file=sys.stderr)
         return 2
+    if args.update:
+        return main_update(args, scenarios)
 
     work = tempfile.mkdtemp(prefix="zulscn-")
     counts = {"PASS": 0, "FAIL": 0, "SKIP": 0}
@@ -143,6 +112,27 @@ def main(argv=None):
             shutil.rmtree(work, ignore_errors=True)
     print("%d passed, %d failed, %d skipped" % (counts["PASS"], counts["FAIL"], counts["SKIP"]))
     return 0 if counts["FAIL"] == 0 else 1
+
+
+def main_update(args, scenarios):
+    work = tempfile.mkdtemp(prefix="zulscn-")
+    given = {}
+    try:
+        if args.native:
+            given["native"] = NativeBackend(os.path.abspath(args.native), work)
+        if args.wine:
+            given["wine"] = WineBackend(os.path.abspath(args.wine), work, os.path.abspath(args.launcher))
+        return update(scenarios, given, work, args.keep)
+    except (OSError, WineError) as e:
+        print("run-scenarios: %s" % e, file=sys.stderr)
+        return 2
+    finally:
+        for backend in given.values():
+            backend.close()
+        if args.keep:
+            print("scratch kept in %s" % work, file=sys.stderr)
+        else:
+            shutil.rmtree(work, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -32,7 +32,8 @@ class NativeBackend:
             raise OSError("program not found or not executable: %s" % program)
         self.program = program
 
-    def skip_reason(self, scn):
+    @staticmethod
+    def skip_reason(scn):
         return None
 
     def prepare(self, scn, scratch):
@@ -45,12 +46,8 @@ class NativeBackend:
         else:
             temp = os.path.join(scratch, "temp")
             os.makedirs(temp)
-        env = {}
-        if "native-window-station" in scn.options:
-            env["ZULFUNCTS_WINDOW_STATION"] = scn.options["native-window-station"]
-        machine = NativeMachine(self.program, sysroot, temp, env)
-        if sys_opt == "unset":
-            del machine.env["ZULFUNCTS_SYSROOT"]
+        machine = NativeMachine(self.program, sysroot, temp, scn.options.get("native-window-station"),
+                                sys_opt != "unset")
         if scn.registry is not None:
             machine.set_registry(scn.registry)
         return machine
@@ -70,7 +67,8 @@ class WineBackend:
         self.machine = WineMachine(program, WinePrefix(os.path.join(work, "prefix"), launcher))
         self.seeded_outside = []
 
-    def skip_reason(self, scn):
+    @staticmethod
+    def skip_reason(scn):
         return "native-only option" if scn.options else None
 
     def prepare(self, scn, scratch):

@@ -102,9 +102,11 @@ class Entry:
 class TextCheck:
     """A log or stdout section: expected lines."""
 
-    def __init__(self, name, unordered):
+    def __init__(self, name, unordered, kind="log", lineno=0):
+        self.kind = kind            # "log" or "stdout"
         self.name = name
         self.unordered = unordered
+        self.lineno = lineno        # of the section's "= " line; its lines follow it
         self.lines = []
 
 
@@ -261,9 +263,9 @@ def parse_scenario(path, name, text=None):
             elif words[:1] == ["log"] and len(words) in (2, 3) and words[2:] in ([], ["unordered"]):
                 if "/" in words[1] or "\\" in words[1]:
                     raise ScenarioError("line %d: a log is named by its file name in temp/" % lineno)
-                section = ("log", TextCheck(words[1], len(words) == 3))
+                section = ("log", TextCheck(words[1], len(words) == 3, "log", lineno))
             elif words == ["stdout"]:
-                section = ("stdout", TextCheck("stdout", False))
+                section = ("stdout", TextCheck("stdout", False, "stdout", lineno))
             else:
                 raise ScenarioError("line %d: unknown section %r" % (lineno, line))
             body = []
