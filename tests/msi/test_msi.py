@@ -110,6 +110,7 @@ class Lab:
         self.dll = os.path.abspath(args.dll)
         self.form = args.form
         self.holder = os.path.abspath(args.holder)
+        self.answer = os.path.abspath(args.answer)
         self.failed = FAILED[args.form]
         self.work = os.path.abspath(args.work)
         self.prefix = prefix
@@ -441,6 +442,25 @@ def run_maddds(lab):
         lab.true("ZULFuncts could not install the data source " in text and "(error 32)" in text,
                  "no error message with the sharing violation in the installer's log")
 
+    # The same question answered through a user interface: Retry once the
+    # file is let go installs it; Cancel fails the install.
+    if lab.form == "dll":
+        for answer, result in (("retry", 0), ("cancel", INSTALL_FAILURE)):
+            lab.start("maddds-answer-" + answer, [("0000", marked)], [data_source("0000")])
+            with open(lab.path(data_source("0000")), "wb") as f:
+                f.write(b"kept")
+            res = subprocess.run(["wine", lab.answer, windows_path(v10), windows_path(lab.path(data_source("0000"))),
+                                  answer], env=lab.prefix.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                 timeout=300)
+            out = res.stdout.decode("latin-1").strip()
+            print("%s: %s" % (answer, out))
+            lab.true(out == "questions=1 result=%d" % result, "%s: %s" % (answer, out))
+            replaced = filecmp.cmp(lab.path(data_source("0000")), lab.source, shallow=False)
+            lab.true(replaced == (answer == "retry"), "%s: the data source %s replaced"
+                     % (answer, "was" if replaced else "was not"))
+            if answer == "retry":
+                lab.msiexec("uninstall", uninstall(v10))
+
     # An author's product from the README (the DLL form), the unit included as it stands.
     if lab.form == "dll":
         with open(os.path.join(EXAMPLES, "README.md"), encoding="utf-8") as f:
@@ -519,6 +539,7 @@ def main():
     parser.add_argument("--dll", required=True, help="the DLL to ship (the i686 build)")
     parser.add_argument("--form", choices=("dll", "exe"), default="dll", help="which the samples use")
     parser.add_argument("--holder", required=True, help="holdopen.exe, which holds a file open")
+    parser.add_argument("--answer", required=True, help="answer.exe, which answers Retry or Cancel")
     parser.add_argument("--package", choices=("maddds", "addds"), required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--arch", choices=("x86", "x64"), default="x86", help="the package's platform")
