@@ -6,8 +6,7 @@
 #include <windows.h>
 
 template <typename PFN>
-struct RuntimeFunction
-{
+struct RuntimeFunction {
     const char *pszModule;
     const char *pszName;
 
@@ -39,7 +38,7 @@ typedef BOOL(WINAPI *PFN_GETUSEROBJECTINFORMATIONA)(HANDLE hObj, int nIndex, PVO
                                                     LPDWORD lpnLengthNeeded);
 inline constexpr const char s_szUser32[] = "user32.dll";
 inline constexpr RuntimeFunction<PFN_MESSAGEBOXA> s_fnMessageBoxA = {s_szUser32, "MessageBoxA"};
-inline constexpr RuntimeFunction<PFN_GETPROCESSWINDOWSTATION> s_fnGetProcessWindowStation = {
-    s_szUser32, "GetProcessWindowStation"};
+inline constexpr RuntimeFunction<PFN_GETPROCESSWINDOWSTATION> s_fnGetProcessWindowStation = {s_szUser32,
+                                                                                             "GetProcessWindowStation"};
 inline constexpr RuntimeFunction<PFN_GETUSEROBJECTINFORMATIONA> s_fnGetUserObjectInformationA = {
     s_szUser32, "GetUserObjectInformationA"};
