@@ -27,15 +27,13 @@ const char s_szRemoveFailedText[] = "ZULFuncts could not remove [1] (error [2])"
 bool s_bAllocationFailed = false;
 
 // One run of the action: where its messages go and what it returns.
-struct ActionRun
-{
+struct ActionRun {
     MSIHANDLE hInstall;
     UINT uResult;
 };
 
 // Sends a message whose template is pszTemplate, with up to two text fields.
-int SendMessage(MSIHANDLE hInstall, INSTALLMESSAGE eType, const char *pszTemplate, const char *psz1,
-                const char *psz2)
+int SendMessage(MSIHANDLE hInstall, INSTALLMESSAGE eType, const char *pszTemplate, const char *psz1, const char *psz2)
 {
     PMSIHANDLE hRecord = MsiCreateRecord(psz2 ? 2 : 1);
     if (!hRecord)

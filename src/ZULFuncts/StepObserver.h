@@ -12,8 +12,7 @@ enum StepAnswer
     STEP_STOP   // end the command now
 };
 
-struct StepObserver
-{
+struct StepObserver {
     void *pvContext;
     // A data source was installed, activated or removed; pszInstanceDir is
     // the instance's directory name. False ends the command (a cancel).
