@@ -11,6 +11,8 @@ namespace {
 
 const char s_szBlank[] = " ";
 
+const char *const s_rgpszHelp[] = {"/?", "/h", "-?", "-h", ""};
+
 struct CommandName {
     const char *pszName;
     int nCode;
@@ -90,6 +92,16 @@ int CommandLine::LookupCommand(const char *pszWord)
             return command.nCode;
     }
     return CMD_NONE;
+}
+
+bool CommandLine::IsHelpText(const char *pszText)
+{
+    for (const char *pszHelp : s_rgpszHelp) {
+        if (_mbscmp(reinterpret_cast<const unsigned char *>(pszText),
+                    reinterpret_cast<const unsigned char *>(pszHelp)) == 0)
+            return true;
+    }
+    return false;
 }
 
 void CommandLine::ReadLoggingFlag()

@@ -20,6 +20,8 @@ public:
     bool NextToken(char *szDest, const char *pszDelimiters);
 
     static int LookupCommand(const char *pszWord);
+    // One of the texts that ask for the usage ("/?", "/h", "-?", "-h", or none).
+    static bool IsHelpText(const char *pszText);
 
     enum
     {

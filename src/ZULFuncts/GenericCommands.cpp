@@ -2,6 +2,7 @@
 // marked device, and sweep the TWAIN directory for instances no device has.
 #include "TwainDSInstaller.h"
 
+#include "AllocationFailed.h"
 #include "BoundedString.h"
 #include "FileHelpers.h"
 #include "InstallLog.h"
@@ -31,21 +32,25 @@ void TwainDSInstaller::MAddTwainDS(bool bAdd, bool bLog)
         LogLabelLine(pLog, "Check Value:", m_pszCheckValue);
     }
 
-    if (TwainDirUsable(bLog, pLog)) {
+    if (m_bReady && TwainDirUsable(bLog, pLog)) {
         char szInstance[5] = {0};
         if (bAdd) {
             // The marker decides; the check value is only logged.
-            while (NextInstance(szInstance, sizeof szInstance, bLog, pLog)) {
-                if (HasDriverValue(m_pDevInfoData, s_szMarkerValue, bLog, pLog))
-                    UpdateInstanceDS(szInstance, true, bLog, pLog);
+            while (!m_bStopped && NextInstance(szInstance, sizeof szInstance, bLog, pLog)) {
+                if (HasDriverValue(m_pDevInfoData, s_szMarkerValue, bLog, pLog)) {
+                    while (!UpdateInstanceDS(szInstance, true, bLog, pLog) && RetryStep(true)) {
+                    }
+                }
             }
         } else {
             // Runs the search to its end, which closes it.
-            while (NextTwainDir(szInstance, sizeof szInstance)) {
+            while (!m_bStopped && NextTwainDir(szInstance, sizeof szInstance)) {
                 if (bLog)
                     LogPrintf(pLog, "Found Twain_32 directory for Instance %s", szInstance);
-                if (!InstanceExists(szInstance, bLog, pLog))
-                    UpdateInstanceDS(szInstance, false, bLog, pLog);
+                if (!InstanceExists(szInstance, bLog, pLog)) {
+                    while (!UpdateInstanceDS(szInstance, false, bLog, pLog) && RetryStep(false)) {
+                    }
+                }
             }
         }
     }
@@ -53,7 +58,7 @@ void TwainDSInstaller::MAddTwainDS(bool bAdd, bool bLog)
     DestroyCommandLog(pLog);
 }
 
-void TwainDSInstaller::UpdateInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog)
+bool TwainDSInstaller::UpdateInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog)
 {
     char szTwainDir[260];
     char szFileName[260];
@@ -64,10 +69,10 @@ void TwainDSInstaller::UpdateInstanceDS(const char *szInstance, bool bAdd, bool 
         !BoundedAppend(szFileNameGenericDs, sizeof szFileNameGenericDs, "\\") ||
         !BoundedAppend(szFileNameGenericDs, sizeof szFileNameGenericDs, s_szTemplateName)) {
         LogPathTooLong(szInstance, bLog, pLog);
-        return;
+        return StepFailed(szInstance, ERROR_FILENAME_EXCED_RANGE);
     }
     if (InstanceDirIsLink(szTwainDir, szInstance, bLog, pLog))
-        return;
+        return StepFailed(szTwainDir, ERROR_ACCESS_DENIED);
     if (bLog) {
         LogPrintf(pLog, "m_szTwainDir = %s", m_szTwainDir);
         LogPrintf(pLog, "szTwainDir = %s", szTwainDir);
@@ -77,33 +82,39 @@ void TwainDSInstaller::UpdateInstanceDS(const char *szInstance, bool bAdd, bool 
     }
 
     // Both directions first remove an extension-less data source an earlier step left.
-    if (FileExists(szFileName))
-        RemoveFileLogged(szFileName, bLog, pLog);
+    DWORD dwError = ERROR_SUCCESS;
+    if (FileExists(szFileName) && !RemoveFileLogged(szFileName, &dwError, bLog, pLog) && !bAdd)
+        return StepFailed(szFileName, dwError);
 
     if (bAdd) {
         if (!FileExists(szFileNameGenericDs)) {
             if (bLog)
                 LogPrintf(pLog, "Failed to find szFileNameGenericDs = %s", szFileNameGenericDs);
-            return;
+            return StepFailed(szFileNameGenericDs, ERROR_FILE_NOT_FOUND);
         }
         if (!FileExists(szTwainDir) && _mkdir(szTwainDir) != 0 && bLog)
             LogErrno(pLog, errno, "_mkdir fail to create %s", szTwainDir);
-        if (CopyFileA(szFileNameGenericDs, szFileNameDs, FALSE)) {
-            if (bLog) {
-                LogPrintf(pLog, "CopyFile succeeded on %s", szFileNameGenericDs);
-                LogPrintf(pLog, "Copied to %s", szFileNameDs);
-            }
-        } else if (bLog) {
-            LogLastError(pLog, GetLastError(), "CopyFile failed");
+        if (!CopyFileA(szFileNameGenericDs, szFileNameDs, FALSE)) {
+            dwError = GetLastError();
+            if (bLog)
+                LogLastError(pLog, dwError, "CopyFile failed");
+            return StepFailed(szFileNameDs, dwError);
+        }
+        if (bLog) {
+            LogPrintf(pLog, "CopyFile succeeded on %s", szFileNameGenericDs);
+            LogPrintf(pLog, "Copied to %s", szFileNameDs);
         }
     } else {
-        if (FileExists(szFileNameDs))
-            RemoveFileLogged(szFileNameDs, bLog, pLog);
+        if (FileExists(szFileNameDs) && !RemoveFileLogged(szFileNameDs, &dwError, bLog, pLog))
+            return StepFailed(szFileNameDs, dwError);
         if (!SetFileAttributesA(szTwainDir, FILE_ATTRIBUTE_NORMAL) && bLog)
             LogPrintf(pLog, "SetFileAttributes failed, GetLastError returned %d", static_cast<int>(GetLastError()));
+        // A directory that holds more is left, as it should be.
         if (_rmdir(szTwainDir) != 0 && bLog)
             LogPrintf(pLog, "_trmdir failed, errno = %d", errno);
     }
+    StepDone(szInstance);
+    return true;
 }
 
 bool TwainDSInstaller::NextTwainDir(char *szInstance, size_t cbInstance)
@@ -155,8 +166,12 @@ bool TwainDSInstaller::NextTwainDir(char *szInstance, size_t cbInstance)
 bool TwainDSInstaller::InstanceExists(const char *szInstance, bool bLog, InstallLog *pLog)
 {
     char *pszDevice = static_cast<char *>(malloc(260));
-    if (!pszDevice)
-        exit(1);
+    if (!pszDevice) {
+        // Whether a device has it cannot be told: it stays, and the command ends.
+        AllocationFailed();
+        m_bStopped = true;
+        return true;
+    }
     // Every search considers every device, whatever an earlier one left the cursor at.
     m_enum.m_idx = 0;
     bool bExists = false;

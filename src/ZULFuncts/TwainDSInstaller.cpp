@@ -1,6 +1,7 @@
 // Construction, the TWAIN directory and the path layout of a data source.
 #include "TwainDSInstaller.h"
 
+#include "AllocationFailed.h"
 #include "BoundedString.h"
 #include "FileHelpers.h"
 #include "InstallLog.h"
@@ -13,32 +14,39 @@
 
 char TwainDSInstaller::m_szTwainDir[260];
 bool TwainDSInstaller::m_bTwainDirTooLong = false;
+const StepObserver *TwainDSInstaller::s_pObserver = nullptr;
 
 TwainDSInstaller::TwainDSInstaller(const char *pszHardwareId, const char *pszPrefix, const char *pszCheckKey,
                                    const char *pszCheckValue, const char *pszParamsKey)
     : m_pszParamsKey(pszParamsKey), m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey),
-      m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix)
+      m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix), m_bReady(true)
 {
     // The probe folds the identifier's case in place: it works on a copy of its own.
     if (pszHardwareId) {
         size_t cb = strlen(pszHardwareId) + 1;
         m_pszHardwareId = static_cast<char *>(malloc(cb));
-        if (!m_pszHardwareId)
-            exit(1);
-        memcpy(m_pszHardwareId, pszHardwareId, cb);
+        if (m_pszHardwareId) {
+            memcpy(m_pszHardwareId, pszHardwareId, cb);
+        } else {
+            m_bReady = false;
+            AllocationFailed();
+        }
     }
     Init();
 }
 
 TwainDSInstaller::TwainDSInstaller(const char *pszPrefix, const char *pszCheckKey, const char *pszCheckValue)
     : m_pszParamsKey(nullptr), m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey), m_pszHardwareId(nullptr),
-      m_pszPrefix(pszPrefix)
+      m_pszPrefix(pszPrefix), m_bReady(true)
 {
     Init();
 }
 
 void TwainDSInstaller::Init()
 {
+    m_bStopped = false;
+    m_szStepPath[0] = '\0';
+    m_dwStepError = ERROR_SUCCESS;
     m_bTwainDirTooLong = false;
     UINT cch = GetWindowsDirectoryA(m_szTwainDir, sizeof m_szTwainDir);
     if (cch == 0) {
@@ -56,17 +64,23 @@ void TwainDSInstaller::Init()
         }
     }
 
-    m_pDevInfoData = static_cast<PSP_DEVINFO_DATA>(malloc(sizeof(SP_DEVINFO_DATA)));
-    if (!m_pDevInfoData)
-        exit(1);
-    m_pDevInfoData->cbSize = sizeof(SP_DEVINFO_DATA);
     m_hFind = -1;
     memset(&m_findData, 0, sizeof m_findData);
     m_bFindDone = false;
+    m_pDevInfoData = static_cast<PSP_DEVINFO_DATA>(malloc(sizeof(SP_DEVINFO_DATA)));
+    if (m_pDevInfoData) {
+        m_pDevInfoData->cbSize = sizeof(SP_DEVINFO_DATA);
+    } else {
+        m_bReady = false;
+        AllocationFailed();
+    }
 }
 
 TwainDSInstaller::~TwainDSInstaller()
 {
+    // A search the observer stopped is still open.
+    if (m_hFind != -1 && !m_bFindDone)
+        _findclose(m_hFind);
     free(m_pszHardwareId);
     free(m_pDevInfoData);
 }
@@ -139,14 +153,16 @@ bool TwainDSInstaller::TwainDirUsable(bool bLog, InstallLog *pLog)
 
 InstallLog *TwainDSInstaller::CreateCommandLog(bool bAdd, bool &bLog)
 {
-    if (!bLog)
+    // The installer's log hears every line, whatever the flag says of the file.
+    bool bFile = bLog;
+    if (!bFile && !InstallLog::HasLineSink())
         return nullptr;
     // From the C runtime, constructed in place: no C++ runtime library in the exe.
     void *pv = malloc(sizeof(InstallLog));
     bLog = pv != nullptr;
     if (!pv)
         return nullptr;
-    return new (pv) InstallLog(bAdd ? "_add_ds.log" : "_remove_ds.log");
+    return new (pv) InstallLog(bAdd ? "_add_ds.log" : "_remove_ds.log", bFile);
 }
 
 void TwainDSInstaller::DestroyCommandLog(InstallLog *pLog)
@@ -161,4 +177,33 @@ void TwainDSInstaller::LogLabelLine(InstallLog *pLog, const char *pszLabel, cons
 {
     pLog->WriteLabel(pszLabel);
     pLog->WriteLine(pszValue ? pszValue : "");
+}
+
+bool TwainDSInstaller::StepFailed(const char *pszPath, DWORD dwError)
+{
+    if (!BoundedCopy(m_szStepPath, sizeof m_szStepPath, pszPath))
+        m_szStepPath[0] = '\0';
+    m_dwStepError = dwError;
+    return false;
+}
+
+bool TwainDSInstaller::RetryStep(bool bAdd)
+{
+    if (!s_pObserver)
+        return false;
+    StepAnswer answer = s_pObserver->pfnFailed(s_pObserver->pvContext, bAdd, m_szStepPath, m_dwStepError);
+    if (answer == STEP_STOP)
+        m_bStopped = true;
+    return answer == STEP_RETRY;
+}
+
+void TwainDSInstaller::StepDone(const char *szInstance)
+{
+    if (!s_pObserver)
+        return;
+    char szDirName[260];
+    if (BoundedCopy(szDirName, sizeof szDirName, m_pszPrefix) &&
+        BoundedAppend(szDirName, sizeof szDirName, szInstance) &&
+        !s_pObserver->pfnDone(s_pObserver->pvContext, szDirName))
+        m_bStopped = true;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ImagingDeviceEnumerator.h"
+#include "StepObserver.h"
 
 #include <windows.h>
 
@@ -34,8 +35,10 @@ public:
     bool NextInstance(char *szInstance, size_t cbInstance, bool bLog, InstallLog *pLog);
     bool MatchesHardwareId(PSP_DEVINFO_DATA pdeid);
     bool HasDriverValue(PSP_DEVINFO_DATA pdeid, const char *szValueName, bool bLog, InstallLog *pLog);
-    void RenameInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog);
-    void UpdateInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog);
+    // The steps of one instance. False when the step failed in a way the
+    // observer is told of (m_szStepPath and m_dwStepError say where and why).
+    bool RenameInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog);
+    bool UpdateInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog);
     bool NextTwainDir(char *szInstance, size_t cbInstance);
     bool InstanceExists(const char *szInstance, bool bLog, InstallLog *pLog);
 
@@ -43,6 +46,8 @@ public:
     static char m_szTwainDir[260];
     // The Windows directory was read but twain_32 does not fit after it.
     static bool m_bTwainDirTooLong;
+    // Set by the installer's form for its command; null in the exe.
+    static const StepObserver *s_pObserver;
 
     ImagingDeviceEnumerator m_enum;
     PSP_DEVINFO_DATA m_pDevInfoData;
@@ -54,12 +59,27 @@ public:
     const char *m_pszCheckKey;
     char *m_pszHardwareId;
     const char *m_pszPrefix;
+    // False when a record could not be allocated: the command does nothing.
+    bool m_bReady;
+    // The observer ended the command.
+    bool m_bStopped;
+    // The last failed step's path and Windows error.
+    char m_szStepPath[260];
+    DWORD m_dwStepError;
 
 private:
     TwainDSInstaller(const TwainDSInstaller &) = delete;
     TwainDSInstaller &operator=(const TwainDSInstaller &) = delete;
 
     void Init();
+
+    // The failed step's record; false, so that a step can end with it.
+    bool StepFailed(const char *pszPath, DWORD dwError);
+    // Asks the observer about the failed step: true to run it again. A stop
+    // sets m_bStopped.
+    bool RetryStep(bool bAdd);
+    // Tells the observer that an instance's data source was made or removed.
+    void StepDone(const char *szInstance);
 
     // The command's log when bLog is set, named for its direction; bLog is
     // cleared when the log cannot be allocated, so no write goes through null.

@@ -6,28 +6,15 @@
 
 #include <windows.h>
 
-#include <mbstring.h>
 #include <stdlib.h>
 
 namespace {
-
-const char *const s_rgpszHelp[] = {"/?", "/h", "-?", "-h", ""};
 
 const char s_szUsage[] =
     "Syntax: ZULFuncts.exe <Function to call> <GUID> <FilePrefix> <CheckKey> <CheckKeyValue> <DeviceSWRegKey> "
     "<0|1>\n\n\t\tFunctions available\n\t\t\t\tMAddDS\n\t\t\t\tAddDS\n\t\t\t\tRemoveDS\n\n\t\tLong file names "
     "should be enclosed in quotes\n\n\t\t<0|1> parameter indicates logging and is optional.  Default is logging "
     "on (1).";
-
-bool IsHelpText(const char *pszCmdLine)
-{
-    for (const char *pszHelp : s_rgpszHelp) {
-        if (_mbscmp(reinterpret_cast<const unsigned char *>(pszCmdLine),
-                    reinterpret_cast<const unsigned char *>(pszHelp)) == 0)
-            return true;
-    }
-    return false;
-}
 
 // A service's window station is not visible: a box there waits for a click
 // that never comes, and the installer that started us waits with it. Only a
@@ -64,7 +51,7 @@ void ShowUsage()
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR lpCmdLine, int)
 {
-    if (IsHelpText(lpCmdLine)) {
+    if (CommandLine::IsHelpText(lpCmdLine)) {
         ShowUsage();
         return 0;
     }

@@ -124,14 +124,18 @@ bool OnlyTrustedMayChange(const char *pszDir, const char **ppszWhy)
     return bOnlyTrusted;
 }
 
-void RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog)
+bool RemoveFileLogged(const char *pszPath, DWORD *pdwError, bool bLog, InstallLog *pLog)
 {
     if (!SetFileAttributesA(pszPath, FILE_ATTRIBUTE_NORMAL) && bLog)
         LogLastError(pLog, GetLastError(), "SetFileAttributes failed on %s", pszPath);
     if (remove(pszPath) != 0) {
+        int err = errno;
+        *pdwError = GetLastError();
         if (bLog)
-            LogErrno(pLog, errno, "_tremove failed on %s", pszPath);
-    } else if (bLog) {
-        LogPrintf(pLog, "_tremove succefully removed %s", pszPath);
+            LogErrno(pLog, err, "_tremove failed on %s", pszPath);
+        return false;
     }
+    if (bLog)
+        LogPrintf(pLog, "_tremove succefully removed %s", pszPath);
+    return true;
 }

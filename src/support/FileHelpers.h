@@ -2,6 +2,8 @@
 // who may change the directory they lie in.
 #pragma once
 
+#include <windows.h>
+
 class InstallLog;
 
 // True when a file or directory of that name (or matching that wildcard
@@ -23,5 +25,5 @@ bool IsRunningAccount(void *psid);
 bool OnlyTrustedMayChange(const char *pszDir, const char **ppszWhy);
 
 // Clears the file's attributes so that a read-only file can go, deletes it, and
-// logs the outcome.
-void RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog);
+// logs the outcome. False, with the Windows error in *pdwError, when it stays.
+bool RemoveFileLogged(const char *pszPath, DWORD *pdwError, bool bLog, InstallLog *pLog);

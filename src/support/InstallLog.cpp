@@ -208,9 +208,27 @@ DWORD TempPath(char *szTemp, DWORD cbTemp)
 
 } // namespace
 
-InstallLog::InstallLog(const char *pszName) : m_stream(nullptr)
+PFN_LOGLINE InstallLog::s_pfnLineSink = nullptr;
+void *InstallLog::s_pvLineSink = nullptr;
+
+void InstallLog::SetLineSink(PFN_LOGLINE pfnLineSink, void *pvContext)
+{
+    s_pfnLineSink = pfnLineSink;
+    s_pvLineSink = pvContext;
+}
+
+InstallLog::InstallLog(const char *pszName, bool bFile) : m_stream(nullptr), m_cchLine(0)
 {
     m_szPath[0] = '\0';
+    m_szLine[0] = '\0';
+    if (bFile)
+        OpenFile(pszName);
+    WriteTimestamp();
+    WriteLine("Start Log");
+}
+
+void InstallLog::OpenFile(const char *pszName)
+{
     char szTemp[MAX_PATH];
     DWORD cch = TempPath(szTemp, sizeof szTemp);
     // A temporary directory that cannot be determined, or a path that does not
@@ -228,8 +246,6 @@ InstallLog::InstallLog(const char *pszName) : m_stream(nullptr)
         if (MakeSidePath(m_szPath, szSide, sizeof szSide))
             m_stream = CapLog(m_stream, info, m_szPath, szSide);
     }
-    WriteTimestamp();
-    WriteLine("Start Log");
 }
 
 InstallLog::~InstallLog()
@@ -243,8 +259,15 @@ InstallLog::~InstallLog()
 
 bool InstallLog::Write(const char *pch, size_t cch)
 {
+    if (s_pfnLineSink) {
+        size_t cchFits = sizeof m_szLine - 1 - m_cchLine;
+        size_t cchCopy = cch < cchFits ? cch : cchFits;
+        memcpy(m_szLine + m_cchLine, pch, cchCopy);
+        m_cchLine += cchCopy;
+        m_szLine[m_cchLine] = '\0';
+    }
     if (!m_stream)
-        return false;
+        return s_pfnLineSink != nullptr;
     fwrite(pch, 1, cch, m_stream);
     return true;
 }
@@ -256,8 +279,14 @@ bool InstallLog::Write(const char *pszText)
 
 bool InstallLog::EndLine()
 {
-    if (!Write("\r\n", 2))
-        return false;
+    if (s_pfnLineSink) {
+        s_pfnLineSink(s_pvLineSink, m_szLine);
+        m_cchLine = 0;
+        m_szLine[0] = '\0';
+    }
+    if (!m_stream)
+        return s_pfnLineSink != nullptr;
+    fwrite("\r\n", 1, 2, m_stream);
     fflush(m_stream);
     return true;
 }
@@ -268,7 +297,7 @@ bool InstallLog::WriteTimestamp()
     // with the next day's time.
     SYSTEMTIME st;
     GetLocalTime(&st);
-    if (!m_stream)
+    if (!IsHeard())
         return false;
     char sz[32];
     snprintf(sz, sizeof sz, "%02u:%02u:%02u\t%02u/%02u/%02u\t", st.wHour % 100u, st.wMinute % 100u, st.wSecond % 100u,
@@ -293,7 +322,7 @@ namespace {
 
 int LogVPrintf(InstallLog *pLog, const char *pszFormat, va_list args)
 {
-    if (!pLog || !pLog->IsOpen())
+    if (!pLog || !pLog->IsHeard())
         return 0;
     char szLine[260];
     va_list argsTry;

@@ -5,16 +5,27 @@
 
 #include <stdio.h>
 
+// Receives each whole line as well, without its line end (the installer's own log).
+typedef void (*PFN_LOGLINE)(void *pvContext, const char *pszLine);
+
 class InstallLog
 {
 public:
-    explicit InstallLog(const char *pszName);
+    // bFile: whether the file is written; the line sink, when set, gets every line either way.
+    explicit InstallLog(const char *pszName, bool bFile = true);
     virtual ~InstallLog();
 
     bool WriteTimestamp();
     bool WriteLine(const char *pszText);
     bool WriteLabel(const char *pszLabel);
+    // Whether the file is open.
     bool IsOpen() const { return m_stream != nullptr; }
+    // Whether a line goes anywhere: the file or the sink.
+    bool IsHeard() const { return m_stream != nullptr || s_pfnLineSink != nullptr; }
+
+    // One sink for the process; null: the file alone.
+    static void SetLineSink(PFN_LOGLINE pfnLineSink, void *pvContext);
+    static bool HasLineSink() { return s_pfnLineSink != nullptr; }
 
     static const long long s_cbCap = 25600;
 
@@ -22,12 +33,19 @@ private:
     InstallLog(const InstallLog &) = delete;
     InstallLog &operator=(const InstallLog &) = delete;
 
+    void OpenFile(const char *pszName);
     bool Write(const char *pszText);
     bool Write(const char *pch, size_t cch);
     bool EndLine();
 
     FILE *m_stream;     // null while the log is closed
     char m_szPath[260]; // temporary directory and file name
+    // The line being written, for the sink; a longer line reaches it cut.
+    char m_szLine[1024];
+    size_t m_cchLine;
+
+    static PFN_LOGLINE s_pfnLineSink;
+    static void *s_pvLineSink;
 };
 
 // Formats one line into the log. Returns the number of characters written,

@@ -2,11 +2,12 @@
 """The sample installer packages of examples/msi through their life cycle,
 under Wine's msiexec.
 
-  test_msi.py --exe ZULFuncts.exe --package maddds|addds --work DIR [--arch x86|x64] [--prefix DIR]
+  test_msi.py --exe ZULFuncts.exe --dll ZULFuncts.dll --form dll|exe --package maddds|addds --work DIR
+              [--arch x86|x64] [--prefix DIR] --holder holdopen.exe
               --source minids.dll --lister twainlist.exe --dsm TWAINDSM.dll
 
-EXE is the exe the package ships: the i686 build, in x86 and x64 packages
-alike. Each case starts from an empty TWAIN directory with no sample product
+EXE and DLL are what the packages ship: the i686 builds, in x86 and x64
+packages alike; FORM says which the samples use. Each case starts from an empty TWAIN directory with no sample product
 installed, builds its packages with examples/msi/wixl-build, runs msiexec
 through cmd (which reports its whole exit status, where Wine's own exit status
 keeps only the low 8 bits) and, after every step, checks the status, every
@@ -19,9 +20,11 @@ tests/client, which the manager lists as "Test source <its file name>".
 import argparse
 import filecmp
 import os
+import re
 import shutil
 import subprocess
 import sys
+import time
 
 from harness.devices import MARKED, PLAIN, registry
 from harness.machine import read_log
@@ -38,15 +41,20 @@ ACTION_FAILED = 1627
 INSTALL_FAILURE = 1603
 
 # A deferred action after the data-source action that fails on purpose: the
-# exe refuses an unknown command word with status 1. Anchored on the unit's
-# action through a property-setting one, which must not move
+# program refuses an unknown command word (the exe with status 1). Anchored
+# on the unit's action through a property-setting one, which must not move
 # RemoveExistingProducts.
-FAILING_ACTION = ('<CustomAction Id="ZulTestFailure" FileKey="ZULFunctsExe" ExeCommand="NoSuchCommand" '
-                  'Execute="deferred" Impersonate="no" Return="check"/>\n'
+PROGRAM = {"exe": 'FileKey="ZULFunctsExe" ExeCommand="NoSuchCommand"',
+           "dll": 'BinaryKey="ZULFunctsDll" DllEntry="RunCommand"'}
+FAILING_ACTION = ('<Property Id="ZulTestFailure" Value="NoSuchCommand"/>\n'
+                  '<CustomAction Id="ZulTestFailure" %s Execute="deferred" Impersonate="no" Return="check"/>\n'
                   '<CustomAction Id="ZulTestMark" Property="ZulTestMarked" Value="1"/>\n')
 FAILING_STEP = ('<InstallExecuteSequence><Custom Action="ZulTestMark" After="$(var.ZulTestAnchor)"/>'
                 '<Custom Action="ZulTestFailure" After="ZulTestMark">NOT REMOVE~="ALL"</Custom>'
                 '</InstallExecuteSequence>')
+# How Wine 8's msiexec ends when a deferred action failed: an exe's status 1
+# gives 1627, a DLL's ERROR_INSTALL_FAILURE gives 1603, as on Windows.
+FAILED = {"exe": ACTION_FAILED, "dll": INSTALL_FAILURE}
 
 # Products that break a rule of the table checker, and what it says.
 FAULTS = {
@@ -55,7 +63,7 @@ FAULTS = {
                 'After="ZulAddDataSources"/></InstallExecuteSequence>',
                 "InstallExecuteSequence row ZulTestDropped (4092): no CustomAction row, and not a standard action"),
     "late-rollback": ('<!-- msicheck\n  rollback ZulTestUndo ZulAddDataSources\n-->'
-                      '<CustomAction Id="ZulTestUndo" FileKey="ZULFunctsExe" ExeCommand="MRemoveDS" '
+                      '<CustomAction Id="ZulTestUndo" %s '
                       'Execute="rollback" Impersonate="no" Return="ignore"/><InstallExecuteSequence>'
                       '<Custom Action="ZulTestUndo" After="ZulAddDataSources"/></InstallExecuteSequence>',
                       "InstallExecuteSequence row ZulTestUndo (4092): the rollback of ZulAddDataSources (4091) "
@@ -99,6 +107,11 @@ class Lab:
         self.lister = os.path.abspath(args.lister)
         self.dsm = os.path.abspath(args.dsm)
         self.arch = args.arch
+        self.dll = os.path.abspath(args.dll)
+        self.form = args.form
+        self.holder = os.path.abspath(args.holder)
+        self.answer = os.path.abspath(args.answer)
+        self.failed = FAILED[args.form]
         self.work = os.path.abspath(args.work)
         self.prefix = prefix
         self.failures = []
@@ -128,14 +141,17 @@ class Lab:
         if hardware_id is not None:
             text = text.replace("ZulHardwareId = VID_1234", "ZulHardwareId = " + hardware_id)
         if failing:
-            text = text.replace("</Product>", FAILING_ACTION + FAILING_STEP + "</Product>")
+            text = text.replace("</Product>", FAILING_ACTION % PROGRAM[self.form] + FAILING_STEP + "</Product>")
+        if self.form == "exe":
+            text = text.replace("<?define ZulForm = dll ?>", "<?define ZulForm = exe ?>")
         if upgrading:
             text = text.replace("</Product>", WINDOWS_UPGRADE_ACTION + WINDOWS_UPGRADE_STEP + "</Product>")
         if fault:
-            text = text.replace("</Product>", FAULTS[fault][0] + "</Product>")
+            text = text.replace("</Product>", FAULTS[fault][0].replace("%s", PROGRAM[self.form]) + "</Product>")
         with open(os.path.join(stage, wxs), "w", encoding="utf-8") as f:
             f.write(text)
         shutil.copy(self.exe, os.path.join(stage, "ZULFuncts.exe"))
+        shutil.copy(self.dll, os.path.join(stage, "ZULFuncts.dll"))
         shutil.copyfile(self.source, os.path.join(stage, TEMPLATE))
         msi = os.path.join(stage, name + ".msi")
         res = subprocess.run([sys.executable, os.path.join(EXAMPLES, "wixl-build"), wxs, "-o", msi, "-a", self.arch,
@@ -167,8 +183,9 @@ class Lab:
             version = f.read().strip()
         exe = [r[4:6] for r in self.rows(msi, "File") if r[0] == "ZULFunctsExe"]
         hashed = [r[0] for r in self.rows(msi, "MsiFileHash")]
-        self.true(len(exe) == 1 and exe[0][0].startswith(version + ".") and exe[0][1] == "1033"
-                  and "ZULFunctsExe" not in hashed, "the exe's Version, Language %s, hashes %s" % (exe, hashed))
+        if self.form == "exe":
+            self.true(len(exe) == 1 and exe[0][0].startswith(version + ".") and exe[0][1] == "1033"
+                      and "ZULFunctsExe" not in hashed, "the exe's Version, Language %s, hashes %s" % (exe, hashed))
         texts = sorted(r[0] for r in self.rows(msi, "ActionText"))
         wide = ([r[0] for r in self.rows(msi, "Component") if int(r[3]) & 256]
                 + [r[0] for r in self.rows(msi, "RegLocator") if int(r[4]) & 16])
@@ -239,6 +256,24 @@ class Lab:
         os.makedirs(os.path.dirname(full), exist_ok=True)
         shutil.copyfile(self.source, full)
 
+    def installer_log(self, step, log_name):
+        """The DLL form: the step's msiexec log holds the first line, then every
+        line of the program's last run in its own log (LOG_NAME)."""
+        if self.form != "dll":
+            return
+        with open(os.path.join(self.work, "%s-%s.log" % (self.case, step)), encoding="latin-1") as f:
+            lines = f.read().splitlines()
+        runs = [i for i, line in enumerate(lines) if re.match(r"ZULFuncts \d+\.\d+\.\d+\.\d+: \S", line)]
+        file_log = self.program_log(log_name).split("\r\n")
+        start = max(i for i, line in enumerate(file_log) if line == "Start Log") - 1
+        expected = file_log[start:-1]
+        # Progress (ActionData) is logged as "1: <directory>" between the lines.
+        got = [line for line in lines[runs[-1] + 1:runs[-1] + 1 + 2 * len(expected)] if not line.startswith("1: ")]
+        self.true(bool(runs) and re.search(r" \(\{[0-9A-F-]{36}\}\)$", lines[runs[-1]]) is not None,
+                  "%s: first line %r" % (step, lines[runs[-1]] if runs else None))
+        self.true(got[:len(expected)] == expected, "%s: the installer's log holds %s, the program's %s"
+                  % (step, got[:len(expected)], expected))
+
     def tree(self):
         found = set()
         for top, dirs, files in os.walk(self.twain):
@@ -288,6 +323,7 @@ class Lab:
                   % (step, listed, sorted(expected)))
         if installed is not None:
             folder, present = installed
+            present = present and self.form == "exe"  # the DLL form installs no program
             there = os.path.isfile(self.product_exe(folder))
             self.true(there == present, "%s: the exe in the product folder is %s" % (step, "there" if there else "missing"))
 
@@ -342,6 +378,7 @@ def run_maddds(lab):
               [data_source("0001", False), data_source("0007")])
     active = entries(TEMPLATE, data_source("0000"), data_source("0001"), data_source("0007"))
     lab.step("install", install(v10), SUCCESS, active, (folder, True))
+    lab.installer_log("install", "_add_ds.log")
     with open(lab.path(data_source("0000")), "rb") as f, open(lab.source, "rb") as t:
         lab.true(f.read() == t.read(), "the data source is not a copy of the template")
 
@@ -354,19 +391,20 @@ def run_maddds(lab):
     # Device 0001 is uninstalled before the product: swept with 0007.
     lab.devices([("0000", marked), ("0002", plain)])
     lab.step("uninstall", uninstall(v11), SUCCESS, entries(data_source("0000")), (folder, False))
+    lab.installer_log("uninstall", "_remove_ds.log")
 
     # A first install fails after MAddDS beside another product's data source (0001) and
     # one an earlier uninstall kept (0003): nothing is deleted, 0000 keeps the new one.
     kept = [data_source("0001"), data_source("0003")]
     lab.start("maddds-failed-install", [("0000", marked), ("0001", marked), ("0002", plain), ("0003", marked)], kept)
-    lab.step("failed-install", install(failing), ACTION_FAILED, entries(data_source("0000"), *kept), (folder, False))
+    lab.step("failed-install", install(failing), lab.failed, entries(data_source("0000"), *kept), (folder, False))
     lab.true(all(filecmp.cmp(lab.path(rel), lab.source, shallow=False) for rel in kept), "%s changed" % kept)
 
     # An upgrade that fails after MAddDS: the old version is gone (it was
     # removed before the new one began), its data sources are not.
     lab.start("maddds-failed-upgrade", [("0000", marked), ("0002", plain)])
     lab.step("install", install(v10), SUCCESS, entries(TEMPLATE, data_source("0000")), (folder, True))
-    lab.step("failed-upgrade", install(failing_v11), ACTION_FAILED, entries(data_source("0000")), (folder, False))
+    lab.step("failed-upgrade", install(failing_v11), lab.failed, entries(data_source("0000")), (folder, False))
 
     # The feature removed on its own: the sweep runs, MAddDS does not (after RemoveFiles).
     lab.start("maddds-partial-removal", [("0000", marked)], [data_source("0007")])
@@ -376,13 +414,61 @@ def run_maddds(lab):
              entries(data_source("0000")), (folder, False))
     lab.true(not lab.started("remove-feature", "ZulAddDataSources"), "MAddDS started on the removal")
 
-    # An author's product from the README, the unit included as it stands.
-    with open(os.path.join(EXAMPLES, "README.md"), encoding="utf-8") as f:
-        minimal = lab.build("Minimal.wxs", text=f.read().split("```xml\n", 1)[1].split("```", 1)[0])
-    lab.start("readme-product", [("0000", marked), ("0002", plain)])
-    lab.step("install", install(minimal), SUCCESS, entries(TEMPLATE, data_source("0000")))
-    lab.devices([("0002", plain)])
-    lab.step("uninstall", uninstall(minimal), SUCCESS, set())
+    # The DLL form: a data source another process holds open cannot be
+    # replaced; a silent install cannot be asked to retry, so it fails.
+    if lab.form == "dll":
+        lab.start("maddds-held-open", [("0000", marked)], [data_source("0000")])
+        ready, stop = os.path.join(lab.work, "held.ready"), os.path.join(lab.work, "held.stop")
+        for flag in (ready, stop):
+            if os.path.exists(flag):
+                os.unlink(flag)
+        holder = subprocess.Popen(["wine", lab.holder, windows_path(lab.path(data_source("0000"))),
+                                   windows_path(ready), windows_path(stop)], env=lab.prefix.env,
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        try:
+            for _ in range(300):
+                if os.path.exists(ready) or holder.poll() is not None:
+                    break
+                time.sleep(0.1)
+            lab.true(os.path.exists(ready), "the holder did not open the data source")
+            status = lab.msiexec("install", install(v10))
+        finally:
+            open(stop, "w").close()
+            holder.wait(timeout=60)
+        lab.true(status == INSTALL_FAILURE, "install: msiexec ended with %d, expected %d" % (status, INSTALL_FAILURE))
+        lab.true(lab.tree() == entries(data_source("0000")), "install: twain_32 holds %s" % sorted(lab.tree()))
+        with open(os.path.join(lab.work, "%s-install.log" % lab.case), encoding="latin-1") as f:
+            text = f.read()
+        lab.true("ZULFuncts could not install the data source " in text and "(error 32)" in text,
+                 "no error message with the sharing violation in the installer's log")
+
+    # The same question answered through a user interface: Retry once the
+    # file is let go installs it; Cancel fails the install.
+    if lab.form == "dll":
+        for answer, result in (("retry", 0), ("cancel", INSTALL_FAILURE)):
+            lab.start("maddds-answer-" + answer, [("0000", marked)], [data_source("0000")])
+            with open(lab.path(data_source("0000")), "wb") as f:
+                f.write(b"kept")
+            res = subprocess.run(["wine", lab.answer, windows_path(v10), windows_path(lab.path(data_source("0000"))),
+                                  answer], env=lab.prefix.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                 timeout=300)
+            out = res.stdout.decode("latin-1").strip()
+            print("%s: %s" % (answer, out))
+            lab.true(out == "questions=1 result=%d" % result, "%s: %s" % (answer, out))
+            replaced = filecmp.cmp(lab.path(data_source("0000")), lab.source, shallow=False)
+            lab.true(replaced == (answer == "retry"), "%s: the data source %s replaced"
+                     % (answer, "was" if replaced else "was not"))
+            if answer == "retry":
+                lab.msiexec("uninstall", uninstall(v10))
+
+    # An author's product from the README (the DLL form), the unit included as it stands.
+    if lab.form == "dll":
+        with open(os.path.join(EXAMPLES, "README.md"), encoding="utf-8") as f:
+            minimal = lab.build("Minimal.wxs", text=f.read().split("```xml\n", 1)[1].split("```", 1)[0])
+        lab.start("readme-product", [("0000", marked), ("0002", plain)])
+        lab.step("install", install(minimal), SUCCESS, entries(TEMPLATE, data_source("0000")))
+        lab.devices([("0002", plain)])
+        lab.step("uninstall", uninstall(minimal), SUCCESS, set())
 
 
 def run_addds(lab):
@@ -403,6 +489,7 @@ def run_addds(lab):
               inactive + [data_source("0003")])
     active = entries(data_source("0000"), data_source("0001"), data_source("0002", False), data_source("0003"))
     lab.step("install", install(v10, "ZULHARDWAREID=VID_5678"), SUCCESS, active, (folder, True))
+    lab.installer_log("install", "_add_ds.log")
 
     # 0000's driver is installed again: its inactive file is back, the .ds gone.
     os.unlink(lab.path(data_source("0000")))
@@ -420,6 +507,7 @@ def run_addds(lab):
     lab.devices([("0000", ours), ("0002", default), ("0003", other)])
     lab.step("uninstall", uninstall(v11, "ZULREMOVEDATASOURCES=1"), SUCCESS, entries(data_source("0001")),
              (folder, False))
+    lab.installer_log("uninstall", "_remove_ds.log")
 
     # By default an uninstall deletes no data source.
     lab.start("addds-kept", [("0000", default), ("0003", other)], [data_source("0000", False), data_source("0003")])
@@ -429,7 +517,7 @@ def run_addds(lab):
 
     # The install fails after AddDS: nothing undoes the activation.
     lab.start("addds-rollback", [("0000", default)], [data_source("0000", False)])
-    lab.step("failed-install", install(failing), ACTION_FAILED, entries(data_source("0000")), (folder, False))
+    lab.step("failed-install", install(failing), lab.failed, entries(data_source("0000")), (folder, False))
 
     # Identifiers the launch condition refuses: nothing runs, nothing changes.
     # An empty value on the command line is no value: the default is empty here.
@@ -448,6 +536,10 @@ def run_addds(lab):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True, help="the exe to ship (the i686 build)")
+    parser.add_argument("--dll", required=True, help="the DLL to ship (the i686 build)")
+    parser.add_argument("--form", choices=("dll", "exe"), default="dll", help="which the samples use")
+    parser.add_argument("--holder", required=True, help="holdopen.exe, which holds a file open")
+    parser.add_argument("--answer", required=True, help="answer.exe, which answers Retry or Cancel")
     parser.add_argument("--package", choices=("maddds", "addds"), required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--arch", choices=("x86", "x64"), default="x86", help="the package's platform")

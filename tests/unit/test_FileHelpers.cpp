@@ -34,8 +34,9 @@ TEST(FileHelpers, RemoveFileLoggedDeletesReadOnlyFilesAndLogsWhatHappened)
     std::string sMissing = box.TwainDir() + "/zorb_0000/absent";
     {
         InstallLog log("_remove_ds.log");
-        RemoveFileLogged(sFile.c_str(), true, &log);
-        RemoveFileLogged(sMissing.c_str(), true, &log);
+        DWORD dwError = 0;
+        EXPECT_TRUE(RemoveFileLogged(sFile.c_str(), &dwError, true, &log));
+        EXPECT_FALSE(RemoveFileLogged(sMissing.c_str(), &dwError, true, &log));
     }
     EXPECT_FALSE(Sandbox::Exists(sFile));
     std::string sLog = Sandbox::ReadFile(box.TempDir() + "/_remove_ds.log");
@@ -52,7 +53,8 @@ TEST(FileHelpers, RemoveFileLoggedDeletesReadOnlyFilesAndLogsWhatHappened)
         << sLog;
 
     Sandbox::WriteFile(sFile, "x");
-    RemoveFileLogged(sFile.c_str(), false, nullptr);
+    DWORD dwError = 0;
+    RemoveFileLogged(sFile.c_str(), &dwError, false, nullptr);
     EXPECT_FALSE(Sandbox::Exists(sFile));
 }
 

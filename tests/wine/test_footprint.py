@@ -2,7 +2,7 @@
 """What the Windows exe costs an installer author: its size in the package and
 the DLLs it needs on a clean Windows.
 
-  test_footprint.py --exe ZULFuncts.exe [--max-kib N]
+  test_footprint.py --exe ZULFuncts.exe [--dll ZULFuncts.dll] [--max-kib N]
 
 Checks: the exe is stripped, at most N KiB when given, a GUI-subsystem
 program (no console window), marked for address-space randomisation, no
@@ -10,7 +10,8 @@ execution of data and Terminal-Server awareness (and, in 64 bits, the full
 range of randomisation), and its static imports name only system DLLs:
 KERNEL32, ADVAPI32, SETUPAPI and the C runtime. USER32 is no static import:
 the program loads it only to show the usage box, so that every other run
-starts without it.
+starts without it. The DLL form is held to the same, with MSI added to its
+imports; Terminal-Server awareness is an exe's.
 """
 
 import argparse
@@ -87,36 +88,33 @@ class PeFile:
         return self.imported_dlls(DIR_DELAY_IMPORT, 32, 1)
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--max-kib", type=float)
-    args = parser.parse_args()
-
-    with open(args.exe, "rb") as f:
+def check(path, max_kib, is_dll):
+    with open(path, "rb") as f:
         data = f.read()
     pe = PeFile(data)
     imports = pe.imported_dlls()
     delayed = pe.delay_imported_dlls()
     flags = [name for name, bit in DLLCHARACTERISTICS.items() if pe.dll_characteristics & bit]
     print("%s: %d bytes (%.1f KiB), %s, %s, imports %s%s" % (
-        os.path.basename(args.exe), len(data), len(data) / 1024.0, "PE32+" if pe.pe32plus else "PE32",
+        os.path.basename(path), len(data), len(data) / 1024.0, "PE32+" if pe.pe32plus else "PE32",
         " ".join(flags) or "no DLL characteristics", ", ".join(imports),
         ("; delay-loads " + ", ".join(delayed)) if delayed else ""))
 
     failures = []
-    if args.max_kib is not None and len(data) > args.max_kib * 1024:
-        failures.append("%d bytes is over %g KiB" % (len(data), args.max_kib))
+    if max_kib is not None and len(data) > max_kib * 1024:
+        failures.append("%d bytes is over %g KiB" % (len(data), max_kib))
     if pe.symbol_table or pe.symbols:
         failures.append("not stripped: %d COFF symbols" % pe.symbols)
-    if pe.subsystem != SUBSYSTEM_WINDOWS_GUI:
+    if pe.subsystem != SUBSYSTEM_WINDOWS_GUI and not is_dll:
         failures.append("subsystem %d, expected the GUI subsystem" % pe.subsystem)
-    wanted = ["DYNAMIC_BASE", "NX_COMPAT", "TERMINAL_SERVER_AWARE"] + (["HIGH_ENTROPY_VA"] if pe.pe32plus else [])
+    wanted = (["DYNAMIC_BASE", "NX_COMPAT"] + ([] if is_dll else ["TERMINAL_SERVER_AWARE"])
+              + (["HIGH_ENTROPY_VA"] if pe.pe32plus else []))
     for name in wanted:
         if name not in flags:
             failures.append("%s is not set" % name)
+    system = SYSTEM_DLLS | ({"msi.dll"} if is_dll else set())
     for name in imports + delayed:
-        if name.lower() not in SYSTEM_DLLS | LOADED_ON_DEMAND:
+        if name.lower() not in system | LOADED_ON_DEMAND:
             failures.append("imports %s, which is no system DLL" % name)
     for name in imports:
         if name.lower() in LOADED_ON_DEMAND:
@@ -124,7 +122,19 @@ def main():
     for name in ("kernel32.dll", "msvcrt.dll"):
         if name not in (i.lower() for i in imports):
             failures.append("no import of %s: is this the program?" % name)
+    return ["%s: %s" % (os.path.basename(path), failure) for failure in failures]
 
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--dll")
+    parser.add_argument("--max-kib", type=float)
+    args = parser.parse_args()
+
+    failures = check(args.exe, args.max_kib, False)
+    if args.dll:
+        failures += check(args.dll, args.max_kib, True)
     for failure in failures:
         print("FAIL: " + failure)
     return 1 if failures else 0

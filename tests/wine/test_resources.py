@@ -20,6 +20,7 @@ import xml.etree.ElementTree as ET
 from harness.wine import WinePrefix, windows_path
 
 VFT_APP = 1
+VFT_DLL = 2
 VS_FF_PRIVATEBUILD = 0x8
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
@@ -60,16 +61,16 @@ def expected_version(checkout):
     return "%s.%s" % (base, count), "%s.%s (g%s)" % (base, count, head), private
 
 
-def check_version(values, version, text, private):
+def check_version(values, version, text, private, is_dll=False):
     failures = []
     expected = {
         "fixed.flags": str(VS_FF_PRIVATEBUILD if private else 0),
         "fixed.file": version,
         "fixed.product": version,
-        "fixed.type": str(VFT_APP),
+        "fixed.type": str(VFT_DLL if is_dll else VFT_APP),
         "string.FileVersion": text,
         "string.ProductVersion": version,
-        "string.OriginalFilename": "ZULFuncts.exe",
+        "string.OriginalFilename": "ZULFuncts.dll" if is_dll else "ZULFuncts.exe",
         "string.ProductName": "ZULFuncts",
     }
     for name, value in expected.items():
@@ -106,6 +107,7 @@ def check_manifest(text):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
+    parser.add_argument("--dll", required=True)
     parser.add_argument("--verinfo", required=True)
     parser.add_argument("--checkout", required=True, help="the source directory")
     parser.add_argument("--prefix")
@@ -113,10 +115,12 @@ def main():
 
     with WinePrefix(args.prefix) as prefix:
         status, values, manifest = read_back(prefix, args.verinfo, args.exe)
+        dll_status, dll_values, _ = read_back(prefix, args.verinfo, args.dll)
     for name in sorted(values):
         print("%s = %s" % (name, values[name]))
-    failures = [] if status == 0 else ["verinfo ended with status %d" % status]
+    failures = [] if status == 0 and dll_status == 0 else ["verinfo ended with status %d, %d" % (status, dll_status)]
     failures += check_version(values, *expected_version(args.checkout))
+    failures += ["ZULFuncts.dll: " + f for f in check_version(dll_values, *expected_version(args.checkout), True)]
     failures += check_manifest(manifest)
     for failure in failures:
         print("FAIL: " + failure)

@@ -73,8 +73,11 @@ static int PrintManifest(const char *pszFile)
     if (!hModule)
         return Fail("LoadLibraryExA");
     hResource = FindResourceA(hModule, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
-    if (!hResource)
-        return Fail("FindResourceA(RT_MANIFEST 1)");
+    if (!hResource) {
+        /* A DLL has none; the exe's absence shows as an empty manifest. */
+        FreeLibrary(hModule);
+        return 0;
+    }
     hData = LoadResource(hModule, hResource);
     pData = hData ? LockResource(hData) : NULL;
     if (!pData)

@@ -1,0 +1,23 @@
+/* Holds a file open without sharing, as a scanning application might, until
+ * a stop file appears (at most 120 s): holdopen FILE READY STOP. It makes
+ * READY once the file is held. */
+#include <windows.h>
+
+int main(int argc, char **argv)
+{
+    HANDLE hFile, hReady;
+    int i;
+    if (argc != 4)
+        return 2;
+    hFile = CreateFileA(argv[1], GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return 1;
+    hReady = CreateFileA(argv[2], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (hReady == INVALID_HANDLE_VALUE)
+        return 1;
+    CloseHandle(hReady);
+    for (i = 0; i < 1200 && GetFileAttributesA(argv[3]) == INVALID_FILE_ATTRIBUTES; i++)
+        Sleep(100);
+    CloseHandle(hFile);
+    return 0;
+}
