@@ -15,6 +15,7 @@
 char TwainDSInstaller::m_szTwainDir[260];
 bool TwainDSInstaller::m_bTwainDirTooLong = false;
 const StepObserver *TwainDSInstaller::s_pObserver = nullptr;
+StepRecord *TwainDSInstaller::s_pRecord = nullptr;
 
 TwainDSInstaller::TwainDSInstaller(const char *pszHardwareId, const char *pszPrefix, const char *pszCheckKey,
                                    const char *pszCheckValue, const char *pszParamsKey)
@@ -42,11 +43,8 @@ TwainDSInstaller::TwainDSInstaller(const char *pszPrefix, const char *pszCheckKe
     Init();
 }
 
-void TwainDSInstaller::Init()
+bool TwainDSInstaller::FindTwainDir()
 {
-    m_bStopped = false;
-    m_szStepPath[0] = '\0';
-    m_dwStepError = ERROR_SUCCESS;
     m_bTwainDirTooLong = false;
     UINT cch = GetWindowsDirectoryA(m_szTwainDir, sizeof m_szTwainDir);
     if (cch == 0) {
@@ -63,6 +61,15 @@ void TwainDSInstaller::Init()
             m_bTwainDirTooLong = true;
         }
     }
+    return m_szTwainDir[0] != '\0';
+}
+
+void TwainDSInstaller::Init()
+{
+    m_bStopped = false;
+    m_szStepPath[0] = '\0';
+    m_dwStepError = ERROR_SUCCESS;
+    FindTwainDir();
 
     m_hFind = -1;
     memset(&m_findData, 0, sizeof m_findData);

@@ -14,6 +14,7 @@
 #include <stdint.h>
 
 class InstallLog;
+class StepRecord;
 
 class TwainDSInstaller
 {
@@ -48,6 +49,11 @@ public:
     static bool m_bTwainDirTooLong;
     // Set by the installer's form for its command; null in the exe.
     static const StepObserver *s_pObserver;
+    // Where the installer's form records each step for its rollback; null
+    // in the exe and when rollback is disabled.
+    static StepRecord *s_pRecord;
+    // Reads m_szTwainDir (and m_bTwainDirTooLong); false when it is unknown.
+    static bool FindTwainDir();
 
     ImagingDeviceEnumerator m_enum;
     PSP_DEVINFO_DATA m_pDevInfoData;
