@@ -119,6 +119,8 @@ bool UndoEntry(char chKind, const char *psz1, const char *psz2, const char *pszF
         break;
     case 'X': { // an empty directory removed, with these attributes: made again
         if (!CreateDirectoryA(psz1, nullptr)) {
+            if (GetLastError() == ERROR_ALREADY_EXISTS)
+                return true; // it held more, and stayed
             LogLastError(pLog, GetLastError(), "Rollback failed on %s", psz1);
             return false;
         }
