@@ -2,6 +2,7 @@
 #include "TwainDSInstaller.h"
 
 #include "BoundedString.h"
+#include "FileHandles.h"
 #include "FileHelpers.h"
 #include "InstallLog.h"
 #include "NameRules.h"
@@ -63,10 +64,13 @@ void TwainDSInstaller::Init()
     m_hFind = -1;
     memset(&m_findData, 0, sizeof m_findData);
     m_bFindDone = false;
+    m_hTwainDir = INVALID_HANDLE_VALUE;
 }
 
 TwainDSInstaller::~TwainDSInstaller()
 {
+    if (m_hTwainDir != INVALID_HANDLE_VALUE)
+        CloseHandle(m_hTwainDir);
     free(m_pszHardwareId);
     free(m_pDevInfoData);
 }
@@ -104,13 +108,31 @@ void TwainDSInstaller::LogPathTooLong(const char *szInstance, bool bLog, Install
         LogPrintf(pLog, "Path too long, instance %s skipped", szInstance);
 }
 
-bool TwainDSInstaller::InstanceDirIsLink(const char *szTwainDir, const char *szInstance, bool bLog, InstallLog *pLog)
+bool TwainDSInstaller::OpenInstanceDir(const char *szTwainDir, const char *szInstance, bool bRemove, HANDLE *phDir,
+                                       DWORD *pdwError, bool bLog, InstallLog *pLog)
 {
-    if (!IsReparsePoint(szTwainDir))
-        return false;
-    if (bLog)
-        LogPrintf(pLog, "Reparse point, instance %s skipped", szInstance);
-    return true;
+    *pdwError = ERROR_SUCCESS;
+    *phDir = OpenDirectory(szTwainDir, bRemove);
+    const char *pszWhy = "Security unreadable";
+    if (*phDir == INVALID_HANDLE_VALUE) {
+        *pdwError = GetLastError();
+        // Nothing to hold: no directory (a file in its place fails the step later).
+        if (bRemove || IsMissing(*pdwError) || *pdwError == ERROR_DIRECTORY)
+            return true;
+    } else if (IsReparsePointHandle(*phDir)) {
+        if (bLog)
+            LogPrintf(pLog, "Reparse point, instance %s skipped", szInstance);
+        pszWhy = nullptr;
+    } else if (OnlyTrustedMayChange(*phDir, &pszWhy)) {
+        return true;
+    }
+    if (pszWhy && bLog)
+        LogPrintf(pLog, "%s: %s, no data source changed", pszWhy, szTwainDir);
+    if (*phDir != INVALID_HANDLE_VALUE)
+        CloseHandle(*phDir);
+    *phDir = INVALID_HANDLE_VALUE;
+    *pdwError = ERROR_ACCESS_DENIED;
+    return false;
 }
 
 bool TwainDSInstaller::TwainDirUsable(bool bLog, InstallLog *pLog)
@@ -121,20 +143,27 @@ bool TwainDSInstaller::TwainDirUsable(bool bLog, InstallLog *pLog)
             LogPrintf(pLog, "GetWindowsDirectory failed, no data source changed");
         return false;
     }
-    if (!m_bTwainDirTooLong && IsReparsePoint(m_szTwainDir)) {
+    if (m_bTwainDirTooLong)
+        return true; // every step says its path is too long
+    // Whoever may change entries of the directory could swap one for a link
+    // between a check and the act that follows it. Held until the command
+    // ends, it can be neither renamed nor deleted.
+    const char *pszWhy = "Security unreadable";
+    m_hTwainDir = OpenDirectory(m_szTwainDir, false);
+    if (m_hTwainDir == INVALID_HANDLE_VALUE) {
+        // A missing twain_32 is no danger: the commands find nothing.
+        if (IsMissing(GetLastError()))
+            return true;
+    } else if (IsReparsePointHandle(m_hTwainDir)) {
         if (bLog)
             LogPrintf(pLog, "Reparse point at %s, no data source changed", m_szTwainDir);
         return false;
+    } else if (OnlyTrustedMayChange(m_hTwainDir, &pszWhy)) {
+        return true;
     }
-    // Whoever may change entries of the directory could swap one for a link
-    // between a check and the act by name that follows it.
-    const char *pszWhy = nullptr;
-    if (!m_bTwainDirTooLong && !OnlyTrustedMayChange(m_szTwainDir, &pszWhy)) {
-        if (bLog)
-            LogPrintf(pLog, "%s: %s, no data source changed", pszWhy, m_szTwainDir);
-        return false;
-    }
-    return true;
+    if (bLog)
+        LogPrintf(pLog, "%s: %s, no data source changed", pszWhy, m_szTwainDir);
+    return false;
 }
 
 InstallLog *TwainDSInstaller::CreateCommandLog(bool bAdd, bool &bLog)

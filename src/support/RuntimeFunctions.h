@@ -5,9 +5,10 @@
 
 #include <windows.h>
 
+#include <winternl.h>
+
 template <typename PFN>
-struct RuntimeFunction
-{
+struct RuntimeFunction {
     const char *pszModule;
     const char *pszName;
 
@@ -32,6 +33,18 @@ struct RuntimeFunction
 typedef DWORD(WINAPI *PFN_GETTEMPPATH2A)(DWORD BufferLength, LPSTR Buffer);
 inline constexpr RuntimeFunction<PFN_GETTEMPPATH2A> s_fnGetTempPath2A = {"kernel32.dll", "GetTempPath2A"};
 
+// NTDLL: the one open that can be told not to wait for another process's
+// oplock (FILE_COMPLETE_IF_OPLOCKED), and what its status means as an error.
+typedef NTSTATUS(NTAPI *PFN_NTCREATEFILE)(PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
+                                          POBJECT_ATTRIBUTES ObjectAttributes, PIO_STATUS_BLOCK IoStatusBlock,
+                                          PLARGE_INTEGER AllocationSize, ULONG FileAttributes, ULONG ShareAccess,
+                                          ULONG CreateDisposition, ULONG CreateOptions, PVOID EaBuffer, ULONG EaLength);
+typedef ULONG(NTAPI *PFN_RTLNTSTATUSTODOSERROR)(NTSTATUS Status);
+inline constexpr const char s_szNtdll[] = "ntdll.dll";
+inline constexpr RuntimeFunction<PFN_NTCREATEFILE> s_fnNtCreateFile = {s_szNtdll, "NtCreateFile"};
+inline constexpr RuntimeFunction<PFN_RTLNTSTATUSTODOSERROR> s_fnRtlNtStatusToDosError = {s_szNtdll,
+                                                                                         "RtlNtStatusToDosError"};
+
 // USER32, loaded for the usage box alone.
 typedef int(WINAPI *PFN_MESSAGEBOXA)(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 typedef HWINSTA(WINAPI *PFN_GETPROCESSWINDOWSTATION)(void);
@@ -39,7 +52,7 @@ typedef BOOL(WINAPI *PFN_GETUSEROBJECTINFORMATIONA)(HANDLE hObj, int nIndex, PVO
                                                     LPDWORD lpnLengthNeeded);
 inline constexpr const char s_szUser32[] = "user32.dll";
 inline constexpr RuntimeFunction<PFN_MESSAGEBOXA> s_fnMessageBoxA = {s_szUser32, "MessageBoxA"};
-inline constexpr RuntimeFunction<PFN_GETPROCESSWINDOWSTATION> s_fnGetProcessWindowStation = {
-    s_szUser32, "GetProcessWindowStation"};
+inline constexpr RuntimeFunction<PFN_GETPROCESSWINDOWSTATION> s_fnGetProcessWindowStation = {s_szUser32,
+                                                                                             "GetProcessWindowStation"};
 inline constexpr RuntimeFunction<PFN_GETUSEROBJECTINFORMATIONA> s_fnGetUserObjectInformationA = {
     s_szUser32, "GetUserObjectInformationA"};
