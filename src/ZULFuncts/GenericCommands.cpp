@@ -171,14 +171,10 @@ DWORD TwainDSInstaller::InstallTemplate(const char *szInstance, const char *szTw
 DWORD TwainDSInstaller::RemoveInstance(const char *szFileName, const char *szFileNameDs, HANDLE hDir, bool bLog,
                                        InstallLog *pLog)
 {
-    DWORD dwError = ERROR_SUCCESS;
-    if (FileExists(szFileName))
-        dwError = RemoveFileLogged(szFileName, bLog, pLog);
-    if (FileExists(szFileNameDs)) {
-        DWORD dwDsError = RemoveFileLogged(szFileNameDs, bLog, pLog);
-        if (dwDsError != ERROR_SUCCESS)
-            dwError = dwDsError;
-    }
+    DWORD dwError = RemoveFileLogged(szFileName, bLog, pLog, true);
+    DWORD dwDsError = RemoveFileLogged(szFileNameDs, bLog, pLog, true);
+    if (dwDsError != ERROR_SUCCESS)
+        dwError = dwDsError;
     // Goes when the handle closes; fails, changing nothing, unless it is empty.
     DWORD dwAttrError = SetAttributesByHandle(hDir, FILE_ATTRIBUTE_NORMAL) ? ERROR_SUCCESS : GetLastError();
     DWORD dwRemoveError = DeleteByHandle(hDir) ? ERROR_SUCCESS : GetLastError();

@@ -53,11 +53,9 @@ HANDLE OpenNoWait(const char *pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDi
     attributes.Attributes = OBJ_CASE_INSENSITIVE;
     IO_STATUS_BLOCK iosb = {};
     HANDLE h = nullptr;
-    NTSTATUS status =
-        pfnNtCreateFile(&h, dwAccess | SYNCHRONIZE, &attributes, &iosb, nullptr, FILE_ATTRIBUTE_NORMAL, dwShare,
-                        dwDisposition,
-                        dwOptions | FILE_OPEN_REPARSE_POINT | FILE_COMPLETE_IF_OPLOCKED | FILE_SYNCHRONOUS_IO_NONALERT,
-                        nullptr, 0);
+    NTSTATUS status = pfnNtCreateFile(
+        &h, dwAccess | SYNCHRONIZE, &attributes, &iosb, nullptr, FILE_ATTRIBUTE_NORMAL, dwShare, dwDisposition,
+        dwOptions | FILE_OPEN_REPARSE_POINT | FILE_COMPLETE_IF_OPLOCKED | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     // Opened while another process's oplock is being broken: the next call on
     // the handle could wait for that break. Given up as a sharing violation,
     // as is an open that a batch oplock refused (FILE_OPBATCH_BREAK_UNDERWAY).
@@ -151,8 +149,10 @@ bool CopyByHandle(HANDLE hFrom, HANDLE hTo, bool *pbWritten)
     FILE_BASIC_INFO basic = {};
     basic.LastWriteTime.LowPart = info.ftLastWriteTime.dwLowDateTime;
     basic.LastWriteTime.HighPart = static_cast<LONG>(info.ftLastWriteTime.dwHighDateTime);
-    const DWORD dwCopied = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
-    basic.FileAttributes = (info.dwFileAttributes & dwCopied) ? info.dwFileAttributes & dwCopied : FILE_ATTRIBUTE_NORMAL;
+    const DWORD dwCopied =
+        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    basic.FileAttributes =
+        (info.dwFileAttributes & dwCopied) ? info.dwFileAttributes & dwCopied : FILE_ATTRIBUTE_NORMAL;
     return SetFileInformationByHandle(hTo, FileBasicInfo, &basic, sizeof basic) != FALSE;
 }
 

@@ -119,12 +119,14 @@ bool OnlyTrustedMayChange(HANDLE h, const char **ppszWhy)
     return bOnlyTrusted;
 }
 
-unsigned long RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog)
+unsigned long RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog, bool bIfExists)
 {
     // DELETE for the deletion, FILE_WRITE_ATTRIBUTES to clear read-only first.
     bool bLinked = false;
     HANDLE h = OpenFileExclusive(pszPath, DELETE | FILE_WRITE_ATTRIBUTES, FILE_OPEN, &bLinked);
     DWORD dwError = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    if (bIfExists && dwError == ERROR_FILE_NOT_FOUND)
+        return ERROR_SUCCESS;
     if (bLinked) {
         if (bLog)
             LogPrintf(pLog, "Linked file: %s, left as it is", pszPath);

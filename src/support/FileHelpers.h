@@ -27,4 +27,6 @@ bool OnlyTrustedMayChange(HANDLE h, const char **ppszWhy);
 // Opens the file once, exclusively, clears its attributes so that a read-only
 // file can go, deletes it through that handle and logs the outcome; a link is
 // left as it is. ERROR_SUCCESS when the file is gone, the error otherwise.
-unsigned long RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog);
+// bIfExists: a missing file is nothing to do, and nothing is logged (a
+// directory held exclusively cannot be searched for it).
+unsigned long RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog, bool bIfExists = false);

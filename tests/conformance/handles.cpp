@@ -339,8 +339,14 @@ static void test_DataSourceHandles()
     CloseHandle(h);
     ok(ReadText(sDs) == "new" && (Attributes(sDs) & FILE_ATTRIBUTE_READONLY),
        "the file holds what was written, read-only: %s, %#lx\n", ReadText(sDs).c_str(), Attributes(sDs));
-    ok_nt_fails(NtOpen(sDs, FILE_WRITE_DATA, 0, FILE_OPEN, file, &h), ERROR_ACCESS_DENIED,
-                "NtCreateFile(FILE_WRITE_DATA) of a read-only file");
+    // Wine 8 run by root opens it.
+    status = NtOpen(sDs, FILE_WRITE_DATA, 0, FILE_OPEN, file, &h);
+    todo_wine ok(status < 0 && s_pfnToError(status) == ERROR_ACCESS_DENIED,
+                 "NtCreateFile(FILE_WRITE_DATA) of a read-only file fails with 5, status %#lx\n",
+                 (unsigned long)status);
+    if (status >= 0) {
+        CloseHandle(h);
+    }
     status =
         NtOpen(sDs, FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | DELETE, 0, FILE_OPEN, file, &h);
     ok(status == 0, "NtCreateFile(DELETE) of a read-only file, status %#lx\n", (unsigned long)status);
@@ -400,9 +406,10 @@ static void test_DataSourceHandles()
     status = NtOpen(sDir, READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, dir, &h);
     ok(status == 0, "NtCreateFile(FILE_DIRECTORY_FILE) holds a directory, status %#lx\n", (unsigned long)status);
     status = NtOpen(sDir, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, dir, &h2);
-    ok((status < 0 && s_pfnToError(status) == ERROR_SHARING_VIOLATION) || standin_differs(status == 0),
-       "a directory held without FILE_SHARE_DELETE cannot be opened to be deleted, status %#lx\n",
-       (unsigned long)status);
+    // Wine 8 keeps no sharing modes on directories.
+    todo_wine ok((status < 0 && s_pfnToError(status) == ERROR_SHARING_VIOLATION) || standin_differs(status == 0),
+                 "a directory held without FILE_SHARE_DELETE cannot be opened to be deleted, status %#lx\n",
+                 (unsigned long)status);
     if (status >= 0) {
         CloseHandle(h2);
     }
