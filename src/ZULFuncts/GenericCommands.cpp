@@ -4,9 +4,11 @@
 
 #include "AllocationFailed.h"
 #include "BoundedString.h"
+#include "FileHandles.h"
 #include "FileHelpers.h"
 #include "InstallLog.h"
 #include "NameRules.h"
+#include "StepRecord.h"
 
 #include <direct.h>
 #include <errno.h>
@@ -37,20 +39,16 @@ void TwainDSInstaller::MAddTwainDS(bool bAdd, bool bLog)
         if (bAdd) {
             // The marker decides; the check value is only logged.
             while (!m_bStopped && NextInstance(szInstance, sizeof szInstance, bLog, pLog)) {
-                if (HasDriverValue(m_pDevInfoData, s_szMarkerValue, bLog, pLog)) {
-                    while (!UpdateInstanceDS(szInstance, true, bLog, pLog) && RetryStep(true)) {
-                    }
-                }
+                if (HasDriverValue(m_pDevInfoData, s_szMarkerValue, bLog, pLog))
+                    RunStep(szInstance, true, false, bLog, pLog);
             }
         } else {
             // Runs the search to its end, which closes it.
             while (!m_bStopped && NextTwainDir(szInstance, sizeof szInstance)) {
                 if (bLog)
                     LogPrintf(pLog, "Found Twain_32 directory for Instance %s", szInstance);
-                if (!InstanceExists(szInstance, bLog, pLog)) {
-                    while (!UpdateInstanceDS(szInstance, false, bLog, pLog) && RetryStep(false)) {
-                    }
-                }
+                if (!InstanceExists(szInstance, bLog, pLog))
+                    RunStep(szInstance, false, false, bLog, pLog);
             }
         }
     }
@@ -58,7 +56,7 @@ void TwainDSInstaller::MAddTwainDS(bool bAdd, bool bLog)
     DestroyCommandLog(pLog);
 }
 
-bool TwainDSInstaller::UpdateInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog)
+DWORD TwainDSInstaller::UpdateInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog)
 {
     char szTwainDir[260];
     char szFileName[260];
@@ -69,10 +67,13 @@ bool TwainDSInstaller::UpdateInstanceDS(const char *szInstance, bool bAdd, bool 
         !BoundedAppend(szFileNameGenericDs, sizeof szFileNameGenericDs, "\\") ||
         !BoundedAppend(szFileNameGenericDs, sizeof szFileNameGenericDs, s_szTemplateName)) {
         LogPathTooLong(szInstance, bLog, pLog);
-        return StepFailed(szInstance, ERROR_FILENAME_EXCED_RANGE);
+        return ERROR_FILENAME_EXCED_RANGE;
     }
-    if (InstanceDirIsLink(szTwainDir, szInstance, bLog, pLog))
-        return StepFailed(szTwainDir, ERROR_ACCESS_DENIED);
+    // Held for the whole step; MRemoveDS removes the directory through it.
+    HANDLE hDir = INVALID_HANDLE_VALUE;
+    DWORD dwError = ERROR_SUCCESS;
+    if (!OpenInstanceDir(szTwainDir, szInstance, !bAdd, &hDir, &dwError, bLog, pLog))
+        return dwError;
     if (bLog) {
         LogPrintf(pLog, "m_szTwainDir = %s", m_szTwainDir);
         LogPrintf(pLog, "szTwainDir = %s", szTwainDir);
@@ -80,41 +81,142 @@ bool TwainDSInstaller::UpdateInstanceDS(const char *szInstance, bool bAdd, bool 
         LogPrintf(pLog, "szFileNameDs = %s", szFileNameDs);
         LogPrintf(pLog, "szFileNameGenericDs = %s", szFileNameGenericDs);
     }
+    if (bAdd)
+        dwError =
+            InstallTemplate(szInstance, szTwainDir, szFileName, szFileNameDs, szFileNameGenericDs, hDir, bLog, pLog);
+    else if (hDir == INVALID_HANDLE_VALUE)
+        // A directory that cannot be held: nothing in it is touched, and both
+        // of its steps fail with the open's error.
+        LogDirRemovalFailed(dwError, dwError, bLog, pLog);
+    else
+        dwError = RemoveInstance(szTwainDir, szFileName, szFileNameDs, hDir, bLog, pLog);
+    if (hDir != INVALID_HANDLE_VALUE)
+        CloseHandle(hDir);
+    return dwError;
+}
 
-    // Both directions first remove an extension-less data source an earlier step left.
-    DWORD dwError = ERROR_SUCCESS;
-    if (FileExists(szFileName) && !RemoveFileLogged(szFileName, &dwError, bLog, pLog) && !bAdd)
-        return StepFailed(szFileName, dwError);
+DWORD TwainDSInstaller::InstallTemplate(const char *szInstance, const char *szTwainDir, const char *szFileName,
+                                        const char *szFileNameDs, const char *szFileNameGenericDs, HANDLE &hDir,
+                                        bool bLog, InstallLog *pLog)
+{
+    // An extension-less data source an earlier step left goes first.
+    if (FileExists(szFileName))
+        RemoveFileLogged(szFileName, bLog, pLog, false, s_pRecord);
 
-    if (bAdd) {
-        if (!FileExists(szFileNameGenericDs)) {
-            if (bLog)
-                LogPrintf(pLog, "Failed to find szFileNameGenericDs = %s", szFileNameGenericDs);
-            return StepFailed(szFileNameGenericDs, ERROR_FILE_NOT_FOUND);
+    // The template, read through its own handle: READ_CONTROL for its check.
+    bool bLinked = false;
+    const char *pszWhy = nullptr;
+    HANDLE hTemplate = OpenFileExclusive(szFileNameGenericDs, FILE_READ_DATA | READ_CONTROL, FILE_OPEN, &bLinked);
+    DWORD dwError = hTemplate == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    if (bLinked) {
+        if (bLog)
+            LogPrintf(pLog, "Linked file: %s, left as it is", szFileNameGenericDs);
+        return dwError;
+    }
+    if (IsMissing(dwError)) {
+        if (bLog)
+            LogPrintf(pLog, "Failed to find szFileNameGenericDs = %s", szFileNameGenericDs);
+        return dwError;
+    }
+    if (hTemplate != INVALID_HANDLE_VALUE && !OnlyTrustedMayChange(hTemplate, &pszWhy)) {
+        if (bLog)
+            LogPrintf(pLog, "%s: %s, no data source changed", pszWhy, szFileNameGenericDs);
+        CloseHandle(hTemplate);
+        return ERROR_ACCESS_DENIED;
+    }
+    // Any other failure of the template's open is the copy's (a sharing violation).
+
+    if (hDir == INVALID_HANDLE_VALUE) {
+        if (!FileExists(szTwainDir)) {
+            if (s_pRecord && !s_pRecord->WillCreate(szTwainDir, true)) {
+                dwError = GetLastError();
+                if (hTemplate != INVALID_HANDLE_VALUE)
+                    CloseHandle(hTemplate);
+                return dwError;
+            }
+            if (_mkdir(szTwainDir) != 0 && bLog)
+                LogErrno(pLog, errno, "_mkdir fail to create %s", szTwainDir);
         }
-        if (!FileExists(szTwainDir) && _mkdir(szTwainDir) != 0 && bLog)
-            LogErrno(pLog, errno, "_mkdir fail to create %s", szTwainDir);
-        if (!CopyFileA(szFileNameGenericDs, szFileNameDs, FALSE)) {
+        DWORD dwDirError = ERROR_SUCCESS;
+        if (!OpenInstanceDir(szTwainDir, szInstance, false, &hDir, &dwDirError, bLog, pLog)) {
+            if (hTemplate != INVALID_HANDLE_VALUE)
+                CloseHandle(hTemplate);
+            return dwDirError;
+        }
+    }
+    // The .ds, opened before anything is written: FILE_WRITE_DATA, and
+    // FILE_WRITE_ATTRIBUTES for the template's attributes; DELETE for a .ds
+    // that a failed copy made or left half written, which goes as CopyFile's would.
+    HANDLE hDs = INVALID_HANDLE_VALUE;
+    bool bNew = false, bWritten = false;
+    // Recorded, the .ds there is moved aside whole and a new one made, so
+    // that a rollback can put the old one back as it was.
+    if (hTemplate != INVALID_HANDLE_VALUE && s_pRecord) {
+        HANDLE hOld = OpenFileExclusive(szFileNameDs, DELETE, FILE_OPEN, &bLinked);
+        dwError = hOld == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+        if (hOld != INVALID_HANDLE_VALUE) {
+            if (!s_pRecord->MoveAside(hOld, szFileNameDs))
+                dwError = GetLastError();
+            CloseHandle(hOld);
+        } else if (IsMissing(dwError)) {
+            dwError = ERROR_SUCCESS;
+        }
+        if (dwError == ERROR_SUCCESS && !s_pRecord->WillCreate(szFileNameDs, false))
             dwError = GetLastError();
-            if (bLog)
-                LogLastError(pLog, dwError, "CopyFile failed");
-            return StepFailed(szFileNameDs, dwError);
-        }
+    }
+    if (hTemplate != INVALID_HANDLE_VALUE && dwError == ERROR_SUCCESS && !bLinked) {
+        hDs = OpenFileExclusive(szFileNameDs, FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | DELETE, FILE_OPEN_IF, &bLinked,
+                                &bNew);
+        dwError = hDs == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    }
+    if (bLinked) {
+        if (bLog)
+            LogPrintf(pLog, "Linked file: %s, left as it is", szFileNameDs);
+    } else if (hDs != INVALID_HANDLE_VALUE && CopyByHandle(hTemplate, hDs, &bWritten)) {
         if (bLog) {
             LogPrintf(pLog, "CopyFile succeeded on %s", szFileNameGenericDs);
             LogPrintf(pLog, "Copied to %s", szFileNameDs);
         }
     } else {
-        if (FileExists(szFileNameDs) && !RemoveFileLogged(szFileNameDs, &dwError, bLog, pLog))
-            return StepFailed(szFileNameDs, dwError);
-        if (!SetFileAttributesA(szTwainDir, FILE_ATTRIBUTE_NORMAL) && bLog)
-            LogPrintf(pLog, "SetFileAttributes failed, GetLastError returned %d", static_cast<int>(GetLastError()));
-        // A directory that holds more is left, as it should be.
-        if (_rmdir(szTwainDir) != 0 && bLog)
-            LogPrintf(pLog, "_trmdir failed, errno = %d", errno);
+        if (hDs != INVALID_HANDLE_VALUE) {
+            dwError = GetLastError();
+            if (bNew || bWritten)
+                DeleteByHandle(hDs);
+        }
+        if (bLog)
+            LogLastError(pLog, dwError, "CopyFile failed");
     }
-    StepDone(szInstance);
-    return true;
+    if (hDs != INVALID_HANDLE_VALUE)
+        CloseHandle(hDs);
+    if (hTemplate != INVALID_HANDLE_VALUE)
+        CloseHandle(hTemplate);
+    return dwError;
+}
+
+DWORD TwainDSInstaller::RemoveInstance(const char *szTwainDir, const char *szFileName, const char *szFileNameDs,
+                                       HANDLE hDir, bool bLog, InstallLog *pLog)
+{
+    DWORD dwError = RemoveFileLogged(szFileName, bLog, pLog, true, s_pRecord);
+    DWORD dwDsError = RemoveFileLogged(szFileNameDs, bLog, pLog, true, s_pRecord);
+    if (dwDsError != ERROR_SUCCESS)
+        dwError = dwDsError;
+    // Goes when the handle closes; fails, changing nothing, unless it is empty.
+    if (s_pRecord && !RecordDirRemoval(hDir, szTwainDir))
+        return GetLastError();
+    DWORD dwAttrError = SetAttributesByHandle(hDir, FILE_ATTRIBUTE_NORMAL) ? ERROR_SUCCESS : GetLastError();
+    DWORD dwRemoveError = DeleteByHandle(hDir) ? ERROR_SUCCESS : GetLastError();
+    LogDirRemovalFailed(dwAttrError, dwRemoveError, bLog, pLog);
+    return dwError;
+}
+
+void TwainDSInstaller::LogDirRemovalFailed(DWORD dwAttrError, DWORD dwRemoveError, bool bLog, InstallLog *pLog)
+{
+    if (!bLog)
+        return;
+    if (dwAttrError != ERROR_SUCCESS)
+        LogPrintf(pLog, "SetFileAttributes failed, GetLastError returned %d", static_cast<int>(dwAttrError));
+    if (dwRemoveError != ERROR_SUCCESS)
+        LogPrintf(pLog, "_trmdir failed, errno = %d", CrtErrno(dwRemoveError));
 }
 
 bool TwainDSInstaller::NextTwainDir(char *szInstance, size_t cbInstance)

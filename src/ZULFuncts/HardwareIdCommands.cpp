@@ -2,8 +2,9 @@
 // check value contains the hardware identifier.
 #include "TwainDSInstaller.h"
 
-#include "FileHelpers.h"
+#include "FileHandles.h"
 #include "InstallLog.h"
+#include "StepRecord.h"
 
 void TwainDSInstaller::AddTwainDS(bool bAdd, bool bLog)
 {
@@ -19,53 +20,59 @@ void TwainDSInstaller::AddTwainDS(bool bAdd, bool bLog)
     if (m_bReady && TwainDirUsable(bLog, pLog)) {
         char szInstance[5] = {0};
         while (!m_bStopped && NextInstance(szInstance, sizeof szInstance, bLog, pLog)) {
-            if (MatchesHardwareId(m_pDevInfoData)) {
-                while (!RenameInstanceDS(szInstance, bAdd, bLog, pLog) && RetryStep(bAdd)) {
-                }
-            }
+            if (MatchesHardwareId(m_pDevInfoData))
+                RunStep(szInstance, bAdd, true, bLog, pLog);
         }
     }
 
     DestroyCommandLog(pLog);
 }
 
-bool TwainDSInstaller::RenameInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog)
+DWORD TwainDSInstaller::RenameInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog)
 {
     char szTwainDir[260];
     char szFileName[260];
     char szFileNameDs[260];
     if (!BuildInstancePaths(szInstance, szTwainDir, szFileName, szFileNameDs)) {
         LogPathTooLong(szInstance, bLog, pLog);
-        return StepFailed(szInstance, ERROR_FILENAME_EXCED_RANGE);
+        return ERROR_FILENAME_EXCED_RANGE;
     }
-    if (InstanceDirIsLink(szTwainDir, szInstance, bLog, pLog))
-        return StepFailed(szTwainDir, ERROR_ACCESS_DENIED);
-    if (bAdd) {
-        if (bLog) {
-            LogLabelLine(pLog, "Existing File:", szFileName);
-            LogLabelLine(pLog, "New File:", szFileNameDs);
-        }
-        if (!MoveFileA(szFileName, szFileNameDs)) {
-            // No inactive data source, or an active one already: a repair, or another product's work.
-            DWORD dwError = GetLastError();
-            if (FileExists(szFileNameDs) || !FileExists(szFileName))
-                return true;
-            return StepFailed(szFileName, dwError);
-        }
-    } else {
-        // The add case's labels with the two paths exchanged; log readers know them so.
-        if (bLog) {
-            LogLabelLine(pLog, "Existing File:", szFileNameDs);
-            LogLabelLine(pLog, "New File:", szFileName);
-        }
-        BOOL bDeleted = DeleteFileA(szFileNameDs);
-        DWORD dwError = bDeleted ? ERROR_SUCCESS : GetLastError();
-        RemoveDirectoryA(szTwainDir);
-        if (!bDeleted)
-            return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND
-                       ? true
-                       : StepFailed(szFileNameDs, dwError);
+    // Held for the step; removed through this handle when RemoveDS empties it.
+    HANDLE hDir = INVALID_HANDLE_VALUE;
+    DWORD dwError = ERROR_SUCCESS;
+    if (!OpenInstanceDir(szTwainDir, szInstance, !bAdd, &hDir, &dwError, bLog, pLog))
+        return dwError;
+    // The add case's labels; RemoveDS's have the two paths exchanged, which log readers know.
+    if (bLog) {
+        LogLabelLine(pLog, "Existing File:", bAdd ? szFileName : szFileNameDs);
+        LogLabelLine(pLog, "New File:", bAdd ? szFileNameDs : szFileName);
     }
-    StepDone(szInstance);
-    return true;
+    // No file below a directory that could not be held is touched; no failure is logged.
+    if (hDir == INVALID_HANDLE_VALUE && !bAdd)
+        return dwError;
+    // DELETE, which a rename needs as a deletion does.
+    bool bLinked = false;
+    HANDLE hFile = OpenFileExclusive(bAdd ? szFileName : szFileNameDs, DELETE, FILE_OPEN, &bLinked);
+    if (bLinked && bLog)
+        LogPrintf(pLog, "Linked file: %s, left as it is", bAdd ? szFileName : szFileNameDs);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        dwError = GetLastError();
+        // No .ds to delete: RemoveDS has done its work once the directory goes.
+        if (!bAdd && IsMissing(dwError) && !bLinked)
+            dwError = ERROR_SUCCESS;
+    } else if (s_pRecord && !(bAdd ? s_pRecord->WillRename(szFileName, szFileNameDs)
+                                   : s_pRecord->MoveAside(hFile, szFileNameDs))) {
+        dwError = GetLastError();
+    } else if (bAdd ? !RenameByHandle(hFile, szFileNameDs, false) : !s_pRecord && !DeleteByHandle(hFile)) {
+        dwError = GetLastError();
+    }
+    if (hFile != INVALID_HANDLE_VALUE)
+        CloseHandle(hFile);
+    // Fails, changing nothing, unless the directory is empty.
+    if (hDir != INVALID_HANDLE_VALUE) {
+        if (!bAdd && (!s_pRecord || RecordDirRemoval(hDir, szTwainDir)))
+            DeleteByHandle(hDir);
+        CloseHandle(hDir);
+    }
+    return dwError;
 }

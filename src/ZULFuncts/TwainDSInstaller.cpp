@@ -3,9 +3,11 @@
 
 #include "AllocationFailed.h"
 #include "BoundedString.h"
+#include "FileHandles.h"
 #include "FileHelpers.h"
 #include "InstallLog.h"
 #include "NameRules.h"
+#include "StepRecord.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -67,13 +69,8 @@ bool TwainDSInstaller::FindTwainDir()
 void TwainDSInstaller::Init()
 {
     m_bStopped = false;
-    m_szStepPath[0] = '\0';
-    m_dwStepError = ERROR_SUCCESS;
     FindTwainDir();
 
-    m_hFind = -1;
-    memset(&m_findData, 0, sizeof m_findData);
-    m_bFindDone = false;
     m_pDevInfoData = static_cast<PSP_DEVINFO_DATA>(malloc(sizeof(SP_DEVINFO_DATA)));
     if (m_pDevInfoData) {
         m_pDevInfoData->cbSize = sizeof(SP_DEVINFO_DATA);
@@ -81,6 +78,10 @@ void TwainDSInstaller::Init()
         m_bReady = false;
         AllocationFailed();
     }
+    m_hFind = -1;
+    memset(&m_findData, 0, sizeof m_findData);
+    m_bFindDone = false;
+    m_hTwainDir = INVALID_HANDLE_VALUE;
 }
 
 TwainDSInstaller::~TwainDSInstaller()
@@ -88,6 +89,8 @@ TwainDSInstaller::~TwainDSInstaller()
     // A search the observer stopped is still open.
     if (m_hFind != -1 && !m_bFindDone)
         _findclose(m_hFind);
+    if (m_hTwainDir != INVALID_HANDLE_VALUE)
+        CloseHandle(m_hTwainDir);
     free(m_pszHardwareId);
     free(m_pDevInfoData);
 }
@@ -125,13 +128,31 @@ void TwainDSInstaller::LogPathTooLong(const char *szInstance, bool bLog, Install
         LogPrintf(pLog, "Path too long, instance %s skipped", szInstance);
 }
 
-bool TwainDSInstaller::InstanceDirIsLink(const char *szTwainDir, const char *szInstance, bool bLog, InstallLog *pLog)
+bool TwainDSInstaller::OpenInstanceDir(const char *szTwainDir, const char *szInstance, bool bRemove, HANDLE *phDir,
+                                       DWORD *pdwError, bool bLog, InstallLog *pLog)
 {
-    if (!IsReparsePoint(szTwainDir))
-        return false;
-    if (bLog)
-        LogPrintf(pLog, "Reparse point, instance %s skipped", szInstance);
-    return true;
+    *pdwError = ERROR_SUCCESS;
+    *phDir = OpenDirectory(szTwainDir, bRemove);
+    const char *pszWhy = "Security unreadable";
+    if (*phDir == INVALID_HANDLE_VALUE) {
+        *pdwError = GetLastError();
+        // Nothing to hold: no directory (a file in its place fails the step later).
+        if (bRemove || IsMissing(*pdwError) || *pdwError == ERROR_DIRECTORY)
+            return true;
+    } else if (IsReparsePointHandle(*phDir)) {
+        if (bLog)
+            LogPrintf(pLog, "Reparse point, instance %s skipped", szInstance);
+        pszWhy = nullptr;
+    } else if (OnlyTrustedMayChange(*phDir, &pszWhy)) {
+        return true;
+    }
+    if (pszWhy && bLog)
+        LogPrintf(pLog, "%s: %s, no data source changed", pszWhy, szTwainDir);
+    if (*phDir != INVALID_HANDLE_VALUE)
+        CloseHandle(*phDir);
+    *phDir = INVALID_HANDLE_VALUE;
+    *pdwError = ERROR_ACCESS_DENIED;
+    return false;
 }
 
 bool TwainDSInstaller::TwainDirUsable(bool bLog, InstallLog *pLog)
@@ -142,20 +163,27 @@ bool TwainDSInstaller::TwainDirUsable(bool bLog, InstallLog *pLog)
             LogPrintf(pLog, "GetWindowsDirectory failed, no data source changed");
         return false;
     }
-    if (!m_bTwainDirTooLong && IsReparsePoint(m_szTwainDir)) {
+    if (m_bTwainDirTooLong)
+        return true; // every step says its path is too long
+    // Whoever may change entries of the directory could swap one for a link
+    // between a check and the act that follows it. Held until the command
+    // ends, it can be neither renamed nor deleted.
+    const char *pszWhy = "Security unreadable";
+    m_hTwainDir = OpenDirectory(m_szTwainDir, false);
+    if (m_hTwainDir == INVALID_HANDLE_VALUE) {
+        // A missing twain_32 is no danger: the commands find nothing.
+        if (IsMissing(GetLastError()))
+            return true;
+    } else if (IsReparsePointHandle(m_hTwainDir)) {
         if (bLog)
             LogPrintf(pLog, "Reparse point at %s, no data source changed", m_szTwainDir);
         return false;
+    } else if (OnlyTrustedMayChange(m_hTwainDir, &pszWhy)) {
+        return true;
     }
-    // Whoever may change entries of the directory could swap one for a link
-    // between a check and the act by name that follows it.
-    const char *pszWhy = nullptr;
-    if (!m_bTwainDirTooLong && !OnlyTrustedMayChange(m_szTwainDir, &pszWhy)) {
-        if (bLog)
-            LogPrintf(pLog, "%s: %s, no data source changed", pszWhy, m_szTwainDir);
-        return false;
-    }
-    return true;
+    if (bLog)
+        LogPrintf(pLog, "%s: %s, no data source changed", pszWhy, m_szTwainDir);
+    return false;
 }
 
 InstallLog *TwainDSInstaller::CreateCommandLog(bool bAdd, bool &bLog)
@@ -186,19 +214,17 @@ void TwainDSInstaller::LogLabelLine(InstallLog *pLog, const char *pszLabel, cons
     pLog->WriteLine(pszValue ? pszValue : "");
 }
 
-bool TwainDSInstaller::StepFailed(const char *pszPath, DWORD dwError)
-{
-    if (!BoundedCopy(m_szStepPath, sizeof m_szStepPath, pszPath))
-        m_szStepPath[0] = '\0';
-    m_dwStepError = dwError;
-    return false;
-}
-
-bool TwainDSInstaller::RetryStep(bool bAdd)
+bool TwainDSInstaller::RetryStep(const char *szInstance, bool bAdd, DWORD dwError)
 {
     if (!s_pObserver)
         return false;
-    StepAnswer answer = s_pObserver->pfnFailed(s_pObserver->pvContext, bAdd, m_szStepPath, m_dwStepError);
+    // The message names the data source the step is for.
+    char szTwainDir[260];
+    char szFileName[260];
+    char szFileNameDs[260];
+    if (!BuildInstancePaths(szInstance, szTwainDir, szFileName, szFileNameDs))
+        szFileNameDs[0] = '\0';
+    StepAnswer answer = s_pObserver->pfnFailed(s_pObserver->pvContext, bAdd, szFileNameDs, dwError);
     if (answer == STEP_STOP)
         m_bStopped = true;
     return answer == STEP_RETRY;
@@ -209,8 +235,31 @@ void TwainDSInstaller::StepDone(const char *szInstance)
     if (!s_pObserver)
         return;
     char szDirName[260];
-    if (BoundedCopy(szDirName, sizeof szDirName, m_pszPrefix) &&
-        BoundedAppend(szDirName, sizeof szDirName, szInstance) &&
+    if (BoundedCopy(szDirName, sizeof szDirName, m_pszPrefix) && BoundedAppend(szDirName, sizeof szDirName, szInstance) &&
         !s_pObserver->pfnDone(s_pObserver->pvContext, szDirName))
         m_bStopped = true;
+}
+
+void TwainDSInstaller::RunStep(const char *szInstance, bool bAdd, bool bRename, bool bLog, InstallLog *pLog)
+{
+    for (;;) {
+        DWORD dwError = bRename ? RenameInstanceDS(szInstance, bAdd, bLog, pLog)
+                                : UpdateInstanceDS(szInstance, bAdd, bLog, pLog);
+        if (dwError == ERROR_SUCCESS) {
+            StepDone(szInstance);
+            return;
+        }
+        // AddDS finding no inactive data source, or the .ds there already: a
+        // repair, or another product's work.
+        if (bRename && bAdd && (IsMissing(dwError) || dwError == ERROR_ALREADY_EXISTS || dwError == ERROR_FILE_EXISTS))
+            return;
+        if (!RetryStep(szInstance, bAdd, dwError))
+            return;
+    }
+}
+
+bool TwainDSInstaller::RecordDirRemoval(HANDLE hDir, const char *szTwainDir)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(hDir, &info) && s_pRecord->WillRemoveDir(szTwainDir, info.dwFileAttributes);
 }

@@ -36,10 +36,10 @@ public:
     bool NextInstance(char *szInstance, size_t cbInstance, bool bLog, InstallLog *pLog);
     bool MatchesHardwareId(PSP_DEVINFO_DATA pdeid);
     bool HasDriverValue(PSP_DEVINFO_DATA pdeid, const char *szValueName, bool bLog, InstallLog *pLog);
-    // The steps of one instance. False when the step failed in a way the
-    // observer is told of (m_szStepPath and m_dwStepError say where and why).
-    bool RenameInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog);
-    bool UpdateInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog);
+    // The steps of one instance: ERROR_SUCCESS when they did what they are
+    // for (the data source renamed, copied or removed), the error otherwise.
+    DWORD RenameInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog);
+    DWORD UpdateInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog);
     bool NextTwainDir(char *szInstance, size_t cbInstance);
     bool InstanceExists(const char *szInstance, bool bLog, InstallLog *pLog);
 
@@ -65,13 +65,13 @@ public:
     const char *m_pszCheckKey;
     char *m_pszHardwareId;
     const char *m_pszPrefix;
+    // twain_32, held from its check to the end of the command (shared for
+    // reading and writing, not deleting); INVALID_HANDLE_VALUE when it is not.
+    HANDLE m_hTwainDir;
     // False when a record could not be allocated: the command does nothing.
     bool m_bReady;
     // The observer ended the command.
     bool m_bStopped;
-    // The last failed step's path and Windows error.
-    char m_szStepPath[260];
-    DWORD m_dwStepError;
 
 private:
     TwainDSInstaller(const TwainDSInstaller &) = delete;
@@ -79,11 +79,13 @@ private:
 
     void Init();
 
-    // The failed step's record; false, so that a step can end with it.
-    bool StepFailed(const char *pszPath, DWORD dwError);
-    // Asks the observer about the failed step: true to run it again. A stop
-    // sets m_bStopped.
-    bool RetryStep(bool bAdd);
+    // Runs the instance's step (bRename: AddDS's and RemoveDS's, else
+    // MAddDS's and MRemoveDS's) and tells the observer how it went; again
+    // while the observer asks for it.
+    void RunStep(const char *szInstance, bool bAdd, bool bRename, bool bLog, InstallLog *pLog);
+    // Tells the observer that the instance's step failed with dwError: true
+    // to run it again. A stop sets m_bStopped.
+    bool RetryStep(const char *szInstance, bool bAdd, DWORD dwError);
     // Tells the observer that an instance's data source was made or removed.
     void StepDone(const char *szInstance);
 
@@ -99,12 +101,30 @@ private:
     // then passes the instance over and says so in the log.
     bool BuildInstancePaths(const char *szInstance, char *szTwainDir, char *szFileName, char *szFileNameDs);
     void LogPathTooLong(const char *szInstance, bool bLog, InstallLog *pLog);
-    // True (and a line in the log) when the instance's directory is a link
-    // (symbolic link, junction): the work would be done where it leads, so
-    // the instance is passed over.
-    bool InstanceDirIsLink(const char *szTwainDir, const char *szInstance, bool bLog, InstallLog *pLog);
+    // Opens the instance's directory for the step (OpenDirectory; exclusively
+    // when the step removes it) into *phDir and checks it as twain_32 is
+    // checked. False, with a line in the log, when it is refused: a link
+    // (symbolic link, junction: the work would be done where it leads), one
+    // others may change, or, unless bRemove, one that cannot be opened. True
+    // otherwise; *phDir is INVALID_HANDLE_VALUE then when the open failed
+    // (*pdwError): there is no directory, or, for bRemove, it cannot be held.
+    bool OpenInstanceDir(const char *szTwainDir, const char *szInstance, bool bRemove, HANDLE *phDir, DWORD *pdwError,
+                         bool bLog, InstallLog *pLog);
+    // MAddDS's step once the directory is checked: the template, read and
+    // checked through its own handle, copied to the .ds through the .ds's own
+    // handle; hDir, when no directory was there, is made and held.
+    DWORD InstallTemplate(const char *szInstance, const char *szTwainDir, const char *szFileName,
+                          const char *szFileNameDs, const char *szFileNameGenericDs, HANDLE &hDir, bool bLog,
+                          InstallLog *pLog);
+    // MRemoveDS's step: both data-source files, then the directory held in hDir.
+    DWORD RemoveInstance(const char *szTwainDir, const char *szFileName, const char *szFileNameDs, HANDLE hDir,
+                         bool bLog, InstallLog *pLog);
+    // Records the removal of the directory held on hDir, with its attributes.
+    static bool RecordDirRemoval(HANDLE hDir, const char *szTwainDir);
+    static void LogDirRemovalFailed(DWORD dwAttrError, DWORD dwRemoveError, bool bLog, InstallLog *pLog);
     // False (and the reason in the log) when the TWAIN directory is unknown, is
-    // a link, or others than the trusted accounts may change its entries.
+    // a link, or others than the trusted accounts may change it; it is held
+    // in m_hTwainDir otherwise.
     bool TwainDirUsable(bool bLog, InstallLog *pLog);
 
     bool OpenCheckKey(PSP_DEVINFO_DATA pdeid, HKEY *phDriverKey, HKEY *phValueKey);

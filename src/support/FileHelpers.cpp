@@ -1,12 +1,12 @@
 #include "FileHelpers.h"
 
+#include "FileHandles.h"
 #include "InstallLog.h"
+#include "StepRecord.h"
 
 #include <windows.h>
 
 #include <aclapi.h>
-#include <errno.h>
-#include <stdio.h>
 
 bool FileExists(const char *pszPath)
 {
@@ -16,12 +16,6 @@ bool FileExists(const char *pszPath)
         return false;
     FindClose(hFind);
     return true;
-}
-
-bool IsReparsePoint(const char *pszPath)
-{
-    DWORD dwAttributes = GetFileAttributesA(pszPath);
-    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 bool IsRunningAccount(void *psid)
@@ -48,18 +42,22 @@ const struct {
 } s_trustedInstaller = {{1, 6, {{0, 0, 0, 0, 0, 5}}, {80}},
                         {956008885u, 3418522649u, 1831038044u, 1853292631u, 2271478464u}};
 
+// CREATOR OWNER, S-1-3-0.
+const SID s_sidCreatorOwner = {1, 1, {{0, 0, 0, 0, 0, 3}}, {0}};
+
 bool IsTrustedAccount(PSID psid)
 {
     return IsWellKnownSid(psid, WinLocalSystemSid) || IsWellKnownSid(psid, WinBuiltinAdministratorsSid) ||
            EqualSid(psid, const_cast<SID *>(&s_trustedInstaller.sid)) || IsRunningAccount(psid);
 }
 
-// Whether an allow entry that applies to the directory itself lets someone
-// untrusted add, delete or rename entries, or change the DACL or owner.
+// Whether an allow entry lets someone untrusted change the object or what is
+// made in it: add, delete or rename entries, write data or attributes, delete
+// it, or change its DACL or owner.
 bool LetsOthersChange(const ACE_HEADER *pHeader)
 {
-    const ACCESS_MASK changeRights =
-        FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
+    const ACCESS_MASK changeRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES |
+                                     DELETE | WRITE_DAC | WRITE_OWNER;
     const ACCESS_ALLOWED_ACE *pAce = reinterpret_cast<const ACCESS_ALLOWED_ACE *>(pHeader);
     PSID psid = nullptr;
     switch (pHeader->AceType) {
@@ -74,33 +72,31 @@ bool LetsOthersChange(const ACE_HEADER *pHeader)
     default:
         return false; // denies and audits grant nothing
     }
-    if (pHeader->AceFlags & INHERIT_ONLY_ACE)
+    // Inherit-only and inherited by nothing: it applies nowhere.
+    if ((pHeader->AceFlags & INHERIT_ONLY_ACE) && !(pHeader->AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)))
         return false;
     ACCESS_MASK mask = pAce->Mask;
     if (mask & GENERIC_WRITE)
         mask |= FILE_GENERIC_WRITE;
     if (mask & GENERIC_ALL)
         mask |= FILE_ALL_ACCESS;
-    return (mask & changeRights) && !(psid && IsTrustedAccount(psid));
+    // CREATOR OWNER grants nothing on the object itself; what is made in it
+    // gets the entry for its creator, this program. CREATOR GROUP's entry
+    // goes to the creator's primary group, which for a user is every user.
+    bool bTrusted = psid && (IsTrustedAccount(psid) || EqualSid(psid, const_cast<SID *>(&s_sidCreatorOwner)));
+    return (mask & changeRights) && !bTrusted;
 }
 
 } // namespace
 
-bool OnlyTrustedMayChange(const char *pszDir, const char **ppszWhy)
+bool OnlyTrustedMayChange(HANDLE h, const char **ppszWhy)
 {
     *ppszWhy = "Security unreadable";
-    HANDLE h = CreateFileA(pszDir, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        DWORD dwError = GetLastError();
-        return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
-    }
     PSID psidOwner = nullptr;
     PACL pDacl = nullptr;
     PSECURITY_DESCRIPTOR pSD = nullptr;
     DWORD dwResult = GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                      &psidOwner, nullptr, &pDacl, nullptr, &pSD);
-    CloseHandle(h);
     if (dwResult != ERROR_SUCCESS)
         return false;
     bool bOnlyTrusted = false;
@@ -124,18 +120,43 @@ bool OnlyTrustedMayChange(const char *pszDir, const char **ppszWhy)
     return bOnlyTrusted;
 }
 
-bool RemoveFileLogged(const char *pszPath, DWORD *pdwError, bool bLog, InstallLog *pLog)
+unsigned long RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog, bool bIfExists, StepRecord *pRecord)
 {
-    if (!SetFileAttributesA(pszPath, FILE_ATTRIBUTE_NORMAL) && bLog)
-        LogLastError(pLog, GetLastError(), "SetFileAttributes failed on %s", pszPath);
-    if (remove(pszPath) != 0) {
-        int err = errno;
-        *pdwError = GetLastError();
+    // DELETE for the deletion or the move, FILE_WRITE_ATTRIBUTES to clear read-only first.
+    bool bLinked = false;
+    HANDLE h = OpenFileExclusive(pszPath, DELETE | FILE_WRITE_ATTRIBUTES, FILE_OPEN, &bLinked);
+    DWORD dwError = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    if (bIfExists && dwError == ERROR_FILE_NOT_FOUND)
+        return ERROR_SUCCESS;
+    if (bLinked) {
         if (bLog)
-            LogErrno(pLog, err, "_tremove failed on %s", pszPath);
-        return false;
+            LogPrintf(pLog, "Linked file: %s, left as it is", pszPath);
+        return dwError;
     }
-    if (bLog)
+    // Moved aside whole, read-only or not, for a rollback to put back.
+    if (pRecord && h != INVALID_HANDLE_VALUE) {
+        if (!pRecord->MoveAside(h, pszPath))
+            dwError = GetLastError();
+        CloseHandle(h);
+        if (dwError == ERROR_SUCCESS && bLog)
+            LogPrintf(pLog, "_tremove succefully removed %s", pszPath);
+        else if (bLog)
+            LogErrno(pLog, CrtErrno(dwError), "_tremove failed on %s", pszPath);
+        return dwError;
+    }
+    // A file that cannot be opened fails both steps with the open's error.
+    if ((h == INVALID_HANDLE_VALUE || !SetAttributesByHandle(h, FILE_ATTRIBUTE_NORMAL)) && bLog)
+        LogLastError(pLog, h == INVALID_HANDLE_VALUE ? dwError : GetLastError(), "SetFileAttributes failed on %s",
+                     pszPath);
+    if (h != INVALID_HANDLE_VALUE && !DeleteByHandle(h))
+        dwError = GetLastError();
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+    if (dwError != ERROR_SUCCESS) {
+        if (bLog)
+            LogErrno(pLog, CrtErrno(dwError), "_tremove failed on %s", pszPath);
+    } else if (bLog) {
         LogPrintf(pLog, "_tremove succefully removed %s", pszPath);
-    return true;
+    }
+    return dwError;
 }

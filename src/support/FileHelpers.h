@@ -1,29 +1,35 @@
 // Existence test and logged removal of the files of a data-source instance, and
-// who may change the directory they lie in.
+// who may change them and the directories they lie in.
 #pragma once
 
 #include <windows.h>
 
 class InstallLog;
+class StepRecord;
 
 // True when a file or directory of that name (or matching that wildcard
 // pattern) exists, whatever its attributes.
 bool FileExists(const char *pszPath);
 
-// True when the path names a reparse point (symbolic link, junction) itself,
-// not what it leads to.
-bool IsReparsePoint(const char *pszPath);
-
 // True when the SID is the running account's (the process token's user).
 bool IsRunningAccount(void *psid);
 
-// Reads the directory's owner and DACL through a handle. False, with the
-// reason for the log in *ppszWhy, when anyone but the running account,
-// SYSTEM, the Administrators group or TrustedInstaller may add, delete or
-// rename its entries or change who may, or when that cannot be read. A
-// directory that does not exist holds nothing to protect: true.
-bool OnlyTrustedMayChange(const char *pszDir, const char **ppszWhy);
+// Reads the owner and DACL of a directory or file through its handle (which
+// needs READ_CONTROL). False, with the reason for the log in *ppszWhy, when
+// the owner is none of the running account, SYSTEM, the Administrators group
+// and TrustedInstaller, when there is no DACL, when it cannot be read, or when
+// an allow entry lets anyone else change it: add, delete or rename entries,
+// write data or attributes, delete it or change who may. An entry counts when
+// it applies to the object or is inherited by what is made in it (a new
+// instance directory or .ds gets it); an inherited CREATOR OWNER entry becomes
+// the creator's, this program's.
+bool OnlyTrustedMayChange(HANDLE h, const char **ppszWhy);
 
-// Clears the file's attributes so that a read-only file can go, deletes it, and
-// logs the outcome. False, with the Windows error in *pdwError, when it stays.
-bool RemoveFileLogged(const char *pszPath, DWORD *pdwError, bool bLog, InstallLog *pLog);
+// Opens the file once, exclusively, clears its attributes so that a read-only
+// file can go, deletes it through that handle and logs the outcome; a link is
+// left as it is. ERROR_SUCCESS when the file is gone, the error otherwise.
+// bIfExists: a missing file is nothing to do, and nothing is logged (a
+// directory held exclusively cannot be searched for it).
+// pRecord: the file is moved into the record's folder instead, as it is.
+unsigned long RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog, bool bIfExists = false,
+                               StepRecord *pRecord = nullptr);

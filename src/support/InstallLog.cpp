@@ -1,6 +1,7 @@
 #include "InstallLog.h"
 
 #include "BoundedString.h"
+#include "FileHandles.h"
 #include "FileHelpers.h"
 #include "RuntimeFunctions.h"
 
@@ -17,6 +18,34 @@
 namespace {
 
 const char s_szSideSuffix[] = "2.log";
+
+// Where other users can reach the log's directory (no GetTempPath2A), its
+// files are opened only through the open that never waits on another
+// process's oplock, and never by name when that open is missing.
+bool s_bNoWait = false;
+
+HANDLE OpenLogFile(const char *pszPath, DWORD dwAccess, DWORD dwCreation)
+{
+    if (!s_bNoWait)
+        return CreateFileA(pszPath, dwAccess, FILE_SHARE_READ, nullptr, dwCreation,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    DWORD dwDisposition = dwCreation == CREATE_NEW ? FILE_CREATE : dwCreation == OPEN_ALWAYS ? FILE_OPEN_IF : FILE_OPEN;
+    return OpenNoWait(pszPath, dwAccess, FILE_SHARE_READ, dwDisposition, FILE_NON_DIRECTORY_FILE);
+}
+
+// Deletes the name (never what a link there leads to).
+void DeleteName(const char *pszPath)
+{
+    if (!s_bNoWait) {
+        DeleteFileA(pszPath);
+        return;
+    }
+    HANDLE h = OpenNoWait(pszPath, DELETE, 0, FILE_OPEN, FILE_NON_DIRECTORY_FILE);
+    if (h != INVALID_HANDLE_VALUE) {
+        DeleteByHandle(h);
+        CloseHandle(h);
+    }
+}
 
 // Side file: the log's path without its last four characters, then "2.log".
 bool MakeSidePath(const char *pszLogPath, char *szSide, size_t cbSide)
@@ -72,15 +101,10 @@ bool IsTrusted(HANDLE h, BY_HANDLE_FILE_INFORMATION *pInfo)
 // Closes a file through whichever owns its handle: its stream, its descriptor
 // or the handle itself. A side file (pszDelete) is deleted through the handle
 // first; should the handle refuse, its name goes once the file is closed
-// (DeleteFileA removes a name, never what it leads to).
+// (DeleteName removes a name, never what it leads to).
 void CloseFile(HANDLE h, int fd, FILE *pStream, const char *pszDelete)
 {
-    bool bDeleted = false;
-    if (pszDelete) {
-        FILE_DISPOSITION_INFO disposition;
-        disposition.DeleteFile = TRUE;
-        bDeleted = SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
-    }
+    bool bDeleted = pszDelete && DeleteByHandle(h);
     if (pStream)
         fclose(pStream);
     else if (fd != -1)
@@ -88,7 +112,7 @@ void CloseFile(HANDLE h, int fd, FILE *pStream, const char *pszDelete)
     else
         CloseHandle(h);
     if (pszDelete && !bDeleted)
-        DeleteFileA(pszDelete);
+        DeleteName(pszDelete);
 }
 
 // Opens a file of the log through a handle that never follows a link at the
@@ -102,12 +126,13 @@ HANDLE OpenChecked(const char *pszPath, DWORD dwCreation, BY_HANDLE_FILE_INFORMA
     bool bSide = dwCreation == CREATE_NEW;
     // The side file replaces the log through its own handle, which needs DELETE.
     DWORD dwAccess = GENERIC_READ | GENERIC_WRITE | (bSide ? DELETE : 0);
-    const DWORD dwFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-    HANDLE h = CreateFileA(pszPath, dwAccess, FILE_SHARE_READ, nullptr, dwCreation, dwFlags, nullptr);
+    HANDLE h = OpenLogFile(pszPath, dwAccess, dwCreation);
     if (h == INVALID_HANDLE_VALUE && bSide) {
         DWORD dwError = GetLastError();
-        if ((dwError == ERROR_FILE_EXISTS || dwError == ERROR_ALREADY_EXISTS) && DeleteFileA(pszPath))
-            h = CreateFileA(pszPath, dwAccess, FILE_SHARE_READ, nullptr, dwCreation, dwFlags, nullptr);
+        if (dwError == ERROR_FILE_EXISTS || dwError == ERROR_ALREADY_EXISTS) {
+            DeleteName(pszPath);
+            h = OpenLogFile(pszPath, dwAccess, dwCreation);
+        }
     }
     if (h != INVALID_HANDLE_VALUE && !IsTrusted(h, pInfo)) {
         CloseFile(h, -1, nullptr, bSide ? pszPath : nullptr);
@@ -126,21 +151,6 @@ FILE *StreamOn(HANDLE h, const char *pszSide)
     if (!pStream)
         CloseFile(h, fd, nullptr, pszSide);
     return pStream;
-}
-
-// The side file takes the log's name in one step, through its own handle.
-bool ReplaceLog(HANDLE hSide, const char *pszLogPath)
-{
-    alignas(FILE_RENAME_INFO) BYTE rgbRename[sizeof(FILE_RENAME_INFO) + MAX_PATH * sizeof(WCHAR)];
-    memset(rgbRename, 0, sizeof rgbRename);
-    FILE_RENAME_INFO *pRename = reinterpret_cast<FILE_RENAME_INFO *>(rgbRename);
-    int cwch = MultiByteToWideChar(CP_ACP, 0, pszLogPath, -1, pRename->FileName, MAX_PATH);
-    if (cwch <= 1)
-        return false;
-    pRename->ReplaceIfExists = TRUE;
-    pRename->RootDirectory = nullptr;
-    pRename->FileNameLength = static_cast<DWORD>(cwch - 1) * sizeof(WCHAR);
-    return SetFileInformationByHandle(hSide, FileRenameInfo, rgbRename, sizeof rgbRename) != FALSE;
 }
 
 bool IsSameFile(const BY_HANDLE_FILE_INFORMATION &a, const BY_HANDLE_FILE_INFORMATION &b)
@@ -176,7 +186,8 @@ FILE *CapLog(FILE *pLog, const BY_HANDLE_FILE_INFORMATION &infoLog, const char *
         // Windows replaces no file that is open: the old log's handle goes first.
         fclose(pLog);
         pLog = nullptr;
-        if (ReplaceLog(hSide, pszLogPath))
+        // The side file takes the log's name in one step, through its own handle.
+        if (RenameByHandle(hSide, pszLogPath, true))
             return pSide;
     }
     CloseFile(hSide, -1, pSide, pszSide);
@@ -203,6 +214,7 @@ FILE *CapLog(FILE *pLog, const BY_HANDLE_FILE_INFORMATION &infoLog, const char *
 DWORD TempPath(char *szTemp, DWORD cbTemp)
 {
     PFN_GETTEMPPATH2A pfnGetTempPath2A = s_fnGetTempPath2A.Find();
+    s_bNoWait = !pfnGetTempPath2A;
     return pfnGetTempPath2A ? pfnGetTempPath2A(cbTemp, szTemp) : GetTempPathA(cbTemp, szTemp);
 }
 

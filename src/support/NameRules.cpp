@@ -1,5 +1,7 @@
 #include "NameRules.h"
 
+#include <windows.h>
+
 #include <mbstring.h>
 #include <string.h>
 
@@ -21,16 +23,17 @@ struct NameScan {
     bool bDotsOnly = true;
     unsigned char chLast = 0; // the last character when it is a single byte
     // The text before the first dot without its trailing blanks, as far as it
-    // can be a device name; a longer one or one with a double-byte character
-    // can not.
+    // can be a device name: three characters, or COM or LPT and one more,
+    // which may be a double-byte character; a longer one can not.
     bool bInStem = true;
-    char szStem[5] = {0};
-    size_t cchStem = 0;
+    char szStem[6] = {0};
+    size_t cchStem = 0; // bytes
+    size_t cCharsStem = 0;
     size_t cBlanksPending = 0;
     bool bStemNoDevice = false;
 
     void Feed(const char *psz);
-    void AddToStem(unsigned char ch);
+    void AddToStem(const unsigned char *pch, size_t cb);
     bool IsDevice() const;
 };
 
@@ -52,7 +55,7 @@ void NameScan::Feed(const char *psz)
             bDotsOnly = false;
             chLast = 0;
             if (bInStem)
-                bStemNoDevice = true;
+                AddToStem(p, 2);
             p += 2;
             continue;
         }
@@ -63,23 +66,26 @@ void NameScan::Feed(const char *psz)
             bDotsOnly = false;
         chLast = ch;
         if (bInStem)
-            AddToStem(ch);
+            AddToStem(p - 1, 1);
     }
 }
 
-void NameScan::AddToStem(unsigned char ch)
+void NameScan::AddToStem(const unsigned char *pch, size_t cb)
 {
-    if (ch == '.') {
+    if (cb == 1 && *pch == '.') {
         bInStem = false;
-    } else if (ch == ' ') {
+    } else if (cb == 1 && *pch == ' ') {
         cBlanksPending++;
-    } else if (cchStem + cBlanksPending + 1 >= sizeof szStem) {
+    } else if (cchStem + cBlanksPending + cb >= sizeof szStem || cCharsStem + cBlanksPending >= 4 ||
+               (cb == 2 && cCharsStem + cBlanksPending != 3)) {
         bStemNoDevice = true;
     } else {
         // Blanks inside the stem are part of it; only trailing ones go.
-        for (; cBlanksPending > 0; cBlanksPending--)
+        for (; cBlanksPending > 0; cBlanksPending--, cCharsStem++)
             szStem[cchStem++] = ' ';
-        szStem[cchStem++] = static_cast<char>(ch);
+        memcpy(szStem + cchStem, pch, cb);
+        cchStem += cb;
+        cCharsStem++;
     }
 }
 
@@ -88,18 +94,27 @@ bool NameScan::IsDevice() const
     if (bStemNoDevice)
         return false;
     const unsigned char *pszStem = reinterpret_cast<const unsigned char *>(szStem);
-    if (cchStem == 3) {
+    if (cCharsStem == 3) {
         for (const char *pszDevice : s_rgpszDevices) {
             if (_mbsnbicmp(pszStem, reinterpret_cast<const unsigned char *>(pszDevice), 3) == 0)
                 return true;
         }
-    } else if (cchStem == 4 && szStem[3] >= '1' && szStem[3] <= '9') {
-        for (const char *pszDevice : s_rgpszNumberedDevices) {
-            if (_mbsnbicmp(pszStem, reinterpret_cast<const unsigned char *>(pszDevice), 3) == 0)
-                return true;
-        }
+        return false;
     }
-    return false;
+    bool bNumbered = false;
+    for (const char *pszDevice : s_rgpszNumberedDevices)
+        bNumbered = bNumbered || _mbsnbicmp(pszStem, reinterpret_cast<const unsigned char *>(pszDevice), 3) == 0;
+    if (cCharsStem != 4 || !bNumbered)
+        return false;
+    if (szStem[3] >= '1' && szStem[3] <= '9')
+        return true;
+    // Windows reads the digit in Unicode, where the superscripts one to three
+    // are digits too; the code page decides which bytes they are. What cannot
+    // be read counts as one.
+    WCHAR wch = 0;
+    if (MultiByteToWideChar(CP_ACP, 0, szStem + 3, static_cast<int>(cchStem - 3), &wch, 1) != 1)
+        return true;
+    return wch == 0x00B9 || wch == 0x00B2 || wch == 0x00B3;
 }
 
 } // namespace

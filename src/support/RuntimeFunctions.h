@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <winternl.h>
+
 template <typename PFN>
 struct RuntimeFunction {
     const char *pszModule;
@@ -30,6 +32,18 @@ struct RuntimeFunction {
 // KERNEL32 of Windows 11 and Server 2022 on; Wine 8 and older Windows lack it.
 typedef DWORD(WINAPI *PFN_GETTEMPPATH2A)(DWORD BufferLength, LPSTR Buffer);
 inline constexpr RuntimeFunction<PFN_GETTEMPPATH2A> s_fnGetTempPath2A = {"kernel32.dll", "GetTempPath2A"};
+
+// NTDLL: the one open that can be told not to wait for another process's
+// oplock (FILE_COMPLETE_IF_OPLOCKED), and what its status means as an error.
+typedef NTSTATUS(NTAPI *PFN_NTCREATEFILE)(PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
+                                          POBJECT_ATTRIBUTES ObjectAttributes, PIO_STATUS_BLOCK IoStatusBlock,
+                                          PLARGE_INTEGER AllocationSize, ULONG FileAttributes, ULONG ShareAccess,
+                                          ULONG CreateDisposition, ULONG CreateOptions, PVOID EaBuffer, ULONG EaLength);
+typedef ULONG(NTAPI *PFN_RTLNTSTATUSTODOSERROR)(NTSTATUS Status);
+inline constexpr const char s_szNtdll[] = "ntdll.dll";
+inline constexpr RuntimeFunction<PFN_NTCREATEFILE> s_fnNtCreateFile = {s_szNtdll, "NtCreateFile"};
+inline constexpr RuntimeFunction<PFN_RTLNTSTATUSTODOSERROR> s_fnRtlNtStatusToDosError = {s_szNtdll,
+                                                                                         "RtlNtStatusToDosError"};
 
 // USER32, loaded for the usage box alone.
 typedef int(WINAPI *PFN_MESSAGEBOXA)(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);

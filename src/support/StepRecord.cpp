@@ -5,6 +5,7 @@
 #include "FileHelpers.h"
 #include "InstallLog.h"
 
+#include <io.h>
 #include <mbstring.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -52,7 +53,7 @@ bool IsWithin(const char *pszPath, const char *pszBelow)
     if (*psz == '\0' || *psz == '\\')
         return false;
     int cSeparators = 0;
-    for (const unsigned char *p = psz; *p; p = _mbsinc(p)) {
+    for (const unsigned char *p = psz; *p; p += _ismbblead(*p) && p[1] ? 2 : 1) {
         if (*p == '/' || *p == ':' || (*p == '\\' && ++cSeparators > 1))
             return false;
         if (*p == '\\' && (p[1] == '\0' || (p[1] == '.' && (p[2] == '\0' || p[2] == '.'))))
@@ -331,35 +332,31 @@ bool StepRecord::RemoveAll(const char *pszFolder, InstallLog *pLog)
         return IsMissing(GetLastError());
     bool bAll = true;
     char szPattern[260];
-    WIN32_FIND_DATAA found;
-    HANDLE hFind = Join(szPattern, pszFolder, "*") ? FindFirstFileA(szPattern, &found) : INVALID_HANDLE_VALUE;
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
-                continue;
-            char szPath[260];
-            if (!Join(szPath, pszFolder, found.cFileName)) {
+    struct _finddata_t found;
+    intptr_t hFind = Join(szPattern, pszFolder, "*") ? _findfirst(szPattern, &found) : -1;
+    for (int iFound = hFind == -1 ? -1 : 0; iFound == 0; iFound = _findnext(hFind, &found)) {
+        if (strcmp(found.name, ".") == 0 || strcmp(found.name, "..") == 0)
+            continue;
+        char szPath[260];
+        if (!Join(szPath, pszFolder, found.name)) {
+            bAll = false;
+        } else if ((found.attrib & _A_SUBDIR) && !(found.attrib & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            bAll = RemoveAll(szPath, pLog) && bAll;
+        } else {
+            // Only what the record made goes; a link, which it never makes, stays.
+            bool bLinked = false;
+            HANDLE h = OpenFileExclusive(szPath, DELETE | FILE_WRITE_ATTRIBUTES, FILE_OPEN, &bLinked);
+            if (h == INVALID_HANDLE_VALUE) {
                 bAll = false;
-            } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY &&
-                       !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                bAll = RemoveAll(szPath, pLog) && bAll;
             } else {
-                // A link is removed as a name, never followed.
-                bool bLinked = false;
-                HANDLE h = OpenFileExclusive(szPath, DELETE | FILE_WRITE_ATTRIBUTES, FILE_OPEN, &bLinked);
-                if (h == INVALID_HANDLE_VALUE && bLinked)
-                    bAll = DeleteFileA(szPath) && bAll;
-                else if (h == INVALID_HANDLE_VALUE)
-                    bAll = false;
-                else {
-                    SetAttributesByHandle(h, FILE_ATTRIBUTE_NORMAL);
-                    bAll = DeleteByHandle(h) && bAll;
-                    CloseHandle(h);
-                }
+                SetAttributesByHandle(h, FILE_ATTRIBUTE_NORMAL);
+                bAll = DeleteByHandle(h) && bAll;
+                CloseHandle(h);
             }
-        } while (FindNextFileA(hFind, &found));
-        FindClose(hFind);
+        }
     }
+    if (hFind != -1)
+        _findclose(hFind);
     CloseHandle(hFolder);
     HANDLE h = OpenDirectory(pszFolder, true);
     bool bRemoved = h != INVALID_HANDLE_VALUE && DeleteByHandle(h);

@@ -1,6 +1,9 @@
 // Files by handle, as the log keeps them: CreateFileA, a stream on the handle, what the handle
-// tells of the file, and renaming and deleting through it.
+// tells of the file, and renaming and deleting through it; and as the data-source steps keep
+// them: NtCreateFile, reading, writing and cutting, attributes and deleting directories.
 #include "conformance.h"
+
+#include <winternl.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -249,8 +252,184 @@ static void test_RenameAndDeleteByHandle()
     DeleteFileA(sOther.c_str());
 }
 
+typedef NTSTATUS(NTAPI *PFN_NTCREATEFILE)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER,
+                                          ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+typedef ULONG(NTAPI *PFN_RTLNTSTATUSTODOSERROR)(NTSTATUS);
+static PFN_NTCREATEFILE s_pfnNtCreateFile;
+static PFN_RTLNTSTATUSTODOSERROR s_pfnToError;
+
+// As the data-source steps open: never waiting on an oplock, never through a link, synchronous.
+static NTSTATUS NtOpen(const std::string &sPath, ACCESS_MASK access, ULONG share, ULONG disposition, ULONG options,
+                       HANDLE *ph, ULONG_PTR *pInformation = NULL)
+{
+    WCHAR wsz[8 + MAX_PATH] = {'\\', '?', '?', '\\'};
+    int cwch = MultiByteToWideChar(CP_ACP, 0, sPath.c_str(), -1, wsz + 4, MAX_PATH);
+    UNICODE_STRING name;
+    name.Length = (WORD)((4 + cwch - 1) * sizeof(WCHAR));
+    name.MaximumLength = (WORD)(name.Length + sizeof(WCHAR));
+    name.Buffer = wsz;
+    OBJECT_ATTRIBUTES attributes;
+    memset(&attributes, 0, sizeof(attributes));
+    attributes.Length = sizeof(attributes);
+    attributes.ObjectName = &name;
+    attributes.Attributes = OBJ_CASE_INSENSITIVE;
+    IO_STATUS_BLOCK iosb;
+    memset(&iosb, 0, sizeof(iosb));
+    *ph = NULL;
+    NTSTATUS status = s_pfnNtCreateFile(
+        ph, access | SYNCHRONIZE, &attributes, &iosb, NULL, FILE_ATTRIBUTE_NORMAL, share, disposition,
+        options | FILE_OPEN_REPARSE_POINT | FILE_COMPLETE_IF_OPLOCKED | FILE_SYNCHRONOUS_IO_NONALERT, NULL, 0);
+    if (pInformation) {
+        *pInformation = iosb.Information;
+    }
+    return status;
+}
+
+// The open's failure as the program logs it: the status's error.
+#define ok_nt_fails(status, err, what)                                                                                 \
+    do {                                                                                                               \
+        NTSTATUS s_ = (status);                                                                                        \
+        ULONG e_ = s_pfnToError(s_);                                                                                   \
+        ok(s_ < 0 && e_ == (ULONG)(err), what " must fail with error %lu, got status %#lx, error %lu\n",               \
+           (unsigned long)(err), (unsigned long)s_, (unsigned long)e_);                                                \
+    } while (0)
+
+static bool SetBasic(HANDLE h, DWORD dwAttributes, long long llWriteTime)
+{
+    FILE_BASIC_INFO basic;
+    memset(&basic, 0, sizeof(basic));
+    basic.FileAttributes = dwAttributes;
+    basic.LastWriteTime.QuadPart = llWriteTime;
+    return SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
+}
+
+static void test_DataSourceHandles()
+{
+    HMODULE hNtdll = GetModuleHandleA("ntdll.dll");
+    s_pfnNtCreateFile = (PFN_NTCREATEFILE)(void (*)(void))GetProcAddress(hNtdll, "NtCreateFile");
+    s_pfnToError = (PFN_RTLNTSTATUSTODOSERROR)(void (*)(void))GetProcAddress(hNtdll, "RtlNtStatusToDosError");
+    ok(s_pfnNtCreateFile && s_pfnToError, "NTDLL exports NtCreateFile and RtlNtStatusToDosError\n");
+    if (!s_pfnNtCreateFile || !s_pfnToError) {
+        return;
+    }
+    const ULONG file = FILE_NON_DIRECTORY_FILE, dir = FILE_DIRECTORY_FILE;
+    std::string sDs = Scratch("n.ds"), sDir = Scratch("inst");
+    ok(WriteText(sDs, "old content"), "cannot write the scratch file, errno %d\n", errno);
+
+    // Exclusive, and what a second open meets.
+    HANDLE h = NULL, h2 = NULL;
+    ULONG_PTR information = 0;
+    NTSTATUS status =
+        NtOpen(sDs, FILE_READ_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | DELETE, 0,
+               FILE_OPEN_IF, file, &h, &information);
+    ok(status == 0 && information == FILE_OPENED, "NtCreateFile(FILE_OPEN_IF) of a file opens it, status %#lx, %lu\n",
+       (unsigned long)status, (unsigned long)information);
+    status = NtOpen(sDs, FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, file, &h2);
+    ok((status < 0 && s_pfnToError(status) == ERROR_SHARING_VIOLATION) || standin_differs(status == 0),
+       "a second open of a file held with share 0 fails at once with 32, status %#lx\n", (unsigned long)status);
+    if (status >= 0) {
+        CloseHandle(h2);
+    }
+
+    // Cut first, then written: the old content's tail goes.
+    DWORD cb = 0;
+    ok_win(SetEndOfFile(h), "SetEndOfFile at the start");
+    ok_win(WriteFile(h, "new", 3, &cb, NULL) && cb == 3, "WriteFile");
+    ok_win(SetBasic(h, FILE_ATTRIBUTE_READONLY, 0), "FileBasicInfo(READONLY)");
+    CloseHandle(h);
+    ok(ReadText(sDs) == "new" && (Attributes(sDs) & FILE_ATTRIBUTE_READONLY),
+       "the file holds what was written, read-only: %s, %#lx\n", ReadText(sDs).c_str(), Attributes(sDs));
+    // Wine 8 run by root opens it.
+    status = NtOpen(sDs, FILE_WRITE_DATA, 0, FILE_OPEN, file, &h);
+    todo_wine ok(status < 0 && s_pfnToError(status) == ERROR_ACCESS_DENIED,
+                 "NtCreateFile(FILE_WRITE_DATA) of a read-only file fails with 5, status %#lx\n",
+                 (unsigned long)status);
+    if (status >= 0) {
+        CloseHandle(h);
+    }
+    status =
+        NtOpen(sDs, FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | DELETE, 0, FILE_OPEN, file, &h);
+    ok(status == 0, "NtCreateFile(DELETE) of a read-only file, status %#lx\n", (unsigned long)status);
+    char sz[8] = "";
+    ok_win(ReadFile(h, sz, sizeof(sz), &cb, NULL) && cb == 3 && !memcmp(sz, "new", 3), "ReadFile");
+    ok_win(ReadFile(h, sz, sizeof(sz), &cb, NULL) && cb == 0, "ReadFile at the end reads 0 bytes");
+    ok_win_fails(MarkForDeletion(h), ERROR_ACCESS_DENIED, "FileDispositionInfo on a read-only file");
+    BY_HANDLE_FILE_INFORMATION info = InfoOf(h);
+    long long llTime = ((long long)info.ftLastWriteTime.dwHighDateTime << 32) + info.ftLastWriteTime.dwLowDateTime;
+    ok_win(SetBasic(h, FILE_ATTRIBUTE_NORMAL, llTime - 10000000LL * 3600), "FileBasicInfo(NORMAL, a time)");
+    info = InfoOf(h);
+    ok(!(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) &&
+           ((long long)info.ftLastWriteTime.dwHighDateTime << 32) + info.ftLastWriteTime.dwLowDateTime ==
+               llTime - 10000000LL * 3600,
+       "FileBasicInfo sets the attributes and the time of last write, got %#lx\n",
+       (unsigned long)info.dwFileAttributes);
+    CloseHandle(h);
+
+    // Renamed without replacing: an existing name is kept.
+    ok(WriteText(Scratch("n2.ds"), "other"), "cannot write the scratch file, errno %d\n", errno);
+    status = NtOpen(sDs, DELETE, 0, FILE_OPEN, file, &h);
+    union {
+        FILE_RENAME_INFO info;
+        BYTE rgb[sizeof(FILE_RENAME_INFO) + MAX_PATH * sizeof(WCHAR)];
+    } target;
+    memset(&target, 0, sizeof(target));
+    int cwch = MultiByteToWideChar(CP_ACP, 0, Scratch("n2.ds").c_str(), -1, target.info.FileName, MAX_PATH);
+    target.info.FileNameLength = (DWORD)(cwch - 1) * sizeof(WCHAR);
+    ok_win_fails(SetFileInformationByHandle(h, FileRenameInfo, &target, sizeof(target)), ERROR_ALREADY_EXISTS,
+                 "FileRenameInfo without ReplaceIfExists onto an existing file");
+    ok_win(MarkForDeletion(h), "FileDispositionInfo on a writable file");
+    CloseHandle(h);
+    ok(!Exists(sDs) && ReadText(Scratch("n2.ds")) == "other", "deleted through its handle, %#lx\n", Attributes(sDs));
+
+    // What the opens report, as the steps read it.
+    ok_nt_fails(NtOpen(sDs, DELETE, 0, FILE_OPEN, file, &h), ERROR_FILE_NOT_FOUND, "NtCreateFile of a missing file");
+    ok_nt_fails(NtOpen(Scratch("nodir\\x.ds"), DELETE, 0, FILE_OPEN, file, &h), ERROR_PATH_NOT_FOUND,
+                "NtCreateFile in a missing directory");
+    ok_nt_fails(NtOpen(Scratch("n2.ds\\x.ds"), FILE_WRITE_DATA, 0, FILE_OPEN_IF, file, &h), ERROR_PATH_NOT_FOUND,
+                "NtCreateFile below a file");
+    ok_nt_fails(NtOpen(Scratch("n2.ds"), READ_CONTROL, 0, FILE_OPEN, dir, &h), ERROR_DIRECTORY,
+                "NtCreateFile(FILE_DIRECTORY_FILE) of a file");
+    ok_nt_fails(NtOpen(g_sScratch, FILE_READ_DATA, 0, FILE_OPEN, file, &h), ERROR_ACCESS_DENIED,
+                "NtCreateFile(FILE_NON_DIRECTORY_FILE) of a directory");
+    ok_nt_fails(NtOpen(Scratch("n2.ds"), FILE_READ_DATA, 0, FILE_CREATE, file, &h), ERROR_ALREADY_EXISTS,
+                "NtCreateFile(FILE_CREATE) of an existing file");
+    status = NtOpen(sDs, FILE_WRITE_DATA | DELETE, 0, FILE_OPEN_IF, file, &h, &information);
+    ok(status == 0 && information == FILE_CREATED, "NtCreateFile(FILE_OPEN_IF) makes a missing file, %#lx, %lu\n",
+       (unsigned long)status, (unsigned long)information);
+    ok_win(MarkForDeletion(h), "FileDispositionInfo on the file just made");
+    CloseHandle(h);
+    DeleteFileA(Scratch("n2.ds").c_str());
+
+    // A directory held, and one removed through its handle only when empty.
+    ok_win(CreateDirectoryA(sDir.c_str(), NULL), "CreateDirectoryA");
+    ok(WriteText(sDir + "\\inner", "x"), "cannot write the scratch file, errno %d\n", errno);
+    status = NtOpen(sDir, READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, dir, &h);
+    ok(status == 0, "NtCreateFile(FILE_DIRECTORY_FILE) holds a directory, status %#lx\n", (unsigned long)status);
+    status = NtOpen(sDir, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, dir, &h2);
+    // Wine 8 keeps no sharing modes on directories.
+    todo_wine ok((status < 0 && s_pfnToError(status) == ERROR_SHARING_VIOLATION) || standin_differs(status == 0),
+                 "a directory held without FILE_SHARE_DELETE cannot be opened to be deleted, status %#lx\n",
+                 (unsigned long)status);
+    if (status >= 0) {
+        CloseHandle(h2);
+    }
+    CloseHandle(h);
+    status = NtOpen(sDir, READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | DELETE, 0, FILE_OPEN, dir, &h);
+    ok(status == 0, "NtCreateFile(FILE_DIRECTORY_FILE, DELETE), status %#lx\n", (unsigned long)status);
+    ok_win(SetBasic(h, FILE_ATTRIBUTE_NORMAL, 0), "FileBasicInfo(NORMAL) on a directory");
+    ok_win_fails(MarkForDeletion(h), ERROR_DIR_NOT_EMPTY, "FileDispositionInfo on a directory that is not empty");
+    CloseHandle(h);
+    ok(Exists(sDir + "\\inner"), "a directory that is not empty stays, %#lx\n", Attributes(sDir));
+    DeleteFileA((sDir + "\\inner").c_str());
+    status = NtOpen(sDir, DELETE, 0, FILE_OPEN, dir, &h);
+    ok_win(MarkForDeletion(h), "FileDispositionInfo on an empty directory");
+    CloseHandle(h);
+    ok(!Exists(sDir), "an empty directory goes when its handle closes, %#lx\n", Attributes(sDir));
+}
+
 void func_handles()
 {
     test_LogHandles();
     test_RenameAndDeleteByHandle();
+    test_DataSourceHandles();
 }

@@ -79,9 +79,10 @@ static void test_Owners()
 #endif
     DeleteFileA(sFile.c_str());
 
-    // Directory security, read as the TWAIN directory's check reads it: owned by
-    // the running account; others than SYSTEM and the owner may read twain_32,
-    // and also add, delete and rename entries of /tmp (mode 1777).
+    // Directory security, read as the TWAIN directory's check reads it, entries
+    // inherited by new children included: owned by the running account; others
+    // than SYSTEM and the owner may read twain_32 and what is made in it, and
+    // also add, delete and rename entries of /tmp (mode 1777) and set attributes.
     char szTwain[MAX_PATH] = "";
     GetWindowsDirectoryA(szTwain, MAX_PATH - 10);
     const char *rgpszDirs[] = {strcat(szTwain, "\\twain_32"), WtestUnderWine() ? "Z:\\tmp" : "/tmp"};
@@ -97,16 +98,20 @@ static void test_Owners()
         DWORD dwOthers = 0, iAce = 0;
         ACCESS_ALLOWED_ACE *pAce = NULL;
         for (; pDacl && GetAce(pDacl, iAce, (LPVOID *)&pAce); ++iAce) {
-            if (pAce->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && !(pAce->Header.AceFlags & INHERIT_ONLY_ACE) &&
+            // What applies to the directory or is inherited by what is made in it.
+            bool bApplies = !(pAce->Header.AceFlags & INHERIT_ONLY_ACE) ||
+                            (pAce->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE));
+            if (pAce->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && bApplies &&
                 !IsWellKnownSid(&pAce->SidStart, WinLocalSystemSid) && !EqualSid(&pAce->SidStart, psidOwner)) {
                 dwOthers |= pAce->Mask;
             }
         }
-        DWORD dwChange =
-            dwOthers & (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER);
+        DWORD dwChange = dwOthers & (FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES |
+                                     DELETE | WRITE_DAC | WRITE_OWNER);
         ok(dwErr == ERROR_SUCCESS && pDacl && iAce == pDacl->AceCount && EqualSid(psidOwner, token.user.User.Sid) &&
                (dwOthers & FILE_GENERIC_READ) == FILE_GENERIC_READ &&
-               dwChange == (i ? FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE : 0),
+               dwChange ==
+                   (i ? FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES | DELETE : 0),
            "%s: error %lu, %lu of the DACL's entries, others' rights %#lx\n", rgpszDirs[i], (unsigned long)dwErr,
            (unsigned long)iAce, (unsigned long)dwOthers);
         LocalFree(pSD);

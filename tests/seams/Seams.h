@@ -13,6 +13,7 @@
 #include <direct.h>
 #include <io.h>
 #include <setupapi.h>
+#include <winternl.h>
 
 #include <errno.h>
 #include <stdint.h>
@@ -24,8 +25,8 @@
 #define ZUL_STR_(a) #a
 #define ZUL_STR(a) ZUL_STR_(a)
 
-#define ZUL_NARGS_(t1, t2, t3, t4, t5, t6, t7, t8, n, ...) n
-#define ZUL_NARGS(...) ZUL_NARGS_(__VA_ARGS__, 8, 7, 6, 5, 4, 3, 2, 1, 0)
+#define ZUL_NARGS_(t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, t11, n, ...) n
+#define ZUL_NARGS(...) ZUL_NARGS_(__VA_ARGS__, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0)
 
 // (T1, T2) -> T1 a1, T2 a2
 #define ZUL_PARAMS(...) ZUL_CAT(ZUL_PARAMS_, ZUL_NARGS(__VA_ARGS__))(__VA_ARGS__)
@@ -37,6 +38,10 @@
 #define ZUL_PARAMS_6(t1, t2, t3, t4, t5, t6) ZUL_PARAMS_5(t1, t2, t3, t4, t5), t6 a6
 #define ZUL_PARAMS_7(t1, t2, t3, t4, t5, t6, t7) ZUL_PARAMS_6(t1, t2, t3, t4, t5, t6), t7 a7
 #define ZUL_PARAMS_8(t1, t2, t3, t4, t5, t6, t7, t8) ZUL_PARAMS_7(t1, t2, t3, t4, t5, t6, t7), t8 a8
+#define ZUL_PARAMS_9(t1, t2, t3, t4, t5, t6, t7, t8, t9) ZUL_PARAMS_8(t1, t2, t3, t4, t5, t6, t7, t8), t9 a9
+#define ZUL_PARAMS_10(t1, t2, t3, t4, t5, t6, t7, t8, t9, t10) ZUL_PARAMS_9(t1, t2, t3, t4, t5, t6, t7, t8, t9), t10 a10
+#define ZUL_PARAMS_11(t1, t2, t3, t4, t5, t6, t7, t8, t9, t10, t11)                                                    \
+    ZUL_PARAMS_10(t1, t2, t3, t4, t5, t6, t7, t8, t9, t10), t11 a11
 
 // (T1, T2) -> a1, a2
 #define ZUL_ARGS(...) ZUL_CAT(ZUL_ARGS_, ZUL_NARGS(__VA_ARGS__))
@@ -48,6 +53,9 @@
 #define ZUL_ARGS_6 ZUL_ARGS_5, a6
 #define ZUL_ARGS_7 ZUL_ARGS_6, a7
 #define ZUL_ARGS_8 ZUL_ARGS_7, a8
+#define ZUL_ARGS_9 ZUL_ARGS_8, a9
+#define ZUL_ARGS_10 ZUL_ARGS_9, a10
+#define ZUL_ARGS_11 ZUL_ARGS_10, a11
 
 #define ZUL_REAL(fn) ZUL_CAT(__real_, fn)
 #define ZUL_WRAP(fn) ZUL_CAT(__wrap_, fn)

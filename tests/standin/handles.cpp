@@ -1,12 +1,15 @@
-// kernel32 file handles on POSIX descriptors, for what the log does with
-// them: open without following a link at the name, read the file's facts,
+// kernel32 and NTDLL file handles on POSIX descriptors, for what the log and
+// the data-source steps do with them: open without following a link at the
+// name, read the file's facts, read, write and cut it, set its attributes,
 // rename or delete the open file, hand the handle to the runtime as a
-// descriptor. A handle is its descriptor, numbered apart from other handles;
+// descriptor. Sharing modes are not kept; another process's oplock is what
+// ZulStandinHoldOplock says. A handle is its descriptor, numbered apart from other handles;
 // the runtime's _close and fclose are not seen here, so a handle's record is
 // trusted only while its descriptor still shows the same file.
 #include "standin.h"
 
 #include <io.h>
+#include <winternl.h>
 
 #include <errno.h>
 #include <fcntl.h>
@@ -14,6 +17,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <map>
@@ -31,6 +35,50 @@ struct OpenFile {
 };
 
 std::map<int, OpenFile> s_files;
+
+// The file another process holds an oplock on, and how an open of it ends.
+struct Oplock {
+    bool bHeld = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    NTSTATUS status = 0;
+} s_oplock;
+
+// NTSTATUS values and the errors RtlNtStatusToDosError gives for them.
+const struct {
+    uint32_t status;
+    DWORD dwError;
+} s_rgStatusErrors[] = {
+    {0xC0000034, ERROR_FILE_NOT_FOUND},    {0xC000003A, ERROR_PATH_NOT_FOUND}, {0xC0000022, ERROR_ACCESS_DENIED},
+    {0xC0000043, ERROR_SHARING_VIOLATION}, {0xC0000035, ERROR_ALREADY_EXISTS}, {0xC0000103, ERROR_DIRECTORY},
+    {0xC00000BA, ERROR_ACCESS_DENIED},     {0xC0000101, ERROR_DIR_NOT_EMPTY},  {0xC0000017, ERROR_NOT_ENOUGH_MEMORY},
+    {0xC000000D, ERROR_INVALID_PARAMETER}, {0xC0000033, ERROR_INVALID_NAME},   {0xC0000001, ERROR_GEN_FAILURE},
+};
+const NTSTATUS s_statusNotADirectory = static_cast<NTSTATUS>(0xC0000103u);
+const NTSTATUS s_statusFileIsADirectory = static_cast<NTSTATUS>(0xC00000BAu);
+const NTSTATUS s_statusCollision = static_cast<NTSTATUS>(0xC0000035u);
+const NTSTATUS s_statusInvalidName = static_cast<NTSTATUS>(0xC0000033u);
+
+NTSTATUS StatusOf(DWORD dwError)
+{
+    for (auto &entry : s_rgStatusErrors) {
+        if (entry.dwError == dwError)
+            return static_cast<NTSTATUS>(entry.status);
+    }
+    return static_cast<NTSTATUS>(0xC0000001u); // STATUS_UNSUCCESSFUL
+}
+
+// The generic rights as the file object maps them.
+ACCESS_MASK MapGeneric(ACCESS_MASK access)
+{
+    if (access & GENERIC_READ)
+        access |= FILE_GENERIC_READ;
+    if (access & GENERIC_WRITE)
+        access |= FILE_GENERIC_WRITE;
+    if (access & GENERIC_ALL)
+        access |= FILE_ALL_ACCESS;
+    return access;
+}
 
 HANDLE HandleOf(int fd)
 {
@@ -122,8 +170,40 @@ BOOL DeleteOpenFile(OpenFile &file, const FILE_DISPOSITION_INFO *pInfo, DWORD cb
     struct stat st;
     if (lstat(file.sPath.c_str(), &st) != 0 || !ShowsFile(st, file))
         return ZulStandinFail(ERROR_ACCESS_DENIED);
-    if (unlink(file.sPath.c_str()) != 0)
-        return ZulStandinFail(ZulStandinErrorFromErrno(errno));
+    // A read-only file cannot be deleted (STATUS_CANNOT_DELETE), a directory only when empty.
+    if (S_ISREG(st.st_mode) && ZulStandinIsReadOnly(st.st_mode))
+        return ZulStandinFail(ERROR_ACCESS_DENIED);
+    if (S_ISDIR(st.st_mode) ? rmdir(file.sPath.c_str()) != 0 : unlink(file.sPath.c_str()) != 0)
+        return ZulStandinFail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : ZulStandinErrorFromErrno(errno));
+    return TRUE;
+}
+
+// Attributes as SetFileAttributesA sets them (a directory keeps its
+// permissions); a time of last write other than 0 is set too.
+BOOL SetBasicInfo(int fd, const FILE_BASIC_INFO *pInfo, DWORD cbInfo)
+{
+    struct stat st;
+    if (cbInfo < sizeof(FILE_BASIC_INFO))
+        return ZulStandinFail(ERROR_INVALID_PARAMETER);
+    if (fstat(fd, &st) != 0 || S_ISLNK(st.st_mode))
+        return ZulStandinFail(ERROR_ACCESS_DENIED);
+    if (pInfo->FileAttributes != 0 && !S_ISDIR(st.st_mode)) {
+        mode_t mode = st.st_mode & 07777;
+        if (pInfo->FileAttributes & FILE_ATTRIBUTE_READONLY)
+            mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
+        else if (ZulStandinIsReadOnly(mode))
+            mode |= S_IWUSR | ((mode & (S_IRGRP | S_IROTH)) >> 1);
+        if (fchmod(fd, mode) != 0)
+            return ZulStandinFail(ZulStandinErrorFromErrno(errno));
+    }
+    if (pInfo->LastWriteTime.QuadPart != 0) {
+        // 100-ns intervals since 1601-01-01.
+        uint64_t t = static_cast<uint64_t>(pInfo->LastWriteTime.QuadPart) - 116444736000000000ULL;
+        struct timespec rgts[2] = {{0, UTIME_OMIT},
+                                   {static_cast<time_t>(t / 10000000), static_cast<long>(t % 10000000) * 100}};
+        if (futimens(fd, rgts) != 0)
+            return ZulStandinFail(ZulStandinErrorFromErrno(errno));
+    }
     return TRUE;
 }
 
@@ -170,7 +250,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         SetLastError(dwError);
         return INVALID_HANDLE_VALUE;
     }
-    s_files[fd] = OpenFile{s, dwDesiredAccess, st.st_dev, st.st_ino};
+    s_files[fd] = OpenFile{s, MapGeneric(dwDesiredAccess), st.st_dev, st.st_ino};
     SetLastError(ERROR_SUCCESS);
     return HandleOf(fd);
 }
@@ -204,6 +284,11 @@ extern "C" BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HAN
     OpenFile *pFile = Lookup(hFile, &fd);
     if (!pFile)
         return FALSE;
+    if (FileInformationClass == FileBasicInfo) {
+        if (!(pFile->dwAccess & FILE_WRITE_ATTRIBUTES))
+            return ZulStandinFail(ERROR_ACCESS_DENIED);
+        return SetBasicInfo(fd, static_cast<const FILE_BASIC_INFO *>(lpFileInformation), dwBufferSize);
+    }
     if (FileInformationClass != FileRenameInfo && FileInformationClass != FileDispositionInfo)
         return ZulStandinFail(ERROR_INVALID_PARAMETER);
     if (!(pFile->dwAccess & DELETE))
@@ -211,6 +296,165 @@ extern "C" BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HAN
     if (FileInformationClass == FileRenameInfo)
         return RenameOpenFile(*pFile, static_cast<const FILE_RENAME_INFO *>(lpFileInformation), dwBufferSize);
     return DeleteOpenFile(*pFile, static_cast<const FILE_DISPOSITION_INFO *>(lpFileInformation), dwBufferSize);
+}
+
+void ZulStandinHoldOplock(const char *pszPath, NTSTATUS status)
+{
+    struct stat st;
+    s_oplock.bHeld = pszPath && lstat(pszPath, &st) == 0;
+    s_oplock.dev = s_oplock.bHeld ? st.st_dev : 0;
+    s_oplock.ino = s_oplock.bHeld ? st.st_ino : 0;
+    s_oplock.status = status;
+}
+
+extern "C" NTSTATUS NTAPI NtCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
+                                       POBJECT_ATTRIBUTES ObjectAttributes, PIO_STATUS_BLOCK IoStatusBlock,
+                                       PLARGE_INTEGER, ULONG, ULONG, ULONG CreateDisposition, ULONG CreateOptions,
+                                       PVOID, ULONG)
+{
+    // \??\ and the Windows path, its characters back to the bytes they were made from.
+    const UNICODE_STRING *pName = ObjectAttributes->ObjectName;
+    std::string sName;
+    for (size_t i = 0; i < pName->Length / sizeof(WCHAR); i++) {
+        if (pName->Buffer[i] == 0 || static_cast<unsigned long>(pName->Buffer[i]) > 0xFF)
+            return s_statusInvalidName;
+        sName += static_cast<char>(pName->Buffer[i]);
+    }
+    if (sName.compare(0, 4, "\\??\\") != 0 || ObjectAttributes->RootDirectory)
+        return s_statusInvalidName;
+    sName.erase(0, 4);
+    std::string s = ZulStandinPosixPath(sName.c_str());
+    ACCESS_MASK access = MapGeneric(DesiredAccess);
+    bool bWrite = (access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
+    bool bDirectory = (CreateOptions & FILE_DIRECTORY_FILE) != 0;
+    bool bNonDirectory = (CreateOptions & FILE_NON_DIRECTORY_FILE) != 0;
+    int oflags = O_CLOEXEC | (bWrite ? O_RDWR : O_RDONLY);
+    if (CreateDisposition == FILE_CREATE)
+        oflags |= O_CREAT | O_EXCL;
+    else if (CreateDisposition == FILE_OPEN_IF)
+        oflags |= O_CREAT;
+    else if (CreateDisposition != FILE_OPEN)
+        return StatusOf(ERROR_INVALID_PARAMETER);
+    struct stat st;
+    bool bExists = lstat(s.c_str(), &st) == 0;
+    bool bNoFollow = (CreateOptions & FILE_OPEN_REPARSE_POINT) != 0;
+    int fd = -1;
+    if (bExists) {
+        // A link is opened itself; one to a directory is a directory, as a junction is.
+        struct stat stSeen = st;
+        if (S_ISLNK(st.st_mode) && stat(s.c_str(), &stSeen) != 0) {
+            if (!bNoFollow)
+                return StatusOf(ERROR_FILE_NOT_FOUND);
+            stSeen = st; // a dangling link is a file's
+        }
+        if (CreateDisposition == FILE_CREATE)
+            return s_statusCollision;
+        if (S_ISDIR(stSeen.st_mode) && (bNonDirectory || bWrite))
+            return s_statusFileIsADirectory;
+        if (!S_ISDIR(stSeen.st_mode) && bDirectory)
+            return s_statusNotADirectory;
+        if (bWrite && S_ISREG(stSeen.st_mode) && ZulStandinIsReadOnly(stSeen.st_mode))
+            return StatusOf(ERROR_ACCESS_DENIED);
+        if (S_ISLNK(st.st_mode) && bNoFollow)
+            fd = open(s.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        else
+            fd = open(s.c_str(), (oflags & ~(O_CREAT | O_EXCL)) | (S_ISDIR(stSeen.st_mode) ? O_DIRECTORY : 0));
+    } else if (bDirectory && CreateDisposition != FILE_OPEN) {
+        return StatusOf(ERROR_INVALID_PARAMETER); // the program makes no directory this way
+    } else {
+        fd = open(s.c_str(), oflags | O_NOFOLLOW, 0666);
+    }
+    if (fd < 0)
+        return StatusOf(errno == EEXIST ? ERROR_ALREADY_EXISTS : ZulStandinErrorForPath(errno, sName.c_str()));
+    if (fstat(fd, &st) != 0) {
+        close(fd);
+        return StatusOf(ERROR_GEN_FAILURE);
+    }
+    IoStatusBlock->Information = bExists ? FILE_OPENED : FILE_CREATED;
+    // Another process's oplock: refused at once, or opened while it breaks.
+    NTSTATUS status = 0;
+    if (s_oplock.bHeld && st.st_dev == s_oplock.dev && st.st_ino == s_oplock.ino) {
+        status = s_oplock.status;
+        if (status < 0) {
+            close(fd);
+            IoStatusBlock->Information = FILE_OPBATCH_BREAK_UNDERWAY;
+            IoStatusBlock->Status = status;
+            return status;
+        }
+    }
+    s_files[fd] = OpenFile{s, access, st.st_dev, st.st_ino};
+    *FileHandle = HandleOf(fd);
+    IoStatusBlock->Status = status;
+    return status;
+}
+
+extern "C" ULONG NTAPI RtlNtStatusToDosError(NTSTATUS Status)
+{
+    if (Status >= 0)
+        return ERROR_SUCCESS;
+    for (auto &entry : s_rgStatusErrors) {
+        if (static_cast<NTSTATUS>(entry.status) == Status)
+            return entry.dwError;
+    }
+    return ERROR_MR_MID_NOT_FOUND;
+}
+
+extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                                LPVOID)
+{
+    int fd;
+    OpenFile *pFile = Lookup(hFile, &fd);
+    *lpNumberOfBytesRead = 0;
+    if (!pFile)
+        return FALSE;
+    if (!(pFile->dwAccess & FILE_READ_DATA))
+        return ZulStandinFail(ERROR_ACCESS_DENIED);
+    ssize_t cb = read(fd, lpBuffer, nNumberOfBytesToRead);
+    if (cb < 0)
+        return ZulStandinFail(ZulStandinErrorFromErrno(errno));
+    *lpNumberOfBytesRead = static_cast<DWORD>(cb);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI WriteFile(HANDLE hFile, const void *lpBuffer, DWORD nNumberOfBytesToWrite,
+                                 LPDWORD lpNumberOfBytesWritten, LPVOID)
+{
+    int fd;
+    OpenFile *pFile = Lookup(hFile, &fd);
+    *lpNumberOfBytesWritten = 0;
+    if (!pFile)
+        return FALSE;
+    if (!(pFile->dwAccess & (FILE_WRITE_DATA | FILE_APPEND_DATA)))
+        return ZulStandinFail(ERROR_ACCESS_DENIED);
+    ssize_t cb = write(fd, lpBuffer, nNumberOfBytesToWrite);
+    if (cb < 0)
+        return ZulStandinFail(ZulStandinErrorFromErrno(errno));
+    *lpNumberOfBytesWritten = static_cast<DWORD>(cb);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI FlushFileBuffers(HANDLE hFile)
+{
+    int fd;
+    if (!Lookup(hFile, &fd))
+        return FALSE;
+    if (fsync(fd) != 0)
+        return ZulStandinFail(ZulStandinErrorFromErrno(errno));
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI SetEndOfFile(HANDLE hFile)
+{
+    int fd;
+    OpenFile *pFile = Lookup(hFile, &fd);
+    if (!pFile)
+        return FALSE;
+    if (!(pFile->dwAccess & FILE_WRITE_DATA))
+        return ZulStandinFail(ERROR_ACCESS_DENIED);
+    off_t off = lseek(fd, 0, SEEK_CUR);
+    if (off < 0 || ftruncate(fd, off) != 0)
+        return ZulStandinFail(ZulStandinErrorFromErrno(errno));
+    return TRUE;
 }
 
 extern "C" BOOL WINAPI CloseHandle(HANDLE hObject)

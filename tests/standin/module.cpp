@@ -1,7 +1,8 @@
 // Modules: the stand-in's own functions are its only DLLs. USER32 is the one
-// that can be loaded, and it exports what the usage box needs; KERNEL32 is
-// always loaded, and exports what the program looks up at run time.
+// that can be loaded, and it exports what the usage box needs; KERNEL32 and
+// NTDLL are always loaded, and export what the program looks up at run time.
 #include <windows.h>
+#include <winternl.h>
 
 #include "standin.h"
 
@@ -14,9 +15,11 @@ namespace {
 // Any address unique to the module serves as its handle.
 char s_user32;
 char s_kernel32;
+char s_ntdll;
 
 const char *const s_rgpszUser32Names[] = {"user32.dll", "user32"};
 const char *const s_rgpszKernel32Names[] = {"kernel32.dll", "kernel32"};
+const char *const s_rgpszNtdllNames[] = {"ntdll.dll", "ntdll"};
 
 struct Export {
     const char *pszName;
@@ -32,6 +35,10 @@ const Export s_rgUser32Exports[] = {
 // As Windows 10 and 11 with current updates have it.
 const Export s_rgKernel32Exports[] = {
     {"GetTempPath2A", reinterpret_cast<void (*)(void)>(&GetTempPath2A)},
+};
+const Export s_rgNtdllExports[] = {
+    {"NtCreateFile", reinterpret_cast<void (*)(void)>(&NtCreateFile)},
+    {"RtlNtStatusToDosError", reinterpret_cast<void (*)(void)>(&RtlNtStatusToDosError)},
 };
 
 bool IsUser32(HMODULE hModule)
@@ -59,21 +66,25 @@ extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
 
 extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
 {
-    return ModuleNamed(lpModuleName, s_rgpszKernel32Names, &s_kernel32);
+    HMODULE hModule = ModuleNamed(lpModuleName, s_rgpszNtdllNames, &s_ntdll);
+    return hModule ? hModule : ModuleNamed(lpModuleName, s_rgpszKernel32Names, &s_kernel32);
 }
 
 extern "C" FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
 {
     bool bKernel32 = hModule == static_cast<HMODULE>(&s_kernel32);
-    if (!IsUser32(hModule) && !bKernel32) {
+    bool bNtdll = hModule == static_cast<HMODULE>(&s_ntdll);
+    if (!IsUser32(hModule) && !bKernel32 && !bNtdll) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
     // A value below 0x10000 is an ordinal, which the stand-in does not export;
     // names are compared in exact case, as Windows does.
     if (reinterpret_cast<uintptr_t>(lpProcName) > 0xFFFF) {
-        const Export *pFirst = bKernel32 ? s_rgKernel32Exports : s_rgUser32Exports;
-        const Export *pEnd = bKernel32 ? std::end(s_rgKernel32Exports) : std::end(s_rgUser32Exports);
+        const Export *pFirst = bNtdll ? s_rgNtdllExports : bKernel32 ? s_rgKernel32Exports : s_rgUser32Exports;
+        const Export *pEnd = bNtdll      ? std::end(s_rgNtdllExports)
+                             : bKernel32 ? std::end(s_rgKernel32Exports)
+                                         : std::end(s_rgUser32Exports);
         for (const Export *p = pFirst; p != pEnd; p++) {
             if (strcmp(lpProcName, p->pszName) == 0)
                 return reinterpret_cast<FARPROC>(p->pfn);

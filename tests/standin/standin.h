@@ -43,6 +43,10 @@ bool ZulStandinEqualNoCase(const std::string &a, const std::string &b);
 
 // The descriptor of a file handle from CreateFileA, or -1 (last error set).
 int ZulStandinFileDescriptor(HANDLE h);
+// Another process's oplock on the file at the POSIX path (null: none): NtCreateFile of it
+// fails with status (STATUS_SHARING_VIOLATION, the batch oplock's break underway), or, for
+// STATUS_OPLOCK_BREAK_IN_PROGRESS, opens it and returns that status.
+void ZulStandinHoldOplock(const char *pszPath, NTSTATUS status);
 // Whether h is the handle OpenProcessToken gives.
 bool ZulStandinIsTokenHandle(HANDLE h);
 

@@ -184,21 +184,22 @@ TEST(CommandLine, ParameterOfMoreThan259BytesIsRefused)
 
 TEST(CommandLine, PrefixThatWouldLeaveTheTwainDirectoryOrNameADeviceIsRefused)
 {
-    for (const char *pszPrefix : {"..\\",  "a/b",      "C:",       "\\\\server\\share\\",
-                                  "x\\",                      // separators and drives
-                                  ".",     "..",       "...", // the TWAIN or the Windows directory
-                                  "*",     "zorb?",    "a\"b",     "<",
-                                  "zo>rb", "|",        "\x01zorb", "zo\trb", // no directory at all
-                                  "NUL.",  "nul",      "CON",      "prn.x",
-                                  "AUX",   "COM1.x",   "lpt9 .x",  "LPT9",
-                                  "com5",  "Nul  .txt"}) {
+    for (const char *pszPrefix :
+         {"..\\", "a/b", "C:", "\\\\server\\share\\",
+          "x\\",                                                         // separators and drives
+          ".", "..", "...",                                              // the TWAIN or the Windows directory
+          "*", "zorb?", "a\"b", "<", "zo>rb", "|", "\x01zorb", "zo\trb", // no directory at all
+          "NUL.", "nul", "CON", "prn.x", "AUX", "COM1.x", "lpt9 .x", "LPT9", "com5", "Nul  .txt",
+          // superscript one to three, as the stand-in's code page has them
+          "COM\xb9", "lpt\xb2.x", "Com\xb3 "}) {
         std::string s = pszPrefix;
         ExpectRefused("AddDS id " + s + " key value params");
         ExpectRefused("RemoveDS " + s + " key value params");
         ExpectRefused("MAddDS " + s + " key value");
         ExpectRefused("MRemoveDS " + s + " key value");
     }
-    for (const char *pszPrefix : {"zorb.", "..zorb_", "NUL_", "COM", "COM10", "LPT0", "CONx", "a.NUL", "zorb_"}) {
+    for (const char *pszPrefix :
+         {"zorb.", "..zorb_", "NUL_", "COM", "COM10", "LPT0", "CONx", "a.NUL", "zorb_", "COM\xbc", "LPT\xb9\xb9"}) {
         EXPECT_TRUE(Parse(std::string("MRemoveDS ") + pszPrefix + " key value").bAccepted) << pszPrefix;
         EXPECT_TRUE(Parse(std::string("AddDS id ") + pszPrefix + " key value params").bAccepted) << pszPrefix;
     }

@@ -101,14 +101,25 @@ bool IsRecordAllocation(void *pCaller)
     return false;
 }
 
+// Whether the call is refused as a Windows without it refuses it: only
+// GetTempPath2A, where the run is to be without it.
+template <typename... A>
+bool Withheld(A...)
+{
+    return false;
+}
+bool Withheld(HMODULE, LPCSTR pszName)
+{
+    return g_bArmed && g_bNoTempPath2 && reinterpret_cast<uintptr_t>(pszName) > 0xFFFF &&
+           strcmp(pszName, "GetTempPath2A") == 0;
+}
+
 // Counts the call from pCaller; true when it is to fail.
 bool Inject(Fn fn, void *pCaller)
 {
     if (!g_bArmed)
         return false;
     long n = ++g_pShared->rgcCalls[fn];
-    if (fn == F_GetProcAddress && g_bNoTempPath2)
-        return true;
     if (fn != g_fn || g_mode == CRASH_AFTER)
         return false;
     bool bFail = g_mode == FAIL_ONCE ? n == g_nCall : n >= g_nCall;
@@ -154,7 +165,7 @@ extern "C" {
     R ZUL_WRAP(fn)(ZUL_PARAMS P)                                                                                       \
     {                                                                                                                  \
         R (*const pfnReal)(ZUL_PARAMS P) = ZUL_REAL(fn);                                                               \
-        if (Inject(ZUL_CAT(F_, fn), __builtin_return_address(0))) {                                                    \
+        if (Inject(ZUL_CAT(F_, fn), __builtin_return_address(0)) || Withheld(ZUL_ARGS P)) {                            \
             failure                                                                                                    \
         }                                                                                                              \
         R result = pfnReal(ZUL_ARGS P);                                                                                \
@@ -195,6 +206,8 @@ struct Command {
     std::map<std::string, std::set<std::string>> allowed;
     // Groups of files of which at least one must be there afterwards.
     std::vector<std::vector<std::string>> mustKeepOne;
+    // Files a run cut short while it copied into them may hold a part of the template.
+    std::set<std::string> mayBeCut;
 };
 
 const std::map<std::string, std::string> s_seed = {
@@ -224,10 +237,12 @@ std::vector<Command> Commands()
     c.pszName = "MAddDS";
     c.pszText = "MAddDS";
     c.pszLog = "_add_ds.log";
+    c.mayBeCut = {"zorb_0000/zorb_0000.ds", "zorb_0001/zorb_0001.ds", "zorb_0004/zorb_0004.ds"};
     c.allowed = {{"qrvgnds2.tmp", Same("qrvgnds2.tmp")},
                  {"zorb_0000/zorb_0000", SameOrGone("zorb_0000/zorb_0000")},
                  {"zorb_0000/zorb_0000.ds", {"template", s_szAbsent}},
-                 {"zorb_0001/zorb_0001.ds", {"active 0001", "template"}},
+                 // A copy that fails half-way leaves no half-written data source.
+                 {"zorb_0001/zorb_0001.ds", {"active 0001", "template", s_szAbsent}},
                  {"zorb_0004/zorb_0004.ds", {"template", s_szAbsent}},
                  {"zorb_0002/zorb_0002.ds", Same("zorb_0002/zorb_0002.ds")},
                  {"zorb_0007/zorb_0007.ds", Same("zorb_0007/zorb_0007.ds")},
@@ -396,8 +411,8 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     }
 
-    // Problems with the data sources after a run of c.
-    std::string CheckDataSources(const Command &c)
+    // Problems with the data sources after a run of c (bCut: the run crashed).
+    std::string CheckDataSources(const Command &c, bool bCut = false)
     {
         std::map<std::string, std::string> files;
         for (auto &e : std::filesystem::recursive_directory_iterator(m_box.TwainDir())) {
@@ -407,9 +422,11 @@ protected:
         std::string sProblems;
         for (auto &file : files) {
             auto it = c.allowed.find(file.first);
+            bool bPartCopied = bCut && c.mayBeCut.count(file.first) &&
+                               s_seed.at("qrvgnds2.tmp").compare(0, file.second.size(), file.second) == 0;
             if (it == c.allowed.end())
                 sProblems += " unexpected file " + file.first + ";";
-            else if (!it->second.count(file.second))
+            else if (!it->second.count(file.second) && !bPartCopied)
                 sProblems += " " + file.first + " holds '" + file.second + "';";
         }
         for (auto &rule : c.allowed) {
@@ -478,9 +495,13 @@ protected:
                     bool bCut = bCrashed || status == 1;
                     EXPECT_EQ("", CheckLog(sOldLog, sLog, bCut, bWriteFault && bFired)) << sCase;
                     EXPECT_EQ(sOtherOld, Sandbox::ReadFile(m_box.TempDir() + "/" + sOtherLog)) << sCase;
-                    EXPECT_EQ("", CheckDataSources(c)) << sCase;
+                    EXPECT_EQ("", CheckDataSources(c, bCrashed)) << sCase;
                     if (!bCrashed) {
-                        EXPECT_FALSE(Sandbox::Exists(sSidePath)) << sCase << ": side file left";
+                        // Where the log is opened only through NtCreateFile, a side
+                        // file no handle can delete stays for the next run.
+                        bool bSideMayStay =
+                            c.pszText[0] != 'M' && fn == F_SetFileInformationByHandle && mode == FAIL_FROM;
+                        EXPECT_TRUE(bSideMayStay || !Sandbox::Exists(sSidePath)) << sCase << ": side file left";
                         continue;
                     }
                     // The next run finds the log whole, cuts it and clears the side file.

@@ -34,9 +34,8 @@ TEST(FileHelpers, RemoveFileLoggedDeletesReadOnlyFilesAndLogsWhatHappened)
     std::string sMissing = box.TwainDir() + "/zorb_0000/absent";
     {
         InstallLog log("_remove_ds.log");
-        DWORD dwError = 0;
-        EXPECT_TRUE(RemoveFileLogged(sFile.c_str(), &dwError, true, &log));
-        EXPECT_FALSE(RemoveFileLogged(sMissing.c_str(), &dwError, true, &log));
+        EXPECT_EQ(ERROR_SUCCESS, RemoveFileLogged(sFile.c_str(), true, &log));
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, RemoveFileLogged(sMissing.c_str(), true, &log));
     }
     EXPECT_FALSE(Sandbox::Exists(sFile));
     std::string sLog = Sandbox::ReadFile(box.TempDir() + "/_remove_ds.log");
@@ -53,8 +52,7 @@ TEST(FileHelpers, RemoveFileLoggedDeletesReadOnlyFilesAndLogsWhatHappened)
         << sLog;
 
     Sandbox::WriteFile(sFile, "x");
-    DWORD dwError = 0;
-    RemoveFileLogged(sFile.c_str(), &dwError, false, nullptr);
+    RemoveFileLogged(sFile.c_str(), false, nullptr);
     EXPECT_FALSE(Sandbox::Exists(sFile));
 }
 

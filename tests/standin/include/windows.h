@@ -34,6 +34,16 @@ typedef HANDLE *PHANDLE;
 typedef HANDLE HLOCAL;
 typedef DWORD REGSAM;
 typedef LONG LSTATUS;
+typedef uint32_t ULONG;
+typedef LONG NTSTATUS;
+
+typedef union _LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    };
+    int64_t QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
 
 struct HKEY__;
 typedef struct HKEY__ *HKEY;
@@ -104,6 +114,15 @@ typedef struct _FILE_RENAME_INFO {
 typedef struct _FILE_DISPOSITION_INFO {
     BOOLEAN DeleteFile;
 } FILE_DISPOSITION_INFO, *PFILE_DISPOSITION_INFO;
+
+// A time of 0 leaves that time as it is.
+typedef struct _FILE_BASIC_INFO {
+    LARGE_INTEGER CreationTime;
+    LARGE_INTEGER LastAccessTime;
+    LARGE_INTEGER LastWriteTime;
+    LARGE_INTEGER ChangeTime;
+    DWORD FileAttributes;
+} FILE_BASIC_INFO, *PFILE_BASIC_INFO;
 
 // Security identifiers and the process token.
 typedef void *PSID;
@@ -230,6 +249,7 @@ typedef struct tagUSEROBJECTFLAGS {
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_DIRECTORY 267L
+#define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_INVALID_FLAGS 1004L
@@ -257,7 +277,12 @@ typedef struct tagUSEROBJECTFLAGS {
 #define GENERIC_READ 0x80000000L
 #define GENERIC_WRITE 0x40000000L
 #define GENERIC_ALL 0x10000000L
-// Directory rights and the file generic mapping.
+// File and directory rights and the file generic mapping.
+#define FILE_READ_DATA 0x0001
+#define FILE_WRITE_DATA 0x0002
+#define FILE_APPEND_DATA 0x0004
+#define FILE_READ_ATTRIBUTES 0x0080
+#define FILE_WRITE_ATTRIBUTES 0x0100
 #define FILE_ADD_FILE 0x0002
 #define FILE_ADD_SUBDIRECTORY 0x0004
 #define FILE_DELETE_CHILD 0x0040
@@ -319,6 +344,12 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATIO
 BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
                                        LPVOID lpFileInformation, DWORD dwBufferSize);
 BOOL WINAPI CloseHandle(HANDLE hObject);
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                     LPVOID lpOverlapped);
+BOOL WINAPI FlushFileBuffers(HANDLE hFile);
+BOOL WINAPI WriteFile(HANDLE hFile, const void *lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+                      LPVOID lpOverlapped);
+BOOL WINAPI SetEndOfFile(HANDLE hFile);
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar);
 

@@ -1,0 +1,213 @@
+#include "FileHandles.h"
+
+#include "RuntimeFunctions.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// NTSTATUS values, which winnt.h does not define.
+const NTSTATUS s_statusOplockBreakInProgress = 0x00000108;
+const NTSTATUS s_statusSharingViolation = static_cast<NTSTATUS>(0xC0000043u);
+
+const DWORD s_cbCopyBlock = 65536;
+
+} // namespace
+
+HANDLE OpenNoWait(const char *pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition, DWORD dwOptions,
+                  bool *pbCreated)
+{
+    if (pbCreated)
+        *pbCreated = false;
+    PFN_NTCREATEFILE pfnNtCreateFile = s_fnNtCreateFile.Find();
+    PFN_RTLNTSTATUSTODOSERROR pfnToError = s_fnRtlNtStatusToDosError.Find();
+    if (!pfnNtCreateFile || !pfnToError) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    // The NT name: \??\ and the path; \\server\share becomes \??\UNC\server\share.
+    bool bUnc = pszPath[0] == '\\' && pszPath[1] == '\\';
+    static const WCHAR s_wszDos[] = {'\\', '?', '?', '\\'};
+    static const WCHAR s_wszUnc[] = {'\\', '?', '?', '\\', 'U', 'N', 'C'};
+    const size_t cwchPrefix = bUnc ? sizeof s_wszUnc / sizeof(WCHAR) : sizeof s_wszDos / sizeof(WCHAR);
+    WCHAR wszName[8 + MAX_PATH];
+    memcpy(wszName, bUnc ? s_wszUnc : s_wszDos, cwchPrefix * sizeof(WCHAR));
+    int cwch = MultiByteToWideChar(CP_ACP, 0, bUnc ? pszPath + 1 : pszPath, -1, wszName + cwchPrefix, MAX_PATH);
+    if (cwch <= 1) {
+        if (cwch == 1)
+            SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    for (int i = 0; i < cwch; i++) {
+        if (wszName[cwchPrefix + i] == '/')
+            wszName[cwchPrefix + i] = '\\';
+    }
+    UNICODE_STRING name;
+    name.Length = static_cast<WORD>((cwchPrefix + static_cast<size_t>(cwch) - 1) * sizeof(WCHAR));
+    name.MaximumLength = static_cast<WORD>(name.Length + sizeof(WCHAR));
+    name.Buffer = wszName;
+    OBJECT_ATTRIBUTES attributes = {};
+    attributes.Length = sizeof attributes;
+    attributes.ObjectName = &name;
+    attributes.Attributes = OBJ_CASE_INSENSITIVE;
+    IO_STATUS_BLOCK iosb = {};
+    HANDLE h = nullptr;
+    NTSTATUS status = pfnNtCreateFile(
+        &h, dwAccess | SYNCHRONIZE, &attributes, &iosb, nullptr, FILE_ATTRIBUTE_NORMAL, dwShare, dwDisposition,
+        dwOptions | FILE_OPEN_REPARSE_POINT | FILE_COMPLETE_IF_OPLOCKED | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    // Opened while another process's oplock is being broken: the next call on
+    // the handle could wait for that break. Given up as a sharing violation,
+    // as is an open that a batch oplock refused (FILE_OPBATCH_BREAK_UNDERWAY).
+    if (status == s_statusOplockBreakInProgress) {
+        CloseHandle(h);
+        status = s_statusSharingViolation;
+    }
+    if (status < 0) {
+        SetLastError(pfnToError(status));
+        return INVALID_HANDLE_VALUE;
+    }
+    if (pbCreated)
+        *pbCreated = iosb.Information == FILE_CREATED;
+    return h;
+}
+
+HANDLE OpenFileExclusive(const char *pszPath, DWORD dwAccess, DWORD dwDisposition, bool *pbLinked, bool *pbCreated)
+{
+    *pbLinked = false;
+    bool bCreated = false;
+    HANDLE h =
+        OpenNoWait(pszPath, dwAccess | FILE_READ_ATTRIBUTES, 0, dwDisposition, FILE_NON_DIRECTORY_FILE, &bCreated);
+    if (pbCreated)
+        *pbCreated = bCreated;
+    if (h == INVALID_HANDLE_VALUE)
+        return h;
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD dwError = ERROR_SUCCESS;
+    if (!GetFileInformationByHandle(h, &info)) {
+        dwError = GetLastError();
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || info.nNumberOfLinks != 1) {
+        *pbLinked = true;
+        dwError = ERROR_ACCESS_DENIED;
+    }
+    if (dwError == ERROR_SUCCESS)
+        return h;
+    if (bCreated && (dwAccess & DELETE))
+        DeleteByHandle(h);
+    CloseHandle(h);
+    SetLastError(dwError);
+    return INVALID_HANDLE_VALUE;
+}
+
+HANDLE OpenDirectory(const char *pszPath, bool bRemove)
+{
+    const DWORD dwHeld = READ_CONTROL | FILE_READ_ATTRIBUTES;
+    return bRemove ? OpenNoWait(pszPath, dwHeld | DELETE | FILE_WRITE_ATTRIBUTES, 0, FILE_OPEN, FILE_DIRECTORY_FILE)
+                   : OpenNoWait(pszPath, dwHeld, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, FILE_DIRECTORY_FILE);
+}
+
+bool IsReparsePointHandle(HANDLE h)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    return !GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool CopyByHandle(HANDLE hFrom, HANDLE hTo, bool *pbWritten)
+{
+    *pbWritten = false;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(hFrom, &info))
+        return false;
+    BYTE *pb = static_cast<BYTE *>(malloc(s_cbCopyBlock));
+    if (!pb) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    // Cut first: a copy cut short leaves a part of the template, never the old
+    // content's tail after it.
+    bool bCopied = SetEndOfFile(hTo) != FALSE;
+    *pbWritten = bCopied;
+    while (bCopied) {
+        DWORD cbRead = 0, cbWritten = 0;
+        if (!ReadFile(hFrom, pb, s_cbCopyBlock, &cbRead, nullptr)) {
+            bCopied = false;
+            break;
+        }
+        if (cbRead == 0)
+            break;
+        bool bWrote = WriteFile(hTo, pb, cbRead, &cbWritten, nullptr) != FALSE;
+        if (!bWrote || cbWritten != cbRead) {
+            if (bWrote)
+                SetLastError(ERROR_DISK_FULL);
+            bCopied = false;
+            break;
+        }
+    }
+    free(pb);
+    if (!bCopied)
+        return false;
+    FILE_BASIC_INFO basic = {};
+    basic.LastWriteTime.LowPart = info.ftLastWriteTime.dwLowDateTime;
+    basic.LastWriteTime.HighPart = static_cast<LONG>(info.ftLastWriteTime.dwHighDateTime);
+    const DWORD dwCopied =
+        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+    basic.FileAttributes =
+        (info.dwFileAttributes & dwCopied) ? info.dwFileAttributes & dwCopied : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(hTo, FileBasicInfo, &basic, sizeof basic) != FALSE;
+}
+
+bool SetAttributesByHandle(HANDLE h, DWORD dwAttributes)
+{
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = dwAttributes;
+    return SetFileInformationByHandle(h, FileBasicInfo, &basic, sizeof basic) != FALSE;
+}
+
+bool DeleteByHandle(HANDLE h)
+{
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+
+bool RenameByHandle(HANDLE h, const char *pszNewPath, bool bReplaceIfExists)
+{
+    alignas(FILE_RENAME_INFO) BYTE rgbRename[sizeof(FILE_RENAME_INFO) + MAX_PATH * sizeof(WCHAR)];
+    memset(rgbRename, 0, sizeof rgbRename);
+    FILE_RENAME_INFO *pRename = reinterpret_cast<FILE_RENAME_INFO *>(rgbRename);
+    int cwch = MultiByteToWideChar(CP_ACP, 0, pszNewPath, -1, pRename->FileName, MAX_PATH);
+    if (cwch <= 1)
+        return false;
+    pRename->ReplaceIfExists = bReplaceIfExists ? TRUE : FALSE;
+    pRename->RootDirectory = nullptr;
+    pRename->FileNameLength = static_cast<DWORD>(cwch - 1) * sizeof(WCHAR);
+    return SetFileInformationByHandle(h, FileRenameInfo, rgbRename, sizeof rgbRename) != FALSE;
+}
+
+int CrtErrno(DWORD dwError)
+{
+    switch (dwError) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_NO_MORE_FILES:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+        return 2; // ENOENT
+    case ERROR_ACCESS_DENIED:
+        return 13; // EACCES
+    case ERROR_INVALID_HANDLE:
+        return 9; // EBADF
+    case ERROR_NOT_ENOUGH_MEMORY:
+        return 12; // ENOMEM
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return 17; // EEXIST
+    case ERROR_DISK_FULL:
+        return 28; // ENOSPC
+    case ERROR_DIR_NOT_EMPTY:
+        return 41; // ENOTEMPTY
+    default:
+        // Write protection to sharing and lock violations: EACCES; the rest EINVAL.
+        return dwError >= 19 && dwError <= 36 ? 13 : 22;
+    }
+}

@@ -1,0 +1,59 @@
+// Data-source files and directories opened once, through an open that never
+// waits on another process, and changed only through that handle: each
+// replace, rename, delete and attribute change is one call on a handle, where
+// a record of the step can be taken before it.
+#pragma once
+
+#include <windows.h>
+
+#include <winternl.h>
+
+// Opens pszPath through NTDLL's NtCreateFile with FILE_COMPLETE_IF_OPLOCKED,
+// never through a link at the name (FILE_OPEN_REPARSE_POINT), synchronous.
+// dwDisposition is FILE_OPEN, FILE_CREATE or FILE_OPEN_IF; dwOptions
+// FILE_DIRECTORY_FILE or FILE_NON_DIRECTORY_FILE. Another process's handle or
+// oplock makes it fail at once with ERROR_SHARING_VIOLATION. On failure
+// INVALID_HANDLE_VALUE with the last error set: ERROR_PROC_NOT_FOUND when
+// NtCreateFile cannot be found, and nothing is opened by name instead.
+// *pbCreated, when given, tells whether the open made the file.
+HANDLE OpenNoWait(const char *pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition, DWORD dwOptions,
+                  bool *pbCreated = nullptr);
+
+// A data-source file, opened exclusively (share 0) with dwAccess and
+// FILE_READ_ATTRIBUTES. A reparse point or a file with more than one name is
+// closed again and refused: INVALID_HANDLE_VALUE with *pbLinked set. A file
+// the open made and cannot check goes again when dwAccess has DELETE.
+HANDLE OpenFileExclusive(const char *pszPath, DWORD dwAccess, DWORD dwDisposition, bool *pbLinked,
+                         bool *pbCreated = nullptr);
+
+// A data-source directory, held with READ_CONTROL and FILE_READ_ATTRIBUTES,
+// shared for reading and writing but not deleting, so that it can be neither
+// renamed nor deleted while held; for a step that removes it (bRemove),
+// exclusively, with DELETE and FILE_WRITE_ATTRIBUTES as well.
+HANDLE OpenDirectory(const char *pszPath, bool bRemove);
+
+// True when the handle shows a reparse point, or shows nothing.
+bool IsReparsePointHandle(HANDLE h);
+
+// Replaces hTo's content (FILE_WRITE_DATA and FILE_WRITE_ATTRIBUTES, at its
+// start) with hFrom's (FILE_READ_DATA), and gives it hFrom's attributes and
+// time of last write, as CopyFile does. False with the last error set;
+// *pbWritten tells whether hTo's content was changed before the failure.
+bool CopyByHandle(HANDLE hFrom, HANDLE hTo, bool *pbWritten);
+
+// FileBasicInfo: the attributes, times unchanged (FILE_WRITE_ATTRIBUTES).
+bool SetAttributesByHandle(HANDLE h, DWORD dwAttributes);
+// FileDispositionInfo: the name goes when the handle closes (DELETE).
+bool DeleteByHandle(HANDLE h);
+// FileRenameInfo: the open file takes the full path pszNewPath (DELETE).
+bool RenameByHandle(HANDLE h, const char *pszNewPath, bool bReplaceIfExists);
+
+// The errno that msvcrt's file routines set for a Windows error, in msvcrt's
+// numbers (2, 13, 41, ...), for the log lines that say errno.
+int CrtErrno(DWORD dwError);
+
+// The open found nothing to open: the path, or a directory on it, is missing.
+inline bool IsMissing(DWORD dwError)
+{
+    return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
+}
