@@ -121,8 +121,7 @@ void SendOwnLine(ActionRun *pRun, const char *pszHead, const char *pszText, cons
 // scheduling action writes it: "1;<run folder>;<command line>" (0 instead of
 // 1 when rollback is disabled). A plain command line, with no folder, runs
 // without a record.
-struct ActionData
-{
+struct ActionData {
     bool bRecord;
     const char *pszFolder;
     const char *pszCommandLine;
@@ -134,8 +133,8 @@ void SplitActionData(char *pszData, ActionData *pData)
     pData->pszFolder = "";
     pData->pszCommandLine = pszData;
     // No command word begins with a digit.
-    char *pszFolderEnd = (pszData[0] == '0' || pszData[0] == '1') && pszData[1] == ';' ? strchr(pszData + 2, ';')
-                                                                                           : nullptr;
+    char *pszFolderEnd =
+        (pszData[0] == '0' || pszData[0] == '1') && pszData[1] == ';' ? strchr(pszData + 2, ';') : nullptr;
     if (!pszFolderEnd)
         return;
     *pszFolderEnd = '\0';
@@ -213,7 +212,7 @@ extern "C" UINT __stdcall RunCommand(MSIHANDLE hInstall)
     StepRecord record;
     bool bRecording = false;
     if (pszCommandLine && data.bRecord) {
-        InstallLog log("", false);
+        InstallLog log(nullptr, false);
         bRecording = record.Begin(data.pszFolder, &log);
     }
     if (!pszCommandLine) {
@@ -293,7 +292,7 @@ UINT Finish(MSIHANDLE hInstall, bool bUndo)
     if (data.bRecord) {
         InstallLog::SetLineSink(SendLine, &run);
         {
-            InstallLog log("", false);
+            InstallLog log(nullptr, false);
             char szBelow[260];
             char szProduct[260];
             char *pszRun = reinterpret_cast<char *>(

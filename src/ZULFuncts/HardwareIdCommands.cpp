@@ -60,8 +60,8 @@ DWORD TwainDSInstaller::RenameInstanceDS(const char *szInstance, bool bAdd, bool
         // No .ds to delete: RemoveDS has done its work once the directory goes.
         if (!bAdd && IsMissing(dwError) && !bLinked)
             dwError = ERROR_SUCCESS;
-    } else if (s_pRecord && !(bAdd ? s_pRecord->WillRename(szFileName, szFileNameDs)
-                                   : s_pRecord->MoveAside(hFile, szFileNameDs))) {
+    } else if (s_pRecord &&
+               !(bAdd ? s_pRecord->WillRename(szFileName, szFileNameDs) : s_pRecord->MoveAside(hFile, szFileNameDs))) {
         dwError = GetLastError();
     } else if (bAdd ? !RenameByHandle(hFile, szFileNameDs, false) : !s_pRecord && !DeleteByHandle(hFile)) {
         dwError = GetLastError();

@@ -235,7 +235,8 @@ void TwainDSInstaller::StepDone(const char *szInstance)
     if (!s_pObserver)
         return;
     char szDirName[260];
-    if (BoundedCopy(szDirName, sizeof szDirName, m_pszPrefix) && BoundedAppend(szDirName, sizeof szDirName, szInstance) &&
+    if (BoundedCopy(szDirName, sizeof szDirName, m_pszPrefix) &&
+        BoundedAppend(szDirName, sizeof szDirName, szInstance) &&
         !s_pObserver->pfnDone(s_pObserver->pvContext, szDirName))
         m_bStopped = true;
 }
@@ -243,8 +244,8 @@ void TwainDSInstaller::StepDone(const char *szInstance)
 void TwainDSInstaller::RunStep(const char *szInstance, bool bAdd, bool bRename, bool bLog, InstallLog *pLog)
 {
     for (;;) {
-        DWORD dwError = bRename ? RenameInstanceDS(szInstance, bAdd, bLog, pLog)
-                                : UpdateInstanceDS(szInstance, bAdd, bLog, pLog);
+        DWORD dwError =
+            bRename ? RenameInstanceDS(szInstance, bAdd, bLog, pLog) : UpdateInstanceDS(szInstance, bAdd, bLog, pLog);
         if (dwError == ERROR_SUCCESS) {
             StepDone(szInstance);
             return;

@@ -190,7 +190,8 @@ bool StepRecord::Begin(const char *pszFolder, InstallLog *pLog)
     if (!bMade)
         return false;
     char szRecord[260];
-    if (!BoundedCopy(szRecord, sizeof szRecord, m_szFolder) || !BoundedAppend(szRecord, sizeof szRecord, s_szRecordName))
+    if (!BoundedCopy(szRecord, sizeof szRecord, m_szFolder) ||
+        !BoundedAppend(szRecord, sizeof szRecord, s_szRecordName))
         return false;
     m_hRecord = OpenNoWait(szRecord, FILE_WRITE_DATA | FILE_APPEND_DATA, 0, FILE_CREATE, FILE_NON_DIRECTORY_FILE);
     if (m_hRecord == INVALID_HANDLE_VALUE) {
@@ -198,8 +199,7 @@ bool StepRecord::Begin(const char *pszFolder, InstallLog *pLog)
         return false;
     }
     DWORD cbWritten = 0;
-    return WriteFile(m_hRecord, s_szHeader, sizeof s_szHeader - 1, &cbWritten, nullptr) &&
-           FlushFileBuffers(m_hRecord);
+    return WriteFile(m_hRecord, s_szHeader, sizeof s_szHeader - 1, &cbWritten, nullptr) && FlushFileBuffers(m_hRecord);
 }
 
 bool StepRecord::Append(char chKind, const char *psz1, const char *psz2)

@@ -54,8 +54,8 @@ protected:
                 Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds", "template");
                 break;
             case 2: // AddDS: the inactive data source renamed
-                ASSERT_TRUE(record.WillRename(Path("zorb_0001\\zorb_0001").c_str(),
-                                              Path("zorb_0001\\zorb_0001.ds").c_str()));
+                ASSERT_TRUE(
+                    record.WillRename(Path("zorb_0001\\zorb_0001").c_str(), Path("zorb_0001\\zorb_0001.ds").c_str()));
                 ASSERT_EQ(0, rename((m_box.TwainDir() + "/zorb_0001/zorb_0001").c_str(),
                                     (m_box.TwainDir() + "/zorb_0001/zorb_0001.ds").c_str()));
                 break;
