@@ -60,10 +60,7 @@ DWORD TwainDSInstaller::RenameInstanceDS(const char *szInstance, bool bAdd, bool
         // No .ds to delete: RemoveDS has done its work once the directory goes.
         if (!bAdd && IsMissing(dwError) && !bLinked)
             dwError = ERROR_SUCCESS;
-    } else if (s_pRecord &&
-               !(bAdd ? s_pRecord->WillRename(szFileName, szFileNameDs) : s_pRecord->MoveAside(hFile, szFileNameDs))) {
-        dwError = GetLastError();
-    } else if (bAdd ? !RenameByHandle(hFile, szFileNameDs, false) : !s_pRecord && !DeleteByHandle(hFile)) {
+    } else if (!ChangeDataSource(hFile, bAdd, szFileName, szFileNameDs)) {
         dwError = GetLastError();
     }
     if (hFile != INVALID_HANDLE_VALUE)
@@ -75,4 +72,13 @@ DWORD TwainDSInstaller::RenameInstanceDS(const char *szInstance, bool bAdd, bool
         CloseHandle(hDir);
     }
     return dwError;
+}
+
+bool TwainDSInstaller::ChangeDataSource(HANDLE hFile, bool bAdd, const char *szFileName, const char *szFileNameDs)
+{
+    // Recorded, the rename is written down first, and the deleted .ds moved aside whole.
+    if (!bAdd)
+        return s_pRecord ? s_pRecord->MoveAside(hFile, szFileNameDs) : DeleteByHandle(hFile);
+    return (!s_pRecord || s_pRecord->WillRename(szFileName, szFileNameDs)) &&
+           RenameByHandle(hFile, szFileNameDs, false);
 }

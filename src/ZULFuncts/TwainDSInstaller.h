@@ -119,6 +119,8 @@ private:
     // MRemoveDS's step: both data-source files, then the directory held in hDir.
     DWORD RemoveInstance(const char *szTwainDir, const char *szFileName, const char *szFileNameDs, HANDLE hDir,
                          bool bLog, InstallLog *pLog);
+    // AddDS's rename or RemoveDS's deletion of the file held on hFile (DELETE).
+    static bool ChangeDataSource(HANDLE hFile, bool bAdd, const char *szFileName, const char *szFileNameDs);
     // Records the removal of the directory held on hDir, with its attributes.
     static bool RecordDirRemoval(HANDLE hDir, const char *szTwainDir);
     static void LogDirRemovalFailed(DWORD dwAttrError, DWORD dwRemoveError, bool bLog, InstallLog *pLog);
