@@ -19,7 +19,9 @@ by the WiX toolset from the same source. The rules:
       component ID...          32-bit in an x64 package
       search ID...             a registry search that reads the 32-bit view in an x64 package
       condition ACTION: TERMS  the action's condition has each AND-ed term (as in the table)
-      rollback ROLLBACK ACTION a rollback action, sequenced before the action it undoes
+      rollback ROLLBACK ACTION [with BINARY]
+                               a rollback action, sequenced before the action it undoes
+                               (with BINARY: when the Binary table holds BINARY)
 """
 
 import argparse
@@ -115,9 +117,9 @@ class Declarations:
         elif word == "condition" and ":" in rest:
             action, terms = rest.split(":", 1)
             self.conditions[action.strip()] = conjuncts(terms)
-        elif word == "rollback" and len(rest.split()) == 2:
-            rollback, action = rest.split()
-            self.rollbacks[rollback] = action
+        elif word == "rollback" and (len(rest.split()) == 2 or (len(rest.split()) == 4 and rest.split()[2] == "with")):
+            words = rest.split()
+            self.rollbacks[words[0]] = (words[1], words[3] if len(words) == 4 else None)
         else:
             raise CheckError("%s: not an msicheck rule: %r" % (path, line))
 
@@ -201,8 +203,9 @@ def check_script(msi, custom, declared, failures):
             if table == "InstallUISequence" or first is None or last is None or not first < n < last:
                 failures.append("%s row %s (%d): a %s action outside InstallInitialize..InstallFinalize (ICE77)"
                                 % (table, action, n, what))
-        for rollback, action in sorted(declared.rollbacks.items()):
-            if action not in number:
+        binaries = {row.get("Name") for row in rows(msi, "Binary")}
+        for rollback, (action, binary) in sorted(declared.rollbacks.items()):
+            if action not in number or (binary and binary not in binaries):
                 continue
             if rollback not in number:
                 failures.append("%s: no row for %s, the rollback of %s (%d)" % (table, rollback, action, number[action]))

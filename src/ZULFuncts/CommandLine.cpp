@@ -112,34 +112,52 @@ void CommandLine::ReadLoggingFlag()
 
 bool CommandLine::ParseAndRun(char *pszText)
 {
-    // The tokenizer would take the terminator for the trail byte of a last lead byte.
-    DropLoneLeadByte(pszText);
-    m_pszToken = reinterpret_cast<char *>(
-        _mbstok(reinterpret_cast<unsigned char *>(pszText), reinterpret_cast<const unsigned char *>(s_szBlank)));
-    if (!NextToken(m_szFunction, s_szBlank))
-        return false;
-
-    int nCommand = LookupCommand(m_szFunction);
+    int nCommand = Parse(pszText);
     switch (nCommand) {
     case CMD_ADD_DS:
     case CMD_REMOVE_DS: {
-        if (nCommand == CMD_ADD_DS && !NextToken(m_szHardwareId, s_szBlank))
-            return false;
-        if (!NextToken(m_szPrefix, s_szBlank) || !NextToken(m_szCheckKey, s_szBlank) ||
-            !NextToken(m_szCheckValue, s_szBlank) || !NextToken(m_szParamsKey, s_szBlank))
-            return false;
-        ReadLoggingFlag();
-        if (m_bOverlong || !IsSafePrefix(m_szPrefix))
-            return false;
         TwainDSInstaller installer(m_szHardwareId, m_szPrefix, m_szCheckKey, m_szCheckValue, m_szParamsKey);
         installer.AddTwainDS(nCommand == CMD_ADD_DS, m_bLogging);
         return true;
     }
     case CMD_MADD_DS:
     case CMD_MREMOVE_DS: {
+        TwainDSInstaller installer(m_szPrefix, m_szCheckKey, m_szCheckValue);
+        installer.MAddTwainDS(nCommand == CMD_MADD_DS, m_bLogging);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+int CommandLine::Parse(char *pszText)
+{
+    // The tokenizer would take the terminator for the trail byte of a last lead byte.
+    DropLoneLeadByte(pszText);
+    m_pszToken = reinterpret_cast<char *>(
+        _mbstok(reinterpret_cast<unsigned char *>(pszText), reinterpret_cast<const unsigned char *>(s_szBlank)));
+    if (!NextToken(m_szFunction, s_szBlank))
+        return CMD_NONE;
+
+    int nCommand = LookupCommand(m_szFunction);
+    switch (nCommand) {
+    case CMD_ADD_DS:
+    case CMD_REMOVE_DS:
+        if (nCommand == CMD_ADD_DS && !NextToken(m_szHardwareId, s_szBlank))
+            return CMD_NONE;
+        if (!NextToken(m_szPrefix, s_szBlank) || !NextToken(m_szCheckKey, s_szBlank) ||
+            !NextToken(m_szCheckValue, s_szBlank) || !NextToken(m_szParamsKey, s_szBlank))
+            return CMD_NONE;
+        ReadLoggingFlag();
+        if (m_bOverlong || !IsSafePrefix(m_szPrefix))
+            return CMD_NONE;
+        return nCommand;
+    case CMD_MADD_DS:
+    case CMD_MREMOVE_DS:
         if (!NextToken(m_szPrefix, s_szBlank)) {
             if (m_bOverlong)
-                return false;
+                return CMD_NONE;
             BoundedCopy(m_szPrefix, sizeof m_szPrefix, "zorb_");
             BoundedCopy(m_szCheckKey, sizeof m_szCheckKey, "DeviceData");
             BoundedCopy(m_szCheckValue, sizeof m_szCheckValue, "InstallCLSID");
@@ -148,12 +166,9 @@ bool CommandLine::ParseAndRun(char *pszText)
         }
         if (m_bOverlong || m_szPrefix[0] == '\0' || m_szCheckKey[0] == '\0' || m_szCheckValue[0] == '\0' ||
             !IsSafePrefix(m_szPrefix))
-            return false;
-        TwainDSInstaller installer(m_szPrefix, m_szCheckKey, m_szCheckValue);
-        installer.MAddTwainDS(nCommand == CMD_MADD_DS, m_bLogging);
-        return true;
-    }
+            return CMD_NONE;
+        return nCommand;
     default:
-        return false;
+        return CMD_NONE;
     }
 }

@@ -12,6 +12,9 @@ public:
     // True when a command was recognised, its parameters were complete and its
     // procedure ran. Splits pszText in place.
     bool ParseAndRun(char *pszText);
+    // Reads the command and its parameters into the buffers without running
+    // it: the command's code, CMD_NONE when the text is refused.
+    int Parse(char *pszText);
 
     // Takes the next parameter, joining a double-quoted one that spans blanks.
     // False when no token is left, or when the parameter does not fit the

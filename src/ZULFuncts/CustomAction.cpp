@@ -5,7 +5,9 @@
 // is the installer's.
 #include "AllocationFailed.h"
 #include "CommandLine.h"
+#include "BoundedString.h"
 #include "InstallLog.h"
+#include "StepRecord.h"
 #include "TwainDSInstaller.h"
 #include "ZULFunctsVersion.h"
 
@@ -14,6 +16,7 @@
 #include <msi.h>
 #include <msiquery.h>
 
+#include <mbstring.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -114,6 +117,49 @@ void SendOwnLine(ActionRun *pRun, const char *pszHead, const char *pszText, cons
     free(pszLine);
 }
 
+// CustomActionData of the deferred, rollback and commit actions as the
+// scheduling action writes it: "1;<run folder>;<command line>" (0 instead of
+// 1 when rollback is disabled). A plain command line, with no folder, runs
+// without a record.
+struct ActionData {
+    bool bRecord;
+    const char *pszFolder;
+    const char *pszCommandLine;
+};
+
+void SplitActionData(char *pszData, ActionData *pData)
+{
+    pData->bRecord = false;
+    pData->pszFolder = "";
+    pData->pszCommandLine = pszData;
+    // No command word begins with a digit.
+    char *pszFolderEnd =
+        (pszData[0] == '0' || pszData[0] == '1') && pszData[1] == ';' ? strchr(pszData + 2, ';') : nullptr;
+    if (!pszFolderEnd)
+        return;
+    *pszFolderEnd = '\0';
+    pData->bRecord = pszData[0] == '1';
+    pData->pszFolder = pszData + 2;
+    pData->pszCommandLine = pszFolderEnd + 1;
+}
+
+// <WindowsDir>\twain_32\<prefix> of the command line's command: where every
+// path its record names must lie. False when the text is refused.
+bool DataSourcesBelow(const char *pszCommandLine, char *szBelow, size_t cbBelow)
+{
+    size_t cb = strlen(pszCommandLine) + 1;
+    char *pszWork = static_cast<char *>(malloc(cb));
+    if (!pszWork)
+        return false;
+    memcpy(pszWork, pszCommandLine + strspn(pszCommandLine, " \t"), cb - strspn(pszCommandLine, " \t"));
+    CommandLine commandLine;
+    bool bParsed = commandLine.Parse(pszWork) != CommandLine::CMD_NONE && TwainDSInstaller::FindTwainDir() &&
+                   BoundedCopy(szBelow, cbBelow, TwainDSInstaller::m_szTwainDir) &&
+                   BoundedAppend(szBelow, cbBelow, "\\") && BoundedAppend(szBelow, cbBelow, commandLine.m_szPrefix);
+    free(pszWork);
+    return bParsed;
+}
+
 // Runs the command the text names, as the exe would. The help texts ask for
 // a box that an installer must never show: they are refused like any text
 // that names no command.
@@ -148,7 +194,11 @@ extern "C" UINT __stdcall RunCommand(MSIHANDLE hInstall)
     const StepObserver observer = {&run, OnStepDone, OnStepFailed};
     TwainDSInstaller::s_pObserver = &observer;
 
-    char *pszCommandLine = GetPropertyText(hInstall, "CustomActionData");
+    char *pszData = GetPropertyText(hInstall, "CustomActionData");
+    ActionData data = {false, "", nullptr};
+    if (pszData)
+        SplitActionData(pszData, &data);
+    const char *pszCommandLine = data.pszCommandLine;
     char szProductCode[40];
     DWORD cch = sizeof szProductCode;
     if (MsiGetPropertyA(hInstall, "ProductCode", szProductCode, &cch) != ERROR_SUCCESS)
@@ -157,20 +207,132 @@ extern "C" UINT __stdcall RunCommand(MSIHANDLE hInstall)
     snprintf(szTail, sizeof szTail, " (%s)", szProductCode);
     SendOwnLine(&run, "ZULFuncts " ZUL_VERSION_QUAD ": ", pszCommandLine ? pszCommandLine : "", szTail);
 
+    // With rollback enabled, every step is recorded in a folder of the run's
+    // own before it is made; without it, none.
+    StepRecord record;
+    bool bRecording = false;
+    if (pszCommandLine && data.bRecord) {
+        InstallLog log(nullptr, false);
+        bRecording = record.Begin(data.pszFolder, &log);
+    }
     if (!pszCommandLine) {
         SendLine(&run, "ZULFuncts: CustomActionData unreadable");
         run.uResult = ERROR_INSTALL_FAILURE;
-    } else if (!RunCommandLine(pszCommandLine) && !s_bAllocationFailed) {
-        SendOwnLine(&run, "ZULFuncts: command line refused: ", pszCommandLine, "");
+    } else if (data.bRecord && !bRecording) {
+        SendOwnLine(&run, "ZULFuncts: no backup folder, nothing changed: ", data.pszFolder, "");
         run.uResult = ERROR_INSTALL_FAILURE;
+    } else {
+        TwainDSInstaller::s_pRecord = bRecording ? &record : nullptr;
+        if (!RunCommandLine(pszCommandLine) && !s_bAllocationFailed) {
+            SendOwnLine(&run, "ZULFuncts: command line refused: ", pszCommandLine, "");
+            run.uResult = ERROR_INSTALL_FAILURE;
+        }
     }
     if (s_bAllocationFailed) {
         SendLine(&run, "ZULFuncts: out of memory");
         run.uResult = ERROR_INSTALL_FAILURE;
     }
 
+    TwainDSInstaller::s_pRecord = nullptr;
     TwainDSInstaller::s_pObserver = nullptr;
     InstallLog::SetLineSink(nullptr, nullptr);
-    free(pszCommandLine);
+    free(pszData);
     return run.uResult;
+}
+
+namespace {
+
+// The scheduling action, immediate: the deferred action and the rollback and
+// commit actions around it cannot read properties, so it hands each the
+// command line, the run's folder and whether rollback is enabled.
+UINT Schedule(MSIHANDLE hInstall, const char *pszAction, const char *pszRollback, const char *pszCommit)
+{
+    // Set from the unit's command-line text just before.
+    char *pszCommandLine = GetPropertyText(hInstall, pszAction);
+    char szProductCode[40];
+    DWORD cch = sizeof szProductCode;
+    if (!pszCommandLine || MsiGetPropertyA(hInstall, "ProductCode", szProductCode, &cch) != ERROR_SUCCESS) {
+        free(pszCommandLine);
+        return ERROR_INSTALL_FAILURE;
+    }
+    // A name no earlier run of this product used: the time, and the process.
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    char szRun[32];
+    snprintf(szRun, sizeof szRun, "%08lX%08lX.%lu", static_cast<unsigned long>(ft.dwHighDateTime),
+             static_cast<unsigned long>(ft.dwLowDateTime), static_cast<unsigned long>(GetCurrentProcessId()));
+    char szWindows[MAX_PATH];
+    UINT cchWindows = GetWindowsDirectoryA(szWindows, sizeof szWindows);
+    bool bRecord = MsiGetMode(hInstall, MSIRUNMODE_ROLLBACKENABLED) != FALSE;
+    size_t cb = strlen(pszCommandLine) + 2 * MAX_PATH;
+    char *pszData = static_cast<char *>(malloc(cb));
+    UINT uResult = ERROR_INSTALL_FAILURE;
+    if (pszData && cchWindows > 0 && cchWindows < sizeof szWindows) {
+        const char *pszSeparator = szWindows[cchWindows - 1] == '\\' ? "" : "\\";
+        snprintf(pszData, cb, "%c;%s%sZULFuncts\\%s\\%s;%s", bRecord ? '1' : '0', szWindows, pszSeparator,
+                 szProductCode, szRun, pszCommandLine);
+        if (MsiSetPropertyA(hInstall, pszAction, pszData) == ERROR_SUCCESS &&
+            MsiSetPropertyA(hInstall, pszRollback, pszData) == ERROR_SUCCESS &&
+            MsiSetPropertyA(hInstall, pszCommit, pszData) == ERROR_SUCCESS)
+            uResult = ERROR_SUCCESS;
+    }
+    free(pszData);
+    free(pszCommandLine);
+    return uResult;
+}
+
+// Rollback (bUndo) or commit: what the run recorded is put back, or let go.
+UINT Finish(MSIHANDLE hInstall, bool bUndo)
+{
+    ActionRun run = {hInstall, ERROR_SUCCESS};
+    char *pszData = GetPropertyText(hInstall, "CustomActionData");
+    ActionData data = {false, "", nullptr};
+    if (pszData)
+        SplitActionData(pszData, &data);
+    if (data.bRecord) {
+        InstallLog::SetLineSink(SendLine, &run);
+        {
+            InstallLog log(nullptr, false);
+            char szBelow[260];
+            char szProduct[260];
+            char *pszRun = reinterpret_cast<char *>(
+                _mbsrchr(reinterpret_cast<unsigned char *>(const_cast<char *>(data.pszFolder)), '\\'));
+            if (bUndo) {
+                LogPrintf(&log, "ZULFuncts rollback: %s", data.pszFolder);
+                if (!DataSourcesBelow(data.pszCommandLine, szBelow, sizeof szBelow) ||
+                    !StepRecord::Undo(data.pszFolder, szBelow, &log))
+                    run.uResult = ERROR_INSTALL_FAILURE;
+            } else if (pszRun && BoundedCopy(szProduct, sizeof szProduct, data.pszFolder)) {
+                // Every run of the product: one whose rollback never came is let go too.
+                szProduct[pszRun - data.pszFolder] = '\0';
+                if (!StepRecord::RemoveAll(szProduct, &log))
+                    run.uResult = ERROR_INSTALL_FAILURE;
+            }
+        }
+        InstallLog::SetLineSink(nullptr, nullptr);
+    }
+    free(pszData);
+    return run.uResult;
+}
+
+} // namespace
+
+extern "C" UINT __stdcall ScheduleAddDataSources(MSIHANDLE hInstall)
+{
+    return Schedule(hInstall, "ZulAddDataSources", "ZulRollbackAddDataSources", "ZulCommitAddDataSources");
+}
+
+extern "C" UINT __stdcall ScheduleRemoveDataSources(MSIHANDLE hInstall)
+{
+    return Schedule(hInstall, "ZulRemoveDataSources", "ZulRollbackRemoveDataSources", "ZulCommitRemoveDataSources");
+}
+
+extern "C" UINT __stdcall RollbackCommand(MSIHANDLE hInstall)
+{
+    return Finish(hInstall, true);
+}
+
+extern "C" UINT __stdcall CommitCommand(MSIHANDLE hInstall)
+{
+    return Finish(hInstall, false);
 }

@@ -8,6 +8,7 @@
 #include "FileHelpers.h"
 #include "InstallLog.h"
 #include "NameRules.h"
+#include "StepRecord.h"
 
 #include <direct.h>
 #include <errno.h>
@@ -88,7 +89,7 @@ DWORD TwainDSInstaller::UpdateInstanceDS(const char *szInstance, bool bAdd, bool
         // of its steps fail with the open's error.
         LogDirRemovalFailed(dwError, dwError, bLog, pLog);
     else
-        dwError = RemoveInstance(szFileName, szFileNameDs, hDir, bLog, pLog);
+        dwError = RemoveInstance(szTwainDir, szFileName, szFileNameDs, hDir, bLog, pLog);
     if (hDir != INVALID_HANDLE_VALUE)
         CloseHandle(hDir);
     return dwError;
@@ -100,7 +101,7 @@ DWORD TwainDSInstaller::InstallTemplate(const char *szInstance, const char *szTw
 {
     // An extension-less data source an earlier step left goes first.
     if (FileExists(szFileName))
-        RemoveFileLogged(szFileName, bLog, pLog);
+        RemoveFileLogged(szFileName, bLog, pLog, false, s_pRecord);
 
     // The template, read through its own handle: READ_CONTROL for its check.
     bool bLinked = false;
@@ -126,8 +127,16 @@ DWORD TwainDSInstaller::InstallTemplate(const char *szInstance, const char *szTw
     // Any other failure of the template's open is the copy's (a sharing violation).
 
     if (hDir == INVALID_HANDLE_VALUE) {
-        if (!FileExists(szTwainDir) && _mkdir(szTwainDir) != 0 && bLog)
-            LogErrno(pLog, errno, "_mkdir fail to create %s", szTwainDir);
+        if (!FileExists(szTwainDir)) {
+            if (s_pRecord && !s_pRecord->WillCreate(szTwainDir, true)) {
+                dwError = GetLastError();
+                if (hTemplate != INVALID_HANDLE_VALUE)
+                    CloseHandle(hTemplate);
+                return dwError;
+            }
+            if (_mkdir(szTwainDir) != 0 && bLog)
+                LogErrno(pLog, errno, "_mkdir fail to create %s", szTwainDir);
+        }
         DWORD dwDirError = ERROR_SUCCESS;
         if (!OpenInstanceDir(szTwainDir, szInstance, false, &hDir, &dwDirError, bLog, pLog)) {
             if (hTemplate != INVALID_HANDLE_VALUE)
@@ -140,7 +149,22 @@ DWORD TwainDSInstaller::InstallTemplate(const char *szInstance, const char *szTw
     // that a failed copy made or left half written, which goes as CopyFile's would.
     HANDLE hDs = INVALID_HANDLE_VALUE;
     bool bNew = false, bWritten = false;
-    if (hTemplate != INVALID_HANDLE_VALUE) {
+    // Recorded, the .ds there is moved aside whole and a new one made, so
+    // that a rollback can put the old one back as it was.
+    if (hTemplate != INVALID_HANDLE_VALUE && s_pRecord) {
+        HANDLE hOld = OpenFileExclusive(szFileNameDs, DELETE, FILE_OPEN, &bLinked);
+        dwError = hOld == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+        if (hOld != INVALID_HANDLE_VALUE) {
+            if (!s_pRecord->MoveAside(hOld, szFileNameDs))
+                dwError = GetLastError();
+            CloseHandle(hOld);
+        } else if (IsMissing(dwError)) {
+            dwError = ERROR_SUCCESS;
+        }
+        if (dwError == ERROR_SUCCESS && !s_pRecord->WillCreate(szFileNameDs, false))
+            dwError = GetLastError();
+    }
+    if (hTemplate != INVALID_HANDLE_VALUE && dwError == ERROR_SUCCESS && !bLinked) {
         hDs = OpenFileExclusive(szFileNameDs, FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | DELETE, FILE_OPEN_IF, &bLinked,
                                 &bNew);
         dwError = hDs == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
@@ -169,14 +193,16 @@ DWORD TwainDSInstaller::InstallTemplate(const char *szInstance, const char *szTw
     return dwError;
 }
 
-DWORD TwainDSInstaller::RemoveInstance(const char *szFileName, const char *szFileNameDs, HANDLE hDir, bool bLog,
-                                       InstallLog *pLog)
+DWORD TwainDSInstaller::RemoveInstance(const char *szTwainDir, const char *szFileName, const char *szFileNameDs,
+                                       HANDLE hDir, bool bLog, InstallLog *pLog)
 {
-    DWORD dwError = RemoveFileLogged(szFileName, bLog, pLog, true);
-    DWORD dwDsError = RemoveFileLogged(szFileNameDs, bLog, pLog, true);
+    DWORD dwError = RemoveFileLogged(szFileName, bLog, pLog, true, s_pRecord);
+    DWORD dwDsError = RemoveFileLogged(szFileNameDs, bLog, pLog, true, s_pRecord);
     if (dwDsError != ERROR_SUCCESS)
         dwError = dwDsError;
     // Goes when the handle closes; fails, changing nothing, unless it is empty.
+    if (s_pRecord && !RecordDirRemoval(hDir, szTwainDir))
+        return GetLastError();
     DWORD dwAttrError = SetAttributesByHandle(hDir, FILE_ATTRIBUTE_NORMAL) ? ERROR_SUCCESS : GetLastError();
     DWORD dwRemoveError = DeleteByHandle(hDir) ? ERROR_SUCCESS : GetLastError();
     LogDirRemovalFailed(dwAttrError, dwRemoveError, bLog, pLog);

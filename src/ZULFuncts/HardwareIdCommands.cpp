@@ -4,6 +4,7 @@
 
 #include "FileHandles.h"
 #include "InstallLog.h"
+#include "StepRecord.h"
 
 void TwainDSInstaller::AddTwainDS(bool bAdd, bool bLog)
 {
@@ -59,16 +60,25 @@ DWORD TwainDSInstaller::RenameInstanceDS(const char *szInstance, bool bAdd, bool
         // No .ds to delete: RemoveDS has done its work once the directory goes.
         if (!bAdd && IsMissing(dwError) && !bLinked)
             dwError = ERROR_SUCCESS;
-    } else if (bAdd ? !RenameByHandle(hFile, szFileNameDs, false) : !DeleteByHandle(hFile)) {
+    } else if (!ChangeDataSource(hFile, bAdd, szFileName, szFileNameDs)) {
         dwError = GetLastError();
     }
     if (hFile != INVALID_HANDLE_VALUE)
         CloseHandle(hFile);
     // Fails, changing nothing, unless the directory is empty.
     if (hDir != INVALID_HANDLE_VALUE) {
-        if (!bAdd)
+        if (!bAdd && (!s_pRecord || RecordDirRemoval(hDir, szTwainDir)))
             DeleteByHandle(hDir);
         CloseHandle(hDir);
     }
     return dwError;
+}
+
+bool TwainDSInstaller::ChangeDataSource(HANDLE hFile, bool bAdd, const char *szFileName, const char *szFileNameDs)
+{
+    // Recorded, the rename is written down first, and the deleted .ds moved aside whole.
+    if (!bAdd)
+        return s_pRecord ? s_pRecord->MoveAside(hFile, szFileNameDs) : DeleteByHandle(hFile);
+    return (!s_pRecord || s_pRecord->WillRename(szFileName, szFileNameDs)) &&
+           RenameByHandle(hFile, szFileNameDs, false);
 }

@@ -7,6 +7,7 @@
 #include "FileHelpers.h"
 #include "InstallLog.h"
 #include "NameRules.h"
+#include "StepRecord.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -16,6 +17,7 @@
 char TwainDSInstaller::m_szTwainDir[260];
 bool TwainDSInstaller::m_bTwainDirTooLong = false;
 const StepObserver *TwainDSInstaller::s_pObserver = nullptr;
+StepRecord *TwainDSInstaller::s_pRecord = nullptr;
 
 TwainDSInstaller::TwainDSInstaller(const char *pszHardwareId, const char *pszPrefix, const char *pszCheckKey,
                                    const char *pszCheckValue, const char *pszParamsKey)
@@ -43,9 +45,8 @@ TwainDSInstaller::TwainDSInstaller(const char *pszPrefix, const char *pszCheckKe
     Init();
 }
 
-void TwainDSInstaller::Init()
+bool TwainDSInstaller::FindTwainDir()
 {
-    m_bStopped = false;
     m_bTwainDirTooLong = false;
     UINT cch = GetWindowsDirectoryA(m_szTwainDir, sizeof m_szTwainDir);
     if (cch == 0) {
@@ -62,6 +63,13 @@ void TwainDSInstaller::Init()
             m_bTwainDirTooLong = true;
         }
     }
+    return m_szTwainDir[0] != '\0';
+}
+
+void TwainDSInstaller::Init()
+{
+    m_bStopped = false;
+    FindTwainDir();
 
     m_pDevInfoData = static_cast<PSP_DEVINFO_DATA>(malloc(sizeof(SP_DEVINFO_DATA)));
     if (m_pDevInfoData) {
@@ -227,7 +235,8 @@ void TwainDSInstaller::StepDone(const char *szInstance)
     if (!s_pObserver)
         return;
     char szDirName[260];
-    if (BoundedCopy(szDirName, sizeof szDirName, m_pszPrefix) && BoundedAppend(szDirName, sizeof szDirName, szInstance) &&
+    if (BoundedCopy(szDirName, sizeof szDirName, m_pszPrefix) &&
+        BoundedAppend(szDirName, sizeof szDirName, szInstance) &&
         !s_pObserver->pfnDone(s_pObserver->pvContext, szDirName))
         m_bStopped = true;
 }
@@ -235,8 +244,8 @@ void TwainDSInstaller::StepDone(const char *szInstance)
 void TwainDSInstaller::RunStep(const char *szInstance, bool bAdd, bool bRename, bool bLog, InstallLog *pLog)
 {
     for (;;) {
-        DWORD dwError = bRename ? RenameInstanceDS(szInstance, bAdd, bLog, pLog)
-                                : UpdateInstanceDS(szInstance, bAdd, bLog, pLog);
+        DWORD dwError =
+            bRename ? RenameInstanceDS(szInstance, bAdd, bLog, pLog) : UpdateInstanceDS(szInstance, bAdd, bLog, pLog);
         if (dwError == ERROR_SUCCESS) {
             StepDone(szInstance);
             return;
@@ -248,4 +257,10 @@ void TwainDSInstaller::RunStep(const char *szInstance, bool bAdd, bool bRename, 
         if (!RetryStep(szInstance, bAdd, dwError))
             return;
     }
+}
+
+bool TwainDSInstaller::RecordDirRemoval(HANDLE hDir, const char *szTwainDir)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(hDir, &info) && s_pRecord->WillRemoveDir(szTwainDir, info.dwFileAttributes);
 }

@@ -14,6 +14,7 @@
 #include <stdint.h>
 
 class InstallLog;
+class StepRecord;
 
 class TwainDSInstaller
 {
@@ -48,6 +49,11 @@ public:
     static bool m_bTwainDirTooLong;
     // Set by the installer's form for its command; null in the exe.
     static const StepObserver *s_pObserver;
+    // Where the installer's form records each step for its rollback; null
+    // in the exe and when rollback is disabled.
+    static StepRecord *s_pRecord;
+    // Reads m_szTwainDir (and m_bTwainDirTooLong); false when it is unknown.
+    static bool FindTwainDir();
 
     ImagingDeviceEnumerator m_enum;
     PSP_DEVINFO_DATA m_pDevInfoData;
@@ -111,7 +117,12 @@ private:
                           const char *szFileNameDs, const char *szFileNameGenericDs, HANDLE &hDir, bool bLog,
                           InstallLog *pLog);
     // MRemoveDS's step: both data-source files, then the directory held in hDir.
-    DWORD RemoveInstance(const char *szFileName, const char *szFileNameDs, HANDLE hDir, bool bLog, InstallLog *pLog);
+    DWORD RemoveInstance(const char *szTwainDir, const char *szFileName, const char *szFileNameDs, HANDLE hDir,
+                         bool bLog, InstallLog *pLog);
+    // AddDS's rename or RemoveDS's deletion of the file held on hFile (DELETE).
+    static bool ChangeDataSource(HANDLE hFile, bool bAdd, const char *szFileName, const char *szFileNameDs);
+    // Records the removal of the directory held on hDir, with its attributes.
+    static bool RecordDirRemoval(HANDLE hDir, const char *szTwainDir);
     static void LogDirRemovalFailed(DWORD dwAttrError, DWORD dwRemoveError, bool bLog, InstallLog *pLog);
     // False (and the reason in the log) when the TWAIN directory is unknown, is
     // a link, or others than the trusted accounts may change it; it is held

@@ -2,6 +2,7 @@
 
 #include "FileHandles.h"
 #include "InstallLog.h"
+#include "StepRecord.h"
 
 #include <windows.h>
 
@@ -119,9 +120,9 @@ bool OnlyTrustedMayChange(HANDLE h, const char **ppszWhy)
     return bOnlyTrusted;
 }
 
-unsigned long RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog, bool bIfExists)
+unsigned long RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog, bool bIfExists, StepRecord *pRecord)
 {
-    // DELETE for the deletion, FILE_WRITE_ATTRIBUTES to clear read-only first.
+    // DELETE for the deletion or the move, FILE_WRITE_ATTRIBUTES to clear read-only first.
     bool bLinked = false;
     HANDLE h = OpenFileExclusive(pszPath, DELETE | FILE_WRITE_ATTRIBUTES, FILE_OPEN, &bLinked);
     DWORD dwError = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
@@ -130,6 +131,17 @@ unsigned long RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog,
     if (bLinked) {
         if (bLog)
             LogPrintf(pLog, "Linked file: %s, left as it is", pszPath);
+        return dwError;
+    }
+    // Moved aside whole, read-only or not, for a rollback to put back.
+    if (pRecord && h != INVALID_HANDLE_VALUE) {
+        if (!pRecord->MoveAside(h, pszPath))
+            dwError = GetLastError();
+        CloseHandle(h);
+        if (dwError == ERROR_SUCCESS && bLog)
+            LogPrintf(pLog, "_tremove succefully removed %s", pszPath);
+        else if (bLog)
+            LogErrno(pLog, CrtErrno(dwError), "_tremove failed on %s", pszPath);
         return dwError;
     }
     // A file that cannot be opened fails both steps with the open's error.

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 class InstallLog;
+class StepRecord;
 
 // True when a file or directory of that name (or matching that wildcard
 // pattern) exists, whatever its attributes.
@@ -29,4 +30,6 @@ bool OnlyTrustedMayChange(HANDLE h, const char **ppszWhy);
 // left as it is. ERROR_SUCCESS when the file is gone, the error otherwise.
 // bIfExists: a missing file is nothing to do, and nothing is logged (a
 // directory held exclusively cannot be searched for it).
-unsigned long RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog, bool bIfExists = false);
+// pRecord: the file is moved into the record's folder instead, as it is.
+unsigned long RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog, bool bIfExists = false,
+                               StepRecord *pRecord = nullptr);

@@ -229,12 +229,14 @@ void InstallLog::SetLineSink(PFN_LOGLINE pfnLineSink, void *pvContext)
     s_pvLineSink = pvContext;
 }
 
-InstallLog::InstallLog(const char *pszName, bool bFile) : m_stream(nullptr), m_cchLine(0)
+InstallLog::InstallLog(const char *pszName, bool bFile) : m_stream(nullptr), m_cchLine(0), m_bFramed(pszName != nullptr)
 {
     m_szPath[0] = '\0';
     m_szLine[0] = '\0';
-    if (bFile)
+    if (bFile && pszName)
         OpenFile(pszName);
+    if (!m_bFramed)
+        return;
     WriteTimestamp();
     WriteLine("Start Log");
 }
@@ -262,9 +264,11 @@ void InstallLog::OpenFile(const char *pszName)
 
 InstallLog::~InstallLog()
 {
-    WriteTimestamp();
-    WriteLine("End Log");
-    WriteLine("");
+    if (m_bFramed) {
+        WriteTimestamp();
+        WriteLine("End Log");
+        WriteLine("");
+    }
     if (m_stream)
         fclose(m_stream);
 }

@@ -11,7 +11,9 @@ typedef void (*PFN_LOGLINE)(void *pvContext, const char *pszLine);
 class InstallLog
 {
 public:
-    // bFile: whether the file is written; the line sink, when set, gets every line either way.
+    // bFile: whether the file is written; the line sink, when set, gets every
+    // line either way. Without a name, no file and no framing lines: the
+    // sink's lines alone.
     explicit InstallLog(const char *pszName, bool bFile = true);
     virtual ~InstallLog();
 
@@ -43,6 +45,7 @@ private:
     // The line being written, for the sink; a longer line reaches it cut.
     char m_szLine[1024];
     size_t m_cchLine;
+    bool m_bFramed; // the start and end lines around the run's
 
     static PFN_LOGLINE s_pfnLineSink;
     static void *s_pvLineSink;

@@ -52,6 +52,9 @@ FAILING_ACTION = ('<Property Id="ZulTestFailure" Value="NoSuchCommand"/>\n'
 FAILING_STEP = ('<InstallExecuteSequence><Custom Action="ZulTestMark" After="$(var.ZulTestAnchor)"/>'
                 '<Custom Action="ZulTestFailure" After="ZulTestMark">NOT REMOVE~="ALL"</Custom>'
                 '</InstallExecuteSequence>')
+# The same, on an uninstall, after the removal.
+FAILING_UNINSTALL_STEP = ('<InstallExecuteSequence><Custom Action="ZulTestFailure" After="ZulRemoveDataSources">'
+                          'REMOVE~="ALL" AND NOT ZULTESTPASS</Custom></InstallExecuteSequence>')
 # How Wine 8's msiexec ends when a deferred action failed: an exe's status 1
 # gives 1627, a DLL's ERROR_INSTALL_FAILURE gives 1603, as on Windows.
 FAILED = {"exe": ACTION_FAILED, "dll": INSTALL_FAILURE}
@@ -61,13 +64,13 @@ FAULTS = {
     "dropped": ('<CustomAction Id="ZulTestDropped" Directory="INSTALLDIR" ExeCommand="cmd /c exit" '
                 'Execute="deferred" Impersonate="no"/><InstallExecuteSequence><Custom Action="ZulTestDropped" '
                 'After="ZulAddDataSources"/></InstallExecuteSequence>',
-                "InstallExecuteSequence row ZulTestDropped (4092): no CustomAction row, and not a standard action"),
+                r"InstallExecuteSequence row ZulTestDropped \(\d+\): no CustomAction row, and not a standard action"),
     "late-rollback": ('<!-- msicheck\n  rollback ZulTestUndo ZulAddDataSources\n-->'
                       '<CustomAction Id="ZulTestUndo" %s '
                       'Execute="rollback" Impersonate="no" Return="ignore"/><InstallExecuteSequence>'
                       '<Custom Action="ZulTestUndo" After="ZulAddDataSources"/></InstallExecuteSequence>',
-                      "InstallExecuteSequence row ZulTestUndo (4092): the rollback of ZulAddDataSources (4091) "
-                      "comes after it"),
+                      r"InstallExecuteSequence row ZulTestUndo \(\d+\): the rollback of ZulAddDataSources \(\d+\) "
+                      r"comes after it"),
 }
 
 # Windows' RemoveExistingProducts uninstalls the old product with
@@ -128,7 +131,7 @@ class Lab:
         Any version but 1.0.0 is an upgrade package: it removes the old
         version as Windows does (WINDOWS_UPGRADE_ACTION).
         """
-        name = "%s-%s%s%s%s" % (os.path.splitext(wxs)[0], version, "-failing" if failing else "",
+        name = "%s-%s%s%s%s" % (os.path.splitext(wxs)[0], version, "-failing-" + failing if failing else "",
                                 "" if hardware_id is None else "-id%d" % len(self.built), "-" + fault if fault else "")
         stage = os.path.join(self.work, name)
         shutil.rmtree(stage, ignore_errors=True)
@@ -141,7 +144,8 @@ class Lab:
         if hardware_id is not None:
             text = text.replace("ZulHardwareId = VID_1234", "ZulHardwareId = " + hardware_id)
         if failing:
-            text = text.replace("</Product>", FAILING_ACTION % PROGRAM[self.form] + FAILING_STEP + "</Product>")
+            step = FAILING_STEP if failing == "install" else FAILING_UNINSTALL_STEP
+            text = text.replace("</Product>", FAILING_ACTION % PROGRAM[self.form] + step + "</Product>")
         if self.form == "exe":
             text = text.replace("<?define ZulForm = dll ?>", "<?define ZulForm = exe ?>")
         if upgrading:
@@ -159,7 +163,7 @@ class Lab:
         sys.stderr.write(res.stderr.decode())
         if fault:
             self.case = name
-            self.true(res.returncode != 0 and FAULTS[fault][1] in res.stderr.decode() and not os.path.exists(msi),
+            self.true(res.returncode != 0 and re.search(FAULTS[fault][1], res.stderr.decode()) and not os.path.exists(msi),
                       "wixl-build did not refuse it with: %s" % FAULTS[fault][1])
             return None
         res.check_returncode()
@@ -274,6 +278,31 @@ class Lab:
         self.true(got[:len(expected)] == expected, "%s: the installer's log holds %s, the program's %s"
                   % (step, got[:len(expected)], expected))
 
+    def put_kept(self, rel, readonly=False):
+        """A data source of another product or an earlier install: the minimal
+        data source with bytes of its own, so that the manager lists it and a
+        restore shows."""
+        self.put_source(rel)
+        with open(self.path(rel), "ab") as f:
+            f.write(b"kept " + rel.encode())
+        if readonly:
+            os.chmod(self.path(rel), 0o444)
+
+    def snapshot(self, rels):
+        """The bytes and the read-only attribute of each file."""
+        out = {}
+        for rel in rels:
+            with open(self.path(rel), "rb") as f:
+                out[rel] = (f.read(), not os.stat(self.path(rel)).st_mode & 0o222)
+        return out
+
+    def no_backup(self, step):
+        """The DLL form's backup folders are gone: committed or rolled back."""
+        top = os.path.join(self.prefix.windows_dir, "ZULFuncts")
+        left = [os.path.join(d, r) for d in (os.listdir(top) if os.path.isdir(top) else [])
+                for r in os.listdir(os.path.join(top, d))]
+        self.true(not left, "%s: backup folders left: %s" % (step, left))
+
     def tree(self):
         found = set()
         for top, dirs, files in os.walk(self.twain):
@@ -364,8 +393,8 @@ def run_maddds(lab):
     folder = "ZULFuncts MAddDS sample"
     v10 = lab.build("ZULFuncts-MAddDS.wxs")
     v11 = lab.build("ZULFuncts-MAddDS.wxs", "1.1.0")
-    failing = lab.build("ZULFuncts-MAddDS.wxs", failing=True)
-    failing_v11 = lab.build("ZULFuncts-MAddDS.wxs", "1.1.0", failing=True)
+    failing = lab.build("ZULFuncts-MAddDS.wxs", failing="install")
+    failing_v11 = lab.build("ZULFuncts-MAddDS.wxs", "1.1.0", failing="install")
     lab.secure(v10, ["ZULLOGGING", "WIX_UPGRADE_DETECTED"])
     marked, plain = MARKED, PLAIN
     for fault in FAULTS:
@@ -394,11 +423,40 @@ def run_maddds(lab):
     lab.installer_log("uninstall", "_remove_ds.log")
 
     # A first install fails after MAddDS beside another product's data source (0001) and
-    # one an earlier uninstall kept (0003): nothing is deleted, 0000 keeps the new one.
+    # one an earlier uninstall kept (0003). The DLL form puts both back as they
+    # were and removes 0000's; the exe form overwrites them with the template
+    # and leaves 0000's.
     kept = [data_source("0001"), data_source("0003")]
-    lab.start("maddds-failed-install", [("0000", marked), ("0001", marked), ("0002", plain), ("0003", marked)], kept)
-    lab.step("failed-install", install(failing), lab.failed, entries(data_source("0000"), *kept), (folder, False))
-    lab.true(all(filecmp.cmp(lab.path(rel), lab.source, shallow=False) for rel in kept), "%s changed" % kept)
+    lab.start("maddds-failed-install", [("0000", marked), ("0001", marked), ("0002", plain), ("0003", marked)])
+    for rel in kept:
+        lab.put_kept(rel, readonly=rel == kept[0])
+    before = lab.snapshot(kept)
+    if lab.form == "dll":
+        lab.step("failed-install", install(failing), lab.failed, entries(*kept), (folder, False))
+        lab.true(lab.snapshot(kept) == before, "%s not put back as they were" % kept)
+        lab.no_backup("failed-install")
+    else:
+        lab.step("failed-install", install(failing), lab.failed, entries(data_source("0000"), *kept), (folder, False))
+        lab.true(all(filecmp.cmp(lab.path(rel), lab.source, shallow=False) for rel in kept),
+                 "%s not overwritten by the template" % kept)
+
+    # The DLL form: an uninstall that fails after MRemoveDS puts back what the
+    # sweep removed (a read-only .ds among them); a successful install leaves
+    # no backup folder.
+    if lab.form == "dll":
+        failing_uninstall = lab.build("ZULFuncts-MAddDS.wxs", failing="uninstall")
+        swept = [data_source("0007"), data_source("0008")]
+        lab.start("maddds-failed-uninstall", [("0000", marked)])
+        for rel in swept:
+            lab.put_kept(rel, readonly=rel == swept[0])
+        before = lab.snapshot(swept)
+        installed = entries(TEMPLATE, data_source("0000"), *swept)
+        lab.step("install", install(failing_uninstall), SUCCESS, installed)
+        lab.no_backup("install")
+        lab.step("failed-uninstall", uninstall(failing_uninstall), lab.failed, installed)
+        lab.true(lab.snapshot(swept) == before, "%s not put back as they were" % swept)
+        lab.no_backup("failed-uninstall")
+        lab.msiexec("cleanup", uninstall(failing_uninstall, "ZULTESTPASS=1"))
 
     # An upgrade that fails after MAddDS: the old version is gone (it was
     # removed before the new one began), its data sources are not.
@@ -475,7 +533,7 @@ def run_addds(lab):
     folder = "ZULFuncts AddDS sample"
     v10 = lab.build("ZULFuncts-AddDS.wxs")
     v11 = lab.build("ZULFuncts-AddDS.wxs", "1.1.0")
-    failing = lab.build("ZULFuncts-AddDS.wxs", failing=True)
+    failing = lab.build("ZULFuncts-AddDS.wxs", failing="install")
     lab.secure(v10, ["ZULLOGGING", "WIX_UPGRADE_DETECTED"], ["ZULHARDWAREID", "ZULREMOVEDATASOURCES"])
     ours = [("HardwareID", "USB\\VID_5678&PID_0001")]
     ours_lower = [("HardwareID", "usb\\vid_5678&pid_0002")]
@@ -515,9 +573,27 @@ def run_addds(lab):
     lab.step("install", install(v10), SUCCESS, active, (folder, True))
     lab.step("uninstall", uninstall(v10), SUCCESS, active, (folder, False))
 
-    # The install fails after AddDS: nothing undoes the activation.
+    # The install fails after AddDS: the DLL form renames the data source back,
+    # the exe form leaves it active.
     lab.start("addds-rollback", [("0000", default)], [data_source("0000", False)])
-    lab.step("failed-install", install(failing), lab.failed, entries(data_source("0000")), (folder, False))
+    lab.step("failed-install", install(failing), lab.failed,
+             entries(data_source("0000", lab.form == "exe")), (folder, False))
+
+    # The DLL form: an uninstall with the opt-in that fails after RemoveDS puts
+    # back every .ds it deleted, another product's too.
+    if lab.form == "dll":
+        failing_uninstall = lab.build("ZULFuncts-AddDS.wxs", failing="uninstall")
+        deleted = [data_source("0000"), data_source("0003")]
+        lab.start("addds-failed-uninstall", [("0000", default), ("0003", other)])
+        for rel in deleted:
+            lab.put_kept(rel, readonly=rel == deleted[1])
+        before = lab.snapshot(deleted)
+        lab.step("install", install(failing_uninstall), SUCCESS, entries(*deleted))
+        lab.step("failed-uninstall", uninstall(failing_uninstall, "ZULREMOVEDATASOURCES=1"), lab.failed,
+                 entries(*deleted))
+        lab.true(lab.snapshot(deleted) == before, "%s not put back as they were" % deleted)
+        lab.no_backup("failed-uninstall")
+        lab.msiexec("cleanup", uninstall(failing_uninstall, "ZULTESTPASS=1"))
 
     # Identifiers the launch condition refuses: nothing runs, nothing changes.
     # An empty value on the command line is no value: the default is empty here.

@@ -433,6 +433,16 @@ extern "C" BOOL WINAPI WriteFile(HANDLE hFile, const void *lpBuffer, DWORD nNumb
     return TRUE;
 }
 
+extern "C" BOOL WINAPI FlushFileBuffers(HANDLE hFile)
+{
+    int fd;
+    if (!Lookup(hFile, &fd))
+        return FALSE;
+    if (fsync(fd) != 0)
+        return ZulStandinFail(ZulStandinErrorFromErrno(errno));
+    return TRUE;
+}
+
 extern "C" BOOL WINAPI SetEndOfFile(HANDLE hFile)
 {
     int fd;

@@ -346,6 +346,7 @@ BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS F
 BOOL WINAPI CloseHandle(HANDLE hObject);
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPVOID lpOverlapped);
+BOOL WINAPI FlushFileBuffers(HANDLE hFile);
 BOOL WINAPI WriteFile(HANDLE hFile, const void *lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                       LPVOID lpOverlapped);
 BOOL WINAPI SetEndOfFile(HANDLE hFile);
