@@ -117,6 +117,18 @@ void SendOwnLine(ActionRun *pRun, const char *pszHead, const char *pszText, cons
     free(pszLine);
 }
 
+// The command line as the exe gets it, in a buffer the parser may split:
+// its runtime skips the blanks before it. Null when it cannot be allocated.
+char *WorkingCopy(const char *pszCommandLine)
+{
+    const char *pszText = pszCommandLine + strspn(pszCommandLine, " \t");
+    size_t cb = strlen(pszText) + 1;
+    char *pszWork = static_cast<char *>(malloc(cb));
+    if (pszWork)
+        memcpy(pszWork, pszText, cb);
+    return pszWork;
+}
+
 // CustomActionData of the deferred, rollback and commit actions as the
 // scheduling action writes it: "1;<run folder>;<command line>" (0 instead of
 // 1 when rollback is disabled). A plain command line, with no folder, runs
@@ -147,11 +159,9 @@ void SplitActionData(char *pszData, ActionData *pData)
 // path its record names must lie. False when the text is refused.
 bool DataSourcesBelow(const char *pszCommandLine, char *szBelow, size_t cbBelow)
 {
-    size_t cb = strlen(pszCommandLine) + 1;
-    char *pszWork = static_cast<char *>(malloc(cb));
+    char *pszWork = WorkingCopy(pszCommandLine);
     if (!pszWork)
         return false;
-    memcpy(pszWork, pszCommandLine + strspn(pszCommandLine, " \t"), cb - strspn(pszCommandLine, " \t"));
     CommandLine commandLine;
     bool bParsed = commandLine.Parse(pszWork) != CommandLine::CMD_NONE && TwainDSInstaller::FindTwainDir() &&
                    BoundedCopy(szBelow, cbBelow, TwainDSInstaller::m_szTwainDir) &&
@@ -165,13 +175,9 @@ bool DataSourcesBelow(const char *pszCommandLine, char *szBelow, size_t cbBelow)
 // that names no command.
 bool RunCommandLine(const char *pszCommandLine)
 {
-    // The exe's runtime skips the blanks before its command line.
-    const char *pszText = pszCommandLine + strspn(pszCommandLine, " \t");
-    size_t cb = strlen(pszText) + 1;
-    char *pszWork = static_cast<char *>(malloc(cb));
+    char *pszWork = WorkingCopy(pszCommandLine);
     if (!pszWork)
         return false;
-    memcpy(pszWork, pszText, cb);
     CommandLine commandLine;
     bool bRan = !CommandLine::IsHelpText(pszWork) && commandLine.ParseAndRun(pszWork);
     free(pszWork);

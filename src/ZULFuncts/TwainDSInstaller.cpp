@@ -132,25 +132,26 @@ bool TwainDSInstaller::OpenInstanceDir(const char *szTwainDir, const char *szIns
                                        DWORD *pdwError, bool bLog, InstallLog *pLog)
 {
     *pdwError = ERROR_SUCCESS;
-    *phDir = OpenDirectory(szTwainDir, bRemove);
-    const char *pszWhy = "Security unreadable";
-    if (*phDir == INVALID_HANDLE_VALUE) {
+    const char *pszWhy = nullptr;
+    switch (OpenTrustedDirectory(szTwainDir, bRemove, phDir, &pszWhy)) {
+    case DIR_TRUSTED:
+        return true;
+    case DIR_UNOPENED:
         *pdwError = GetLastError();
         // Nothing to hold: no directory (a file in its place fails the step later).
         if (bRemove || IsMissing(*pdwError) || *pdwError == ERROR_DIRECTORY)
             return true;
-    } else if (IsReparsePointHandle(*phDir)) {
+        pszWhy = "Security unreadable";
+        break;
+    case DIR_REPARSE_POINT:
         if (bLog)
             LogPrintf(pLog, "Reparse point, instance %s skipped", szInstance);
-        pszWhy = nullptr;
-    } else if (OnlyTrustedMayChange(*phDir, &pszWhy)) {
-        return true;
+        break;
+    case DIR_UNTRUSTED:
+        break;
     }
     if (pszWhy && bLog)
         LogPrintf(pLog, "%s: %s, no data source changed", pszWhy, szTwainDir);
-    if (*phDir != INVALID_HANDLE_VALUE)
-        CloseHandle(*phDir);
-    *phDir = INVALID_HANDLE_VALUE;
     *pdwError = ERROR_ACCESS_DENIED;
     return false;
 }
@@ -168,18 +169,22 @@ bool TwainDSInstaller::TwainDirUsable(bool bLog, InstallLog *pLog)
     // Whoever may change entries of the directory could swap one for a link
     // between a check and the act that follows it. Held until the command
     // ends, it can be neither renamed nor deleted.
-    const char *pszWhy = "Security unreadable";
-    m_hTwainDir = OpenDirectory(m_szTwainDir, false);
-    if (m_hTwainDir == INVALID_HANDLE_VALUE) {
+    const char *pszWhy = nullptr;
+    switch (OpenTrustedDirectory(m_szTwainDir, false, &m_hTwainDir, &pszWhy)) {
+    case DIR_TRUSTED:
+        return true;
+    case DIR_UNOPENED:
         // A missing twain_32 is no danger: the commands find nothing.
         if (IsMissing(GetLastError()))
             return true;
-    } else if (IsReparsePointHandle(m_hTwainDir)) {
+        pszWhy = "Security unreadable";
+        break;
+    case DIR_REPARSE_POINT:
         if (bLog)
             LogPrintf(pLog, "Reparse point at %s, no data source changed", m_szTwainDir);
         return false;
-    } else if (OnlyTrustedMayChange(m_hTwainDir, &pszWhy)) {
-        return true;
+    case DIR_UNTRUSTED:
+        break;
     }
     if (bLog)
         LogPrintf(pLog, "%s: %s, no data source changed", pszWhy, m_szTwainDir);

@@ -120,6 +120,24 @@ bool OnlyTrustedMayChange(HANDLE h, const char **ppszWhy)
     return bOnlyTrusted;
 }
 
+DirCheck OpenTrustedDirectory(const char *pszDir, bool bRemove, HANDLE *phDir, const char **ppszWhy)
+{
+    *ppszWhy = nullptr;
+    *phDir = OpenDirectory(pszDir, bRemove);
+    if (*phDir == INVALID_HANDLE_VALUE)
+        return DIR_UNOPENED;
+    DirCheck check = DIR_TRUSTED;
+    if (IsReparsePointHandle(*phDir))
+        check = DIR_REPARSE_POINT;
+    else if (!OnlyTrustedMayChange(*phDir, ppszWhy))
+        check = DIR_UNTRUSTED;
+    if (check != DIR_TRUSTED) {
+        CloseHandle(*phDir);
+        *phDir = INVALID_HANDLE_VALUE;
+    }
+    return check;
+}
+
 unsigned long RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog, bool bIfExists, StepRecord *pRecord)
 {
     // DELETE for the deletion or the move, FILE_WRITE_ATTRIBUTES to clear read-only first.

@@ -25,6 +25,21 @@ bool IsRunningAccount(void *psid);
 // the creator's, this program's.
 bool OnlyTrustedMayChange(HANDLE h, const char **ppszWhy);
 
+// What opening a directory the program works in found (OpenTrustedDirectory).
+enum DirCheck
+{
+    DIR_TRUSTED,       // held in *phDir
+    DIR_UNOPENED,      // the open failed: its error is the last error
+    DIR_REPARSE_POINT, // a link or junction, never worked through
+    DIR_UNTRUSTED      // others may change it, or that cannot be read: *ppszWhy says which
+};
+
+// Opens the directory (OpenDirectory; exclusively for bRemove) and checks it
+// on its handle: no reparse point, and only trusted accounts may change it
+// (OnlyTrustedMayChange). *phDir holds it when it passes and is
+// INVALID_HANDLE_VALUE otherwise.
+DirCheck OpenTrustedDirectory(const char *pszDir, bool bRemove, HANDLE *phDir, const char **ppszWhy);
+
 // Opens the file once, exclusively, clears its attributes so that a read-only
 // file can go, deletes it through that handle and logs the outcome; a link is
 // left as it is. ERROR_SUCCESS when the file is gone, the error otherwise.

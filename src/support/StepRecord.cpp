@@ -19,18 +19,16 @@ const char s_szRecordName[] = "\\record";
 const DWORD s_cbRecordMax = 1u << 20;
 
 // Holds the directory and checks it as the TWAIN directory is checked.
-// INVALID_HANDLE_VALUE, with the reason in the log, when it is refused or
-// cannot be opened (ERROR_SUCCESS in *pdwError for a refusal).
+// INVALID_HANDLE_VALUE when it cannot be opened (the open's error is the last
+// error) or is refused (ERROR_ACCESS_DENIED, and the reason in the log).
 HANDLE OpenTrustedDir(const char *pszDir, bool bRemove, InstallLog *pLog)
 {
-    HANDLE h = OpenDirectory(pszDir, bRemove);
-    if (h == INVALID_HANDLE_VALUE)
-        return h;
-    const char *pszWhy = "Reparse point";
-    if (IsReparsePointHandle(h) || !OnlyTrustedMayChange(h, &pszWhy)) {
-        LogPrintf(pLog, "%s: %s, no data source changed", pszWhy, pszDir);
-        CloseHandle(h);
-        return INVALID_HANDLE_VALUE;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    const char *pszWhy = nullptr;
+    DirCheck check = OpenTrustedDirectory(pszDir, bRemove, &h, &pszWhy);
+    if (check == DIR_REPARSE_POINT || check == DIR_UNTRUSTED) {
+        LogPrintf(pLog, "%s: %s, no data source changed", pszWhy ? pszWhy : "Reparse point", pszDir);
+        SetLastError(ERROR_ACCESS_DENIED);
     }
     return h;
 }

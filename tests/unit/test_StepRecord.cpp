@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -119,6 +120,7 @@ TEST_F(StepRecordTest, EntriesOutsideTheCommandsDataSourcesAreSkipped)
 {
     Sandbox::WriteFile(m_box.WindowsDir() + "/victim.txt", "keep");
     Sandbox::WriteFile(m_box.TwainDir() + "/other_0000/other_0000.ds", "keep");
+    Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0000/x/y", "keep");
     {
         StepRecord record;
         ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
@@ -130,9 +132,15 @@ TEST_F(StepRecordTest, EntriesOutsideTheCommandsDataSourcesAreSkipped)
           "C\t" + m_sBelow + "0000\\..\\..\\victim.txt", "C\t" + m_sBelow + "0000\\x\\y",
           "R\t" + Path("zorb_0000\\zorb_0000.ds") + "\t" + sWindows + "\\victim.txt", "M\t" + sWindows + "\\x\t1"})
         sRecord += sEntry + "\r\n";
+    // Within bounds, but in an instance directory others may change.
+    Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0005/zorb_0005.ds", "keep");
+    ASSERT_EQ(0, chmod((m_box.TwainDir() + "/zorb_0005").c_str(), 0777));
+    sRecord += "C\t" + Path("zorb_0005\\zorb_0005.ds") + "\r\n";
     Sandbox::WriteFile(m_sRun + "/record", sRecord);
     Sandbox::WriteFile(m_sRun + "/1", "planted");
     EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_EQ("keep", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0005/zorb_0005.ds"));
+    EXPECT_EQ("keep", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0000/x/y"));
     EXPECT_EQ("keep", Sandbox::ReadFile(m_box.WindowsDir() + "/victim.txt"));
     EXPECT_EQ("keep", Sandbox::ReadFile(m_box.TwainDir() + "/other_0000/other_0000.ds"));
     EXPECT_EQ("theirs", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds"));
@@ -155,8 +163,13 @@ TEST_F(StepRecordTest, ABackupFolderOthersMayWriteIsNeitherUsedNorRead)
     ASSERT_EQ(0, chmod(m_sRun.c_str(), 0777));
     EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
     EXPECT_EQ("template", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds"));
-    // A run's folder is new: one that is there already is not taken.
+    // Nor one that is a link, however trusted what it leads to.
     ASSERT_EQ(0, chmod(m_sRun.c_str(), 0755));
+    ASSERT_EQ(0, rename(m_sRun.c_str(), (m_sProduct + "/elsewhere").c_str()));
+    ASSERT_EQ(0, symlink((m_sProduct + "/elsewhere").c_str(), m_sRun.c_str()));
+    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_EQ("template", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds"));
+    // A run's folder is new: one that is there already is not taken.
     StepRecord again;
     EXPECT_FALSE(again.Begin(m_sFolder.c_str(), nullptr));
 }
