@@ -12,6 +12,7 @@ import difflib
 import os
 import re
 import shutil
+import subprocess
 import sys
 
 from ..wine import WineError
@@ -24,7 +25,8 @@ CLASSES = {"native": NativeBackend, "wine": WineBackend}
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
 # Lines the format would read as something else than their text.
 SPECIAL = re.compile(r"= |=$|<empty>$|<stamp>|<include .*>$")
-# Where texts of the program's lines are restated outside the scenarios.
+# Where texts of the program's lines are restated outside the scenarios, beside every tracked
+# Markdown document.
 ELSEWHERE = (("tests", (".cpp", ".h", ".c", ".py", ".cmake")), ("bench", (".py", ".c")))
 
 
@@ -166,19 +168,34 @@ def probes(old, new):
     return found
 
 
-def left_to_edit(fragments):
-    """file:line of each test or bench source outside the scenarios that restates a fragment."""
+def repository(path):
+    """The checkout the scenario at path belongs to (this one when it is in none)."""
+    res = subprocess.run(["git", "rev-parse", "--show-toplevel"], cwd=os.path.dirname(os.path.abspath(path)),
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, universal_newlines=True)
+    return res.stdout.strip() if res.returncode == 0 else ROOT
+
+
+def restating(root):
+    """The files outside the scenarios that may restate a log line: test and bench sources, documents."""
+    for top, exts in ELSEWHERE:
+        for base, dirs, files in os.walk(os.path.join(root, top)):
+            dirs[:] = sorted(d for d in dirs if os.path.join(base, d) != os.path.join(root, "tests", "scenarios"))
+            yield from (os.path.join(base, f) for f in sorted(files) if f.endswith(exts))
+    # Tracked only: a copy in a build directory is not edited.
+    res = subprocess.run(["git", "ls-files", "-z", "--", "*.md"], cwd=root, stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL)
+    yield from (os.path.join(root, f) for f in sorted(res.stdout.decode("latin-1").split("\0")) if f)
+
+
+def left_to_edit(fragments, root):
+    """file:line of each test or bench source or document outside the scenarios that restates a fragment."""
     hits = []
     wanted = [(f, f.replace("\\", "\\\\")) for f in sorted(fragments)]
-    for top, exts in ELSEWHERE:
-        for base, dirs, files in os.walk(os.path.join(ROOT, top)):
-            dirs[:] = sorted(d for d in dirs if os.path.join(base, d) != os.path.join(ROOT, "tests", "scenarios"))
-            for name in sorted(f for f in files if f.endswith(exts)):
-                path = os.path.join(base, name)
-                with open(path, "r", encoding="latin-1") as f:
-                    for lineno, line in enumerate(f, 1):
-                        if any(a in line or b in line for a, b in wanted):
-                            hits.append("%s:%d" % (os.path.relpath(path, ROOT), lineno))
+    for path in restating(root):
+        with open(path, "r", encoding="latin-1") as f:
+            for lineno, line in enumerate(f, 1):
+                if any(a in line or b in line for a, b in wanted):
+                    hits.append("%s:%d" % (os.path.relpath(path, root), lineno))
     return hits
 
 
@@ -268,7 +285,7 @@ def update(scenarios, given, work, keep):
     fragments = set()
     for old, new in replaced:
         fragments |= probes(old, new)
-    hits = left_to_edit(fragments) if fragments else []
+    hits = left_to_edit(fragments, repository(scenarios[0][0])) if fragments else []
     if hits:
         print("left to edit (they restate a replaced line): %s" % ", ".join(hits))
     return 0 if counts["differ"] == counts["failing"] == 0 else 1
