@@ -81,7 +81,8 @@ def main():
             with open(src, "rb") as f:
                 originals[name] = f.read()
             shutil.copy(src, top)
-        reworded = [line for name, changes in STALE.items() for line in stale(os.path.join(top, name + ".scn"), changes)]
+        reworded = [line for name, changes in STALE.items()
+                    for line in stale(os.path.join(top, name + ".scn"), changes)]
         restate(work, reworded[-1])
 
         both = ["--native", args.native, "--wine", args.wine, "--launcher", args.launcher]
