@@ -19,6 +19,8 @@ by the WiX toolset from the same source. The rules:
       component ID...          32-bit in an x64 package
       search ID...             a registry search that reads the 32-bit view in an x64 package
       condition ACTION: TERMS  the action's condition has each AND-ed term (as in the table)
+      component-condition COMPONENT: TERMS
+                               the component's condition has each AND-ed term
       rollback ROLLBACK ACTION [with BINARY]
                                a rollback action, sequenced before the action it undoes
                                (with BINARY: when the Binary table holds BINARY)
@@ -87,6 +89,7 @@ class Declarations:
 
     def __init__(self):
         self.components, self.searches, self.conditions, self.rollbacks = set(), set(), {}, {}
+        self.component_conditions = {}
 
     def read(self, path, include_dirs, seen=None):
         """Reads PATH and, recursively, the files it includes, found as wixl finds them."""
@@ -117,6 +120,9 @@ class Declarations:
         elif word == "condition" and ":" in rest:
             action, terms = rest.split(":", 1)
             self.conditions[action.strip()] = conjuncts(terms)
+        elif word == "component-condition" and ":" in rest:
+            component, terms = rest.split(":", 1)
+            self.component_conditions[component.strip()] = conjuncts(terms)
         elif word == "rollback" and (len(rest.split()) == 2 or (len(rest.split()) == 4 and rest.split()[2] == "with")):
             words = rest.split()
             self.rollbacks[words[0]] = (words[1], words[3] if len(words) == 4 else None)
@@ -228,6 +234,12 @@ def check_unit(msi, declared, failures):
             if row["Signature_"] in declared.searches and int(row["Type"] or 0) & LOCATOR_64BIT:
                 failures.append("RegLocator row %s: reads the 64-bit registry view (Type %s); the unit's "
                                 "32-bit component writes the value" % (row["Signature_"], row["Type"]))
+    for row in rows(msi, "Component"):
+        missing = [term for term in declared.component_conditions.get(row["Component"], [])
+                   if term not in conjuncts(row.get("Condition", ""))]
+        if missing:
+            failures.append("Component row %s: condition %r lacks %s"
+                            % (row["Component"], row.get("Condition", ""), " AND ".join(missing)))
     for table in ("InstallExecuteSequence", "InstallUISequence"):
         for n, action, condition in sequence_rows(msi, table):
             have = conjuncts(condition)

@@ -190,8 +190,10 @@ class WinePrefix:
         return "C:\\users\\%s\\Temp" % os.path.basename(os.path.dirname(self.temp_dir))
 
     def clean_dirs(self):
-        """Empties the Temp directory and removes C:\\windows\\twain_32 (Wine ships gphoto2.ds and sane.ds there)."""
-        remove_tree(os.path.join(self.windows_dir, "twain_32"))
+        """Empties the Temp directory and removes C:\\windows\\twain_32 and twain_64 (Wine ships gphoto2.ds and
+        sane.ds in each)."""
+        for name in ("twain_32", "twain_64"):
+            remove_tree(os.path.join(self.windows_dir, name))
         os.makedirs(self.temp_dir, exist_ok=True)
         for name in os.listdir(self.temp_dir):
             remove_tree(os.path.join(self.temp_dir, name))

@@ -2,9 +2,10 @@
 """The sample installer packages of examples/msi through their life cycle,
 under Wine's msiexec.
 
-  test_msi.py --exe ZULFuncts.exe --dll ZULFuncts.dll --form dll|exe --package maddds|addds --work DIR
+  test_msi.py --exe ZULFuncts.exe --dll ZULFuncts.dll --form dll|exe --package maddds|addds|twain64 --work DIR
               [--arch x86|x64] [--prefix DIR] --holder holdopen.exe
               --source minids.dll --lister twainlist.exe --dsm TWAINDSM.dll
+              [--source64 minids.dll --lister64 twainlist.exe --dsm64 TWAINDSM.dll]
 
 EXE and DLL are what the packages ship: the i686 builds, in x86 and x64
 packages alike; FORM says which the samples use. Each case starts from an empty TWAIN directory with no sample product
@@ -15,6 +16,9 @@ entry below twain_32 and what a scanner application sees: the TWAIN Data
 Source Manager must list exactly the .ds files there. The template and every
 data source the test puts in place are the minimal data source of
 tests/client, which the manager lists as "Test source <its file name>".
+
+twain64: the packages with a twain_64 set under Wine's 64-bit msiexec, with
+the x86_64 build of the minimal data source and the 64-bit manager for twain_64.
 """
 
 import argparse
@@ -33,6 +37,8 @@ from harness.wine import ROOT, WinePrefix, list_data_sources, windows_path
 EXAMPLES = os.path.join(ROOT, "examples", "msi")
 
 TEMPLATE = "qrvgnds2.tmp"
+TEMPLATE64_SOURCE = "qrvgnds2-64.tmp"
+SKIPPED = 77
 
 # msiexec's exit statuses as Wine 8 reports them. Windows reports a failed
 # custom action as 1603 (its log shows error 1722 first); Wine as 1627.
@@ -115,6 +121,11 @@ class Lab:
         self.holder = os.path.abspath(args.holder)
         self.answer = os.path.abspath(args.answer)
         self.failed = FAILED[args.form]
+        self.source64 = args.source64 and os.path.abspath(args.source64)
+        self.clients = {"twain_32": (self.lister, self.dsm)}
+        if args.source64:
+            self.clients["twain_64"] = (os.path.abspath(args.lister64), os.path.abspath(args.dsm64))
+        self.msiexec64 = args.package == "twain64"
         self.work = os.path.abspath(args.work)
         self.prefix = prefix
         self.failures = []
@@ -123,10 +134,12 @@ class Lab:
 
     # -- packages ---------------------------------------------------------
 
-    def build(self, wxs, version="1.0.0", failing=False, hardware_id=None, text=None, fault=None):
+    def build(self, wxs, version="1.0.0", failing=False, hardware_id=None, text=None, fault=None,
+              anchor="ZulAddDataSources", templates=None, refused=None, arch=None):
         """Builds the sample wxs as version VERSION, with the failing action
-        added or another default for ZULHARDWAREID if asked. With FAULT (a
-        key of FAULTS), the build must fail with the checker's text.
+        (after ANCHOR) added or another default for ZULHARDWAREID if asked.
+        With FAULT (a key of FAULTS) or REFUSED (a pattern), the build must
+        fail with the checker's text.
 
         Any version but 1.0.0 is an upgrade package: it removes the old
         version as Windows does (WINDOWS_UPGRADE_ACTION).
@@ -156,15 +169,19 @@ class Lab:
             f.write(text)
         shutil.copy(self.exe, os.path.join(stage, "ZULFuncts.exe"))
         shutil.copy(self.dll, os.path.join(stage, "ZULFuncts.dll"))
-        shutil.copyfile(self.source, os.path.join(stage, TEMPLATE))
+        for target, path in zip((TEMPLATE, TEMPLATE64_SOURCE), templates or (self.source, self.source64)):
+            if path:
+                shutil.copyfile(path, os.path.join(stage, target))
         msi = os.path.join(stage, name + ".msi")
-        res = subprocess.run([sys.executable, os.path.join(EXAMPLES, "wixl-build"), wxs, "-o", msi, "-a", self.arch,
-                              "-D", "ZulTestAnchor=ZulAddDataSources"], cwd=stage, stderr=subprocess.PIPE)
+        res = subprocess.run([sys.executable, os.path.join(EXAMPLES, "wixl-build"), wxs, "-o", msi, "-a",
+                              arch or self.arch,
+                              "-D", "ZulTestAnchor=" + anchor], cwd=stage, stderr=subprocess.PIPE)
         sys.stderr.write(res.stderr.decode())
-        if fault:
+        if fault or refused:
+            refusal = FAULTS[fault][1] if fault else refused
             self.case = name
-            self.true(res.returncode != 0 and re.search(FAULTS[fault][1], res.stderr.decode()) and not os.path.exists(msi),
-                      "wixl-build did not refuse it with: %s" % FAULTS[fault][1])
+            self.true(res.returncode != 0 and re.search(refusal, res.stderr.decode()) and not os.path.exists(msi),
+                      "wixl-build did not refuse it with: %s" % refusal)
             return None
         res.check_returncode()
         if upgrading:
@@ -180,8 +197,10 @@ class Lab:
         whatever the product anchors on them, with progress texts; nothing 64-bit in x64 packages; the
         exe versioned from VERSION, without a hash."""
         self.case, seq = os.path.basename(msi), {r[0]: int(r[2]) for r in self.rows(msi, "InstallExecuteSequence")}
-        self.true(seq["PatchFiles"] < seq["ZulAddDataSources"] < seq["InstallFinalize"]
-                  and seq["InstallInitialize"] < seq["ZulRemoveDataSources"] < seq["RemoveFiles"]
+        sets = [suffix for suffix in ("", "64") if "ZulAddDataSources" + suffix in seq]
+        self.true(sets and all(seq["PatchFiles"] < seq["ZulAddDataSources" + x] < seq["InstallFinalize"]
+                               and seq["InstallInitialize"] < seq["ZulRemoveDataSources" + x] < seq["RemoveFiles"]
+                               for x in sets)
                   and seq.get("RemoveExistingProducts", 1401) == seq["InstallValidate"] + 1, "sequence %s" % seq)
         with open(os.path.join(ROOT, "VERSION"), encoding="utf-8") as f:
             version = f.read().strip()
@@ -193,7 +212,8 @@ class Lab:
         texts = sorted(r[0] for r in self.rows(msi, "ActionText"))
         wide = ([r[0] for r in self.rows(msi, "Component") if int(r[3]) & 256]
                 + [r[0] for r in self.rows(msi, "RegLocator") if int(r[4]) & 16])
-        self.true(texts == ["ZulAddDataSources", "ZulRemoveDataSources"] and not wide, "%s, 64-bit %s" % (texts, wide))
+        self.true(texts == sorted(a + x for a in ("ZulAddDataSources", "ZulRemoveDataSources") for x in sets)
+                  and not wide, "%s, 64-bit %s" % (texts, wide))
 
     def rows(self, msi, table):
         res = subprocess.run(["msiinfo", "export", msi, table], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
@@ -208,8 +228,10 @@ class Lab:
         log = os.path.join(self.work, "%s-%s.log" % (self.case, step))
         bat = os.path.join(self.work, "msiexec.bat")
         with open(bat, "w", newline="") as f:
-            f.write('@echo off\r\nmsiexec %s /qn /l*v "%s"\r\necho msiexec-status=%%ERRORLEVEL%%\r\n'
-                    % (options, windows_path(log)))
+            # cmd is Wine's 32-bit one; sysnative is the 64-bit system directory.
+            f.write('@echo off\r\n%s %s /qn /l*v "%s"\r\necho msiexec-status=%%ERRORLEVEL%%\r\n'
+                    % (r"%SystemRoot%\sysnative\msiexec.exe" if self.msiexec64 else "msiexec", options,
+                       windows_path(log)))
         res = subprocess.run(["wine", "cmd", "/c", windows_path(bat)], env=self.prefix.env,
                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, timeout=300)
         out = res.stdout.decode("latin-1")
@@ -238,10 +260,6 @@ class Lab:
 
     # -- the machine ------------------------------------------------------
 
-    @property
-    def twain(self):
-        return os.path.join(self.prefix.windows_dir, "twain_32")
-
     def start(self, case, devices, files=()):
         """A new case: clean directories, these devices, these files below twain_32."""
         self.case = case
@@ -254,11 +272,11 @@ class Lab:
     def devices(self, devices):
         self.prefix.replace_registry(registry(devices))
 
-    def put_source(self, rel):
-        """A copy of the minimal data source at twain_32\\REL."""
-        full = self.path(rel)
+    def put_source(self, rel, twain="twain_32"):
+        """A copy of the minimal data source of that directory's bitness at TWAIN\\REL."""
+        full = self.path(rel, twain)
         os.makedirs(os.path.dirname(full), exist_ok=True)
-        shutil.copyfile(self.source, full)
+        shutil.copyfile(self.source64 if twain == "twain_64" else self.source, full)
 
     def installer_log(self, step, log_name):
         """The DLL form: the step's msiexec log holds the first line, then every
@@ -278,22 +296,22 @@ class Lab:
         self.true(got[:len(expected)] == expected, "%s: the installer's log holds %s, the program's %s"
                   % (step, got[:len(expected)], expected))
 
-    def put_kept(self, rel, readonly=False):
+    def put_kept(self, rel, readonly=False, twain="twain_32"):
         """A data source of another product or an earlier install: the minimal
         data source with bytes of its own, so that the manager lists it and a
         restore shows."""
-        self.put_source(rel)
-        with open(self.path(rel), "ab") as f:
+        self.put_source(rel, twain)
+        with open(self.path(rel, twain), "ab") as f:
             f.write(b"kept " + rel.encode())
         if readonly:
-            os.chmod(self.path(rel), 0o444)
+            os.chmod(self.path(rel, twain), 0o444)
 
-    def snapshot(self, rels):
+    def snapshot(self, rels, twain="twain_32"):
         """The bytes and the read-only attribute of each file."""
         out = {}
         for rel in rels:
-            with open(self.path(rel), "rb") as f:
-                out[rel] = (f.read(), not os.stat(self.path(rel)).st_mode & 0o222)
+            with open(self.path(rel, twain), "rb") as f:
+                out[rel] = (f.read(), not os.stat(self.path(rel, twain)).st_mode & 0o222)
         return out
 
     def no_backup(self, step):
@@ -303,17 +321,17 @@ class Lab:
                 for r in os.listdir(os.path.join(top, d))]
         self.true(not left, "%s: backup folders left: %s" % (step, left))
 
-    def tree(self):
+    def tree(self, twain="twain_32"):
         found = set()
-        for top, dirs, files in os.walk(self.twain):
-            rel = os.path.relpath(top, self.twain)
+        for top, dirs, files in os.walk(self.path("", twain)):
+            rel = os.path.relpath(top, self.path("", twain))
             base = "" if rel == "." else rel.replace(os.sep, "\\") + "\\"
             found.update(base + d + "\\" for d in dirs)
             found.update(base + f for f in files)
         return found
 
-    def path(self, rel):
-        return os.path.join(self.twain, *rel.split("\\"))
+    def path(self, rel, twain="twain_32"):
+        return os.path.join(self.prefix.windows_dir, twain, *rel.split("\\"))
 
     def product_exe(self, folder):
         drive = os.path.join(self.prefix.path, "drive_c")
@@ -332,29 +350,35 @@ class Lab:
             print("FAIL: " + message)
         return condition
 
-    def step(self, step, options, status, tree, installed=None):
-        """One msiexec run: its exit status, then every entry below twain_32.
+    def step(self, step, options, status, tree, installed=None, tree64=None):
+        """One msiexec run: its exit status, then every entry below twain_32
+        (and, with TREE64, below twain_64).
 
         installed: the product folder whose exe must be there (True) or gone
         (False) after the step, as (folder, bool); None skips that check.
-        The manager must list one source per .ds file of the tree.
+        Each directory's manager must list one source per .ds file of its tree.
         """
         got = self.msiexec(step, options)
         print("%s: msiexec %s -> %d" % (step, options, got))
         self.true(got == status, "%s: msiexec ended with %d, expected %d" % (step, got, status))
-        found = self.tree()
-        self.true(found == tree, "%s: twain_32 holds %s; expected %s; missing %s, extra %s"
-                  % (step, sorted(found), sorted(tree), sorted(tree - found), sorted(found - tree)))
-        listed = list_data_sources(self.prefix, self.lister, self.dsm)
-        expected = ["Test source " + entry.split("\\")[-1][:-len(".ds")] for entry in tree if entry.endswith(".ds")]
-        print("%s: the manager lists %s" % (step, ", ".join(listed) or "nothing"))
-        self.true(sorted(listed) == sorted(expected), "%s: the manager lists %s, expected %s"
-                  % (step, listed, sorted(expected)))
+        self.contents(step, "twain_32", tree)
+        if tree64 is not None:
+            self.contents(step, "twain_64", tree64)
         if installed is not None:
             folder, present = installed
             present = present and self.form == "exe"  # the DLL form installs no program
             there = os.path.isfile(self.product_exe(folder))
             self.true(there == present, "%s: the exe in the product folder is %s" % (step, "there" if there else "missing"))
+
+    def contents(self, step, twain, tree):
+        found = self.tree(twain)
+        self.true(found == tree, "%s: %s holds %s; expected %s; missing %s, extra %s"
+                  % (step, twain, sorted(found), sorted(tree), sorted(tree - found), sorted(found - tree)))
+        listed = list_data_sources(self.prefix, *self.clients[twain])
+        expected = ["Test source " + entry.split("\\")[-1][:-len(".ds")] for entry in tree if entry.endswith(".ds")]
+        print("%s: the %s manager lists %s" % (step, twain, ", ".join(listed) or "nothing"))
+        self.true(sorted(listed) == sorted(expected), "%s: the %s manager lists %s, expected %s"
+                  % (step, twain, listed, sorted(expected)))
 
 
 def install(msi, properties=""):
@@ -375,18 +399,23 @@ def uninstall(msi, properties=""):
 
 def forced_late(lab, msi):
     """RemoveExistingProducts moved after InstallFinalize, which the source's MajorUpgrade did not ask for."""
-    late = msi.replace(".msi", "-late.msi")
-    shutil.copyfile(msi, late)
-    subprocess.run(["msibuild", late, "-q", "UPDATE `InstallExecuteSequence` SET `Sequence` = 6601 "
-                    "WHERE `Action` = 'RemoveExistingProducts'"], check=True)
-    source = os.path.join(os.path.dirname(msi), "ZULFuncts-MAddDS.wxs")
-    res = subprocess.run([sys.executable, os.path.join(EXAMPLES, "msicheck.py"), late, source, "-a", lab.arch],
+    tampered(lab, msi, "ZULFuncts-MAddDS.wxs", "late", "UPDATE `InstallExecuteSequence` SET `Sequence` = 6601 "
+             "WHERE `Action` = 'RemoveExistingProducts'", "InstallExecuteSequence row RemoveExistingProducts (6601): "
+             "not where MajorUpgrade/@Schedule afterInstallValidate puts it (after InstallValidate)")
+
+
+def tampered(lab, msi, wxs, name, query, refusal):
+    """A copy of the package changed by QUERY: msicheck.py must refuse it with REFUSAL."""
+    changed = msi.replace(".msi", "-%s.msi" % name)
+    shutil.copyfile(msi, changed)
+    subprocess.run(["msibuild", changed, "-q", query], check=True)
+    source = os.path.join(os.path.dirname(msi), wxs)
+    res = subprocess.run([sys.executable, os.path.join(EXAMPLES, "msicheck.py"), changed, source, "-a", lab.arch],
                          stderr=subprocess.PIPE)
     out = res.stderr.decode()
     print(out, end="")
-    lab.case = os.path.basename(late)
-    lab.true(res.returncode == 1 and "InstallExecuteSequence row RemoveExistingProducts (6601): not where "
-             "MajorUpgrade/@Schedule afterInstallValidate puts it (after InstallValidate)" in out, "not refused")
+    lab.case = os.path.basename(changed)
+    lab.true(res.returncode == 1 and refusal in out, "not refused")
 
 
 def run_maddds(lab):
@@ -609,6 +638,84 @@ def run_addds(lab):
         lab.true(lab.program_log("_add_ds.log") == "", "AddDS ran")
 
 
+def both_sets(wxs, sets="both"):
+    """The text of sample WXS with the sets SETS: twain_64 alone drops the twain_32 template."""
+    with open(os.path.join(EXAMPLES, wxs), encoding="utf-8") as f:
+        text = f.read()
+    if "ZulTwainSets" not in text:
+        text = text.replace("<?include ZULFuncts.wxi ?>", "<?define ZulTwainSets = both ?>\n<?include ZULFuncts.wxi ?>")
+    text = text.replace("ZulTwainSets = both", "ZulTwainSets = " + sets)
+    return text.replace('<ComponentRef Id="ZULFunctsTemplate"/>', "") if sets == "twain_64" else text
+
+
+def exports(dll, name):
+    with open(dll, "rb") as f:
+        return name.encode() + b"\0" in f.read()
+
+
+def run_twain64(lab):
+    """Both TWAIN directories, each with its own manager; only the tables without the DLL's twain_64 entry points."""
+    both = lab.build("ZULFuncts-MAddDS-Both.wxs")
+    failing = lab.build("ZULFuncts-MAddDS-Both.wxs", failing="install", anchor="ZulAddDataSources64")
+    only64 = lab.build("Only64.wxs", text=both_sets("ZULFuncts-MAddDS-Both.wxs", "twain_64"), arch="x86")
+    addds = lab.build("AddDS64.wxs", text=both_sets("ZULFuncts-AddDS.wxs"))
+    # The 64-bit template where the table says, on a 64-bit Windows only.
+    folders = {r[0]: (r[1], r[2]) for r in lab.rows(both, "Directory")}
+    component = {r[0]: r[1:5] for r in lab.rows(both, "Component")}.get("ZULFunctsTemplate64", [""] * 4)
+    lab.true(component[::2] == ["{0C638F39-FFB8-4004-A08C-5D5B1201682E}", "0"] and component[3] == "VersionNT64"
+             and folders.get(component[1]) == ("WindowsFolder", "twain_64"), "%s in %s" % (component, folders))
+    tampered(lab, both, "ZULFuncts-MAddDS-Both.wxs", "unguarded", "UPDATE `Component` SET `Condition` = '' "
+             "WHERE `Component` = 'ZULFunctsTemplate64'", "Component row ZULFunctsTemplate64: condition '' lacks "
+             "VersionNT64")
+    # Each template of the other bitness is refused, naming its file; one that is no PE image passes.
+    placeholder = os.path.join(EXAMPLES, TEMPLATE64_SOURCE)
+    for name, templates, refusal in (
+            ("Wrong32", (lab.source64, lab.source64), r"qrvgnds2\.tmp \(File ZULFunctsTemplate, installed in "
+             r"twain_32\): a PE image for a 64-bit machine"),
+            ("Wrong64", (lab.source, lab.source), r"qrvgnds2-64\.tmp \(File ZULFunctsTemplate64, installed in "
+             r"twain_64\): a PE image for a 32-bit machine"),
+            ("Placeholder64", (lab.source, placeholder), None)):
+        lab.build(name + ".wxs", text=both_sets("ZULFuncts-MAddDS-Both.wxs"), templates=templates, refused=refusal)
+    exe = both_sets("ZULFuncts-MAddDS-Both.wxs").replace("ZulForm = dll", "ZulForm = exe")
+    lab.build("Exe64.wxs", text=exe, refused="twain_64 needs ZulForm = dll")
+    if not exports(lab.dll, "ScheduleAddDataSources64"):
+        print("the DLL has no entry point ScheduleAddDataSources64: no twain_64 life cycle")
+        return SKIPPED
+
+    # 0000 and 0001 marked, 0002 not: a data source of each bitness for each marked device.
+    marked, plain = MARKED, PLAIN
+    installed = entries(TEMPLATE, data_source("0000"), data_source("0001"))
+    lab.start("both-life-cycle", [("0000", marked), ("0001", marked), ("0002", plain)])
+    lab.step("install", install(both), SUCCESS, installed, tree64=installed)
+    lab.devices([("0000", marked), ("0002", plain)])
+    lab.step("uninstall", uninstall(both), SUCCESS, entries(data_source("0000")), tree64=entries(data_source("0000")))
+
+    # The install fails after both sets ran: each directory as it was, byte for byte.
+    kept = [data_source("0001"), data_source("0003")]
+    lab.start("both-failed-install", [("0000", marked), ("0001", marked), ("0003", marked)])
+    for twain in ("twain_32", "twain_64"):
+        for rel in kept:
+            lab.put_kept(rel, readonly=rel == kept[0], twain=twain)
+    before = [lab.snapshot(kept, twain) for twain in ("twain_32", "twain_64")]
+    lab.step("failed-install", install(failing), lab.failed, entries(*kept), tree64=entries(*kept))
+    lab.true([lab.snapshot(kept, twain) for twain in ("twain_32", "twain_64")] == before, "not put back as they were")
+    lab.no_backup("failed-install")
+
+    # AddDS activates the 64-bit data source a driver package left inactive.
+    lab.start("addds-twain64", [("0000", [("HardwareID", "USB\\VID_1234&PID_0001")])])
+    for twain in ("twain_32", "twain_64"):
+        lab.put_source(data_source("0000", False), twain)
+    lab.step("install", install(addds), SUCCESS, entries(data_source("0000")), tree64=entries(data_source("0000")))
+    lab.msiexec("uninstall", uninstall(addds))
+
+    # A 64-bit-only package (x86) leaves twain_32 alone.
+    lab.start("twain64-only", [("0000", marked)])
+    lab.step("install", install(only64), SUCCESS, set(), tree64=entries(TEMPLATE, data_source("0000")))
+    lab.true(not os.path.exists(lab.path("")), "twain_32 was made")
+    lab.step("uninstall", uninstall(only64), SUCCESS, set(), tree64=entries(data_source("0000")))
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True, help="the exe to ship (the i686 build)")
@@ -616,20 +723,23 @@ def main():
     parser.add_argument("--form", choices=("dll", "exe"), default="dll", help="which the samples use")
     parser.add_argument("--holder", required=True, help="holdopen.exe, which holds a file open")
     parser.add_argument("--answer", required=True, help="answer.exe, which answers Retry or Cancel")
-    parser.add_argument("--package", choices=("maddds", "addds"), required=True)
+    parser.add_argument("--package", choices=("maddds", "addds", "twain64"), required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("--arch", choices=("x86", "x64"), default="x86", help="the package's platform")
     parser.add_argument("--prefix", help="Wine prefix (default: a temporary one)")
     parser.add_argument("--source", required=True, help="the minimal data source (tests/client)")
     parser.add_argument("--lister", required=True, help="the lister of tests/client")
     parser.add_argument("--dsm", required=True, help="the TWAIN Data Source Manager")
+    parser.add_argument("--source64", help="twain64: the minimal data source built for x86_64")
+    parser.add_argument("--lister64", help="twain64: the lister built for x86_64")
+    parser.add_argument("--dsm64", help="twain64: the 64-bit TWAIN Data Source Manager")
     args = parser.parse_args()
 
     os.makedirs(args.work, exist_ok=True)
     with WinePrefix(args.prefix) as prefix:
         lab = Lab(args, prefix)
         try:
-            (run_maddds if args.package == "maddds" else run_addds)(lab)
+            status = {"maddds": run_maddds, "addds": run_addds, "twain64": run_twain64}[args.package](lab)
         finally:
             lab.remove_products()
             prefix.clean_dirs()
@@ -637,7 +747,7 @@ def main():
         print("%d check(s) failed:\n  %s" % (len(lab.failures), "\n  ".join(lab.failures)))
         return 1
     print("all checks passed")
-    return 0
+    return status or 0
 
 
 if __name__ == "__main__":
