@@ -44,7 +44,8 @@ protected:
         for (int i = 0; i < cSteps; i++) {
             switch (i) {
             case 0: { // MAddDS: the old .ds moved aside, a copy of the template made
-                HANDLE h = OpenFileExclusive(Path("zorb_0000\\zorb_0000.ds").c_str(), DELETE, FILE_OPEN, &bLinked);
+                HANDLE h = OpenFileExclusive(Path("zorb_0000\\zorb_0000.ds").c_str(), DELETE | READ_CONTROL | WRITE_DAC,
+                                             FILE_OPEN, &bLinked);
                 ASSERT_NE(INVALID_HANDLE_VALUE, h);
                 ASSERT_TRUE(record.MoveAside(h, Path("zorb_0000\\zorb_0000.ds").c_str()));
                 CloseHandle(h);
@@ -149,16 +150,32 @@ TEST_F(StepRecordTest, EntriesOutsideTheCommandsDataSourcesAreSkipped)
 
 TEST_F(StepRecordTest, ABackupFolderOthersMayWriteIsNeitherUsedNorRead)
 {
-    Sandbox::MakeDir(m_sProduct);
-    ASSERT_EQ(0, chmod(m_sProduct.c_str(), 0777));
-    StepRecord refused;
-    EXPECT_FALSE(refused.Begin(m_sFolder.c_str(), nullptr));
-
-    ASSERT_EQ(0, chmod(m_sProduct.c_str(), 0755));
+    // A level that is a link is refused, whichever it is.
+    std::string sTop = m_box.WindowsDir() + "/ZULFuncts";
+    for (const std::string &sLevel : {sTop, m_sProduct}) {
+        SCOPED_TRACE(sLevel);
+        Sandbox::MakeDir(m_sProduct);
+        ASSERT_EQ(0, rename(sLevel.c_str(), (m_box.WindowsDir() + "/elsewhere").c_str()));
+        ASSERT_EQ(0, symlink((m_box.WindowsDir() + "/elsewhere").c_str(), sLevel.c_str()));
+        StepRecord refused;
+        EXPECT_FALSE(refused.Begin(m_sFolder.c_str(), nullptr));
+        EXPECT_FALSE(Sandbox::Exists(m_box.WindowsDir() + "/elsewhere/run"));
+        ASSERT_EQ(0, unlink(sLevel.c_str()));
+        ASSERT_EQ(0, rename((m_box.WindowsDir() + "/elsewhere").c_str(), sLevel.c_str()));
+    }
+    // One that others may change, as an earlier version left it, is tightened
+    // to SYSTEM and Administrators; so is every level made.
+    ASSERT_EQ(0, chmod(sTop.c_str(), 0777));
+    ASSERT_EQ(0, chmod(m_sProduct.c_str(), 0775));
     {
         StepRecord record;
         ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
         RunSteps(record, 2);
+    }
+    for (const std::string &sLevel : {sTop, m_sProduct, m_sRun, m_sRun + "/1"}) {
+        struct stat st;
+        ASSERT_EQ(0, stat(sLevel.c_str(), &st));
+        EXPECT_EQ(0u, st.st_mode & 077) << sLevel;
     }
     ASSERT_EQ(0, chmod(m_sRun.c_str(), 0777));
     EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
