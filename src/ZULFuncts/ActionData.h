@@ -30,5 +30,4 @@ bool IsRunName(const char *psz);
 bool ParseActionData(char *pszData, ActionData *pData);
 
 // <WindowsDir>\pszName1[\pszName2[\pszName3]] in szPath (260 bytes).
-bool WindowsPath(char *szPath, const char *pszName1, const char *pszName2 = nullptr,
-                 const char *pszName3 = nullptr);
+bool WindowsPath(char *szPath, const char *pszName1, const char *pszName2 = nullptr, const char *pszName3 = nullptr);

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -189,4 +190,149 @@ TEST_F(StepRecordTest, ABackupFolderOthersMayWriteIsNeitherUsedNorRead)
     // A run's folder is new: one that is there already is not taken.
     StepRecord again;
     EXPECT_FALSE(again.Begin(m_sFolder.c_str(), nullptr));
+}
+
+namespace {
+
+// The lines a run logs besides its file.
+void CollectLine(void *pv, const char *pszLine)
+{
+    *static_cast<std::string *>(pv) += std::string(pszLine) + "\n";
+}
+
+struct CollectedLines {
+    std::string sLines;
+    InstallLog log{nullptr, false};
+    CollectedLines() { InstallLog::SetLineSink(CollectLine, &sLines); }
+    ~CollectedLines() { InstallLog::SetLineSink(nullptr, nullptr); }
+};
+
+} // namespace
+
+TEST_F(StepRecordTest, ASecondUndoNeverUndoesTwiceAndAnUndoReadsTheWholeRecord)
+{
+    {
+        StepRecord record;
+        ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
+        RunSteps(record, 5);
+    }
+    // The first undo puts everything back but cannot remove its folder.
+    ASSERT_EQ(0, symlink("record", (m_sRun + "/link").c_str()));
+    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir()));
+    struct stat st;
+    ASSERT_EQ(0, stat((m_box.TwainDir() + "/zorb_0000/zorb_0000.ds").c_str(), &st));
+    EXPECT_EQ(0444u, st.st_mode & 0777) << "its own DACL back";
+    ASSERT_EQ(0, unlink((m_sRun + "/link").c_str()));
+    EXPECT_TRUE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir())) << "the restored original deleted again";
+
+    // A record past 1 MiB: what it moved last is put back too.
+    std::string sMove;
+    {
+        StepRecord record;
+        ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
+        RunSteps(record, 1);
+    }
+    std::string sRecord = Sandbox::ReadFile(m_sRun + "/record");
+    size_t cchHeader = sRecord.find('\n') + 1;
+    // Lines that count for nothing: marks cut short.
+    std::string sPadding;
+    while (sPadding.size() < (3u << 19))
+        sPadding += "U\t" + std::string(1000, '0') + "\r\n";
+    Sandbox::WriteFile(m_sRun + "/record", sRecord.substr(0, cchHeader) + sPadding + sRecord.substr(cchHeader));
+    EXPECT_TRUE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir()));
+    // One past the bound is not read at all, and its folder stays.
+    {
+        StepRecord record;
+        ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
+        RunSteps(record, 1);
+    }
+    sRecord = Sandbox::ReadFile(m_sRun + "/record");
+    while (sRecord.size() <= StepRecord::s_cbMaxRecord + 64)
+        sRecord += sPadding;
+    Sandbox::WriteFile(m_sRun + "/record", sRecord);
+    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_EQ("theirs", Sandbox::ReadFile(m_sRun + "/1"));
+}
+
+TEST_F(StepRecordTest, AStepPastTheBoundIsNotMadeAndTheUndoStillMarksEveryEntry)
+{
+    const DWORD cbMax = 2000;
+    {
+        StepRecord record(cbMax);
+        ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
+        RunSteps(record, 3);
+        int cMade = 0;
+        while (record.WillCreate(Path("zorb_0009\\zorb_0009.ds").c_str(), false))
+            cMade++;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_TOO_LARGE), GetLastError());
+        EXPECT_GT(cMade, 0);
+    }
+    // The folder kept from going, so that the marked record can be seen.
+    ASSERT_EQ(0, symlink("record", (m_sRun + "/link").c_str()));
+    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir()));
+    EXPECT_LE(Sandbox::ReadFile(m_sRun + "/record").size(), cbMax);
+}
+
+TEST_F(StepRecordTest, EveryEntryNotUndoneIsLoggedAndItsFileStaysInTheFolder)
+{
+    {
+        StepRecord record;
+        ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
+        RunSteps(record, 3);
+    }
+    // The kept DACL no longer a descriptor; the renamed file held where it must go back.
+    std::string sRecord = Sandbox::ReadFile(m_sRun + "/record");
+    size_t posDacl = sRecord.find("\t1\t") + 3;
+    sRecord.replace(posDacl, 4, "FFFF");
+    Sandbox::WriteFile(m_sRun + "/record", sRecord);
+    Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0001/zorb_0001", "in the way");
+    CollectedLines lines;
+    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), &lines.log));
+    for (const char *pszFile : {"zorb_0000\\zorb_0000.ds", "zorb_0001\\zorb_0001"})
+        EXPECT_NE(std::string::npos,
+                  lines.sLines.find("Rollback failed on " + Path(pszFile) + "\nGetLastError returned "))
+            << lines.sLines;
+    EXPECT_NE(std::string::npos, lines.sLines.find("Backup folder left: " + m_sFolder)) << lines.sLines;
+    EXPECT_EQ("theirs", Sandbox::ReadFile(m_sRun + "/1"));
+    struct stat st;
+    ASSERT_EQ(0, stat((m_sRun + "/1").c_str(), &st));
+    EXPECT_EQ(0u, st.st_mode & 077) << "readable by SYSTEM and Administrators alone";
+}
+
+TEST_F(StepRecordTest, ACommitLetsGoOfItsOwnRunAndKeepsEveryBackupNoRollbackPutBack)
+{
+    const std::string sTop = m_box.WindowsDir() + "/ZULFuncts";
+    struct Run {
+        const char *pszName;
+        int cSteps;
+        bool bStays;
+    };
+    // Its own, an earlier installation's that moved a file aside and one
+    // that only began its record, and the other set of this installation.
+    const Run rgRun[] = {{"00000000000000AA-00000001", 1, false},
+                         {"00000000000000BB-00000001", 1, true},
+                         {"00000000000000CC-00000001", 0, false},
+                         {"00000000000000AA-00000002", 0, true}};
+    for (const Run &run : rgRun) {
+        StepRecord record;
+        ASSERT_TRUE(record.Begin((m_sWindows + "\\ZULFuncts\\{PC}\\" + run.pszName).c_str(), nullptr));
+        RunSteps(record, run.cSteps);
+        if (run.cSteps)
+            Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds", "theirs"); // for the next
+    }
+    CollectedLines lines;
+    std::string sOwn = m_sWindows + "\\ZULFuncts\\{PC}\\" + rgRun[0].pszName;
+    EXPECT_TRUE(StepRecord::RemoveAll(sOwn.c_str(), &lines.log));
+    StepRecord::LetGo(sOwn.c_str(), 16, &lines.log);
+    for (const Run &run : rgRun)
+        EXPECT_EQ(run.bStays, Sandbox::Exists(m_sProduct + "/" + run.pszName)) << run.pszName;
+    EXPECT_EQ("Backup folder left: " + m_sWindows + "\\ZULFuncts\\{PC}\\" + rgRun[1].pszName + "\n", lines.sLines);
+    // Once those are gone, the product's folder and ZULFuncts go with the last.
+    std::filesystem::remove_all(m_sProduct + "/" + rgRun[1].pszName);
+    StepRecord::LetGo((m_sWindows + "\\ZULFuncts\\{PC}\\" + rgRun[3].pszName).c_str(), 0, &lines.log);
+    EXPECT_FALSE(Sandbox::Exists(sTop));
 }
