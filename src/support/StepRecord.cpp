@@ -461,6 +461,12 @@ HANDLE OpenTwainDirAbove(const char *pszBelow, InstallLog *pLog)
     return h;
 }
 
+bool IsRecordName(const char *pszName)
+{
+    return _mbsicmp(reinterpret_cast<const unsigned char *>(pszName),
+                    reinterpret_cast<const unsigned char *>(s_szRecordName)) == 0;
+}
+
 // Whether the run folder holds anything besides its record: a file moved
 // aside that no rollback put back. True too when that cannot be told.
 bool HoldsBackups(const char *pszFolder)
@@ -472,9 +478,7 @@ bool HoldsBackups(const char *pszFolder)
         return true;
     bool bHolds = false;
     for (int iFound = 0; iFound == 0 && !bHolds; iFound = _findnext(hFind, &found))
-        bHolds = strcmp(found.name, ".") != 0 && strcmp(found.name, "..") != 0 &&
-                 _mbsicmp(reinterpret_cast<const unsigned char *>(found.name),
-                          reinterpret_cast<const unsigned char *>(s_szRecordName)) != 0;
+        bHolds = strcmp(found.name, ".") != 0 && strcmp(found.name, "..") != 0 && !IsRecordName(found.name);
     _findclose(hFind);
     return bHolds;
 }
@@ -659,7 +663,7 @@ bool StepRecord::RemoveAll(const char *pszFolder, InstallLog *pLog)
     struct _finddata_t found;
     intptr_t hFind = Join(szPattern, pszFolder, "*") ? _findfirst(szPattern, &found) : -1;
     for (int iFound = hFind == -1 ? -1 : 0; iFound == 0; iFound = _findnext(hFind, &found)) {
-        if (strcmp(found.name, ".") == 0 || strcmp(found.name, "..") == 0)
+        if (strcmp(found.name, ".") == 0 || strcmp(found.name, "..") == 0 || IsRecordName(found.name))
             continue;
         char szPath[260];
         if (!Join(szPath, pszFolder, found.name)) {
@@ -681,6 +685,19 @@ bool StepRecord::RemoveAll(const char *pszFolder, InstallLog *pLog)
     }
     if (hFind != -1)
         _findclose(hFind);
+    // The record goes last: a folder that stays still tells what it holds,
+    // and what was undone already.
+    char szRecord[260];
+    bool bLinked = false;
+    HANDLE hRecord = bAll && Join(szRecord, pszFolder, s_szRecordName)
+                         ? OpenFileExclusive(szRecord, DELETE, FILE_OPEN, &bLinked)
+                         : INVALID_HANDLE_VALUE;
+    if (hRecord != INVALID_HANDLE_VALUE) {
+        bAll = DeleteByHandle(hRecord);
+        CloseHandle(hRecord);
+    } else if (bAll && !(IsMissing(GetLastError()) && !bLinked)) {
+        bAll = false;
+    }
     CloseHandle(hFolder);
     HANDLE h = OpenDirectory(pszFolder, true);
     bool bRemoved = h != INVALID_HANDLE_VALUE && DeleteByHandle(h);

@@ -123,30 +123,49 @@ TEST_F(StepRecordTest, EntriesOutsideTheCommandsDataSourcesAreSkipped)
     Sandbox::WriteFile(m_box.WindowsDir() + "/victim.txt", "keep");
     Sandbox::WriteFile(m_box.TwainDir() + "/other_0000/other_0000.ds", "keep");
     Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0000/x/y", "keep");
-    {
-        StepRecord record;
-        ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
-    }
-    const std::string &sWindows = m_sWindows;
-    std::string sRecord = Sandbox::ReadFile(m_sRun + "/record");
-    for (const std::string &sEntry :
-         {"C\t" + sWindows + "\\victim.txt", "C\t" + m_sTwain + "\\other_0000\\other_0000.ds",
-          "C\t" + m_sBelow + "0000\\..\\..\\victim.txt", "C\t" + m_sBelow + "0000\\x\\y",
-          "R\t" + Path("zorb_0000\\zorb_0000.ds") + "\t" + sWindows + "\\victim.txt", "M\t" + sWindows + "\\x\t1"})
-        sRecord += sEntry + "\r\n";
+    Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0000/a:b", "keep");
+    Sandbox::MakeDir(m_box.TwainDir() + "/zorb_0006");
+    Sandbox::WriteFile(m_sProduct + "/planted", "keep");
     // Within bounds, but in an instance directory others may change.
     Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0005/zorb_0005.ds", "keep");
     ASSERT_EQ(0, chmod((m_box.TwainDir() + "/zorb_0005").c_str(), 0777));
-    sRecord += "C\t" + Path("zorb_0005\\zorb_0005.ds") + "\r\n";
-    Sandbox::WriteFile(m_sRun + "/record", sRecord);
-    Sandbox::WriteFile(m_sRun + "/1", "planted");
-    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    std::string sDacl;
+    {
+        StepRecord record;
+        ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
+        RunSteps(record, 1);
+    }
+    std::string sRecord = Sandbox::ReadFile(m_sRun + "/record");
+    sDacl = sRecord.substr(sRecord.rfind('\t') + 1, sRecord.size() - sRecord.rfind('\t') - 3);
+    ASSERT_TRUE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    const std::string &sWindows = m_sWindows;
+    // Each alone fails the undo and changes nothing.
+    for (const std::string &sEntry :
+         {"C\t" + sWindows + "\\victim.txt", "C\t" + m_sTwain + "\\other_0000\\other_0000.ds",
+          "C\t" + m_sBelow + "0000\\..\\..\\victim.txt", "C\t" + m_sBelow + "0000\\x\\y",
+          "R\t" + Path("zorb_0000\\zorb_0000.ds") + "\t" + sWindows + "\\victim.txt",
+          "M\t" + sWindows + "\\x\t1\t" + sDacl, "C\t" + Path("zorb_0000\\a:b"), "X\t" + m_sBelow + "0000\\..\t16",
+          "M\t" + Path("zorb_0006\\zorb_0006.ds") + "\t..\\planted\t" + sDacl,
+          "C\t" + Path("zorb_0005\\zorb_0005.ds")}) {
+        SCOPED_TRACE(sEntry);
+        {
+            StepRecord record;
+            ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
+        }
+        Sandbox::WriteFile(m_sRun + "/record", Sandbox::ReadFile(m_sRun + "/record") + sEntry + "\r\n");
+        Sandbox::WriteFile(m_sRun + "/1", "theirs");
+        EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+        EXPECT_TRUE(Sandbox::Exists(m_sRun + "/1")) << "what could not be undone stays for a person to find";
+        std::filesystem::remove_all(m_sRun);
+    }
     EXPECT_EQ("keep", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0005/zorb_0005.ds"));
     EXPECT_EQ("keep", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0000/x/y"));
     EXPECT_EQ("keep", Sandbox::ReadFile(m_box.WindowsDir() + "/victim.txt"));
     EXPECT_EQ("keep", Sandbox::ReadFile(m_box.TwainDir() + "/other_0000/other_0000.ds"));
+    EXPECT_EQ("keep", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0000/a:b"));
+    EXPECT_EQ("keep", Sandbox::ReadFile(m_sProduct + "/planted"));
+    EXPECT_FALSE(Sandbox::Exists(m_box.WindowsDir() + "/x"));
     EXPECT_EQ("theirs", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds"));
-    EXPECT_TRUE(Sandbox::Exists(m_sRun)) << "what could not be undone stays for a person to find";
 }
 
 TEST_F(StepRecordTest, ABackupFolderOthersMayWriteIsNeitherUsedNorRead)
@@ -188,6 +207,8 @@ TEST_F(StepRecordTest, ABackupFolderOthersMayWriteIsNeitherUsedNorRead)
     EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
     EXPECT_EQ("template", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds"));
     // A run's folder is new: one that is there already is not taken.
+    ASSERT_EQ(0, unlink(m_sRun.c_str()));
+    Sandbox::MakeDir(m_sRun);
     StepRecord again;
     EXPECT_FALSE(again.Begin(m_sFolder.c_str(), nullptr));
 }
@@ -216,6 +237,11 @@ TEST_F(StepRecordTest, ASecondUndoNeverUndoesTwiceAndAnUndoReadsTheWholeRecord)
         ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
         RunSteps(record, 5);
     }
+    // Not while others may change the TWAIN directory: nothing is undone.
+    ASSERT_EQ(0, chmod(m_box.TwainDir().c_str(), 0777));
+    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_EQ("theirs", Sandbox::ReadFile(m_sRun + "/1"));
+    ASSERT_EQ(0, chmod(m_box.TwainDir().c_str(), 0755));
     // The first undo puts everything back but cannot remove its folder.
     ASSERT_EQ(0, symlink("record", (m_sRun + "/link").c_str()));
     EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
@@ -269,6 +295,11 @@ TEST_F(StepRecordTest, AStepPastTheBoundIsNotMadeAndTheUndoStillMarksEveryEntry)
             cMade++;
         EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_TOO_LARGE), GetLastError());
         EXPECT_GT(cMade, 0);
+        // Nor one whose second path no step could take.
+        StepRecord roomy;
+        ASSERT_TRUE(roomy.Begin((m_sFolder + "2").c_str(), nullptr));
+        EXPECT_FALSE(
+            roomy.WillRename(Path("zorb_0001\\zorb_0001").c_str(), Path(std::string(260, 'x').c_str()).c_str()));
     }
     // The folder kept from going, so that the marked record can be seen.
     ASSERT_EQ(0, symlink("record", (m_sRun + "/link").c_str()));
@@ -324,8 +355,13 @@ TEST_F(StepRecordTest, ACommitLetsGoOfItsOwnRunAndKeepsEveryBackupNoRollbackPutB
         if (run.cSteps)
             Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds", "theirs"); // for the next
     }
-    CollectedLines lines;
     std::string sOwn = m_sWindows + "\\ZULFuncts\\{PC}\\" + rgRun[0].pszName;
+    // Not while others may change it.
+    ASSERT_EQ(0, chmod((m_sProduct + "/" + rgRun[0].pszName).c_str(), 0777));
+    EXPECT_FALSE(StepRecord::RemoveAll(sOwn.c_str(), nullptr));
+    EXPECT_EQ("theirs", Sandbox::ReadFile(m_sProduct + "/" + rgRun[0].pszName + "/1"));
+    ASSERT_EQ(0, chmod((m_sProduct + "/" + rgRun[0].pszName).c_str(), 0700));
+    CollectedLines lines;
     EXPECT_TRUE(StepRecord::RemoveAll(sOwn.c_str(), &lines.log));
     StepRecord::LetGo(sOwn.c_str(), 16, &lines.log);
     for (const Run &run : rgRun)
