@@ -1,6 +1,7 @@
 // The DLL form's record of its steps and their undo: whatever part of a
 // command's steps ran, the rollback leaves twain_32 as it was, byte for byte
 // and attribute for attribute, and trusts nothing it reads.
+#include "ActionData.h"
 #include "FileHandles.h"
 #include "InstallLog.h"
 #include "Sandbox.h"
@@ -371,4 +372,46 @@ TEST_F(StepRecordTest, ACommitLetsGoOfItsOwnRunAndKeepsEveryBackupNoRollbackPutB
     std::filesystem::remove_all(m_sProduct + "/" + rgRun[1].pszName);
     StepRecord::LetGo((m_sWindows + "\\ZULFuncts\\{PC}\\" + rgRun[3].pszName).c_str(), 0, &lines.log);
     EXPECT_FALSE(Sandbox::Exists(sTop));
+}
+
+// What the scheduling action writes is all that is taken: the folder is
+// derived from the product code and the run's name, never read.
+TEST(ActionDataTest, OnlyTheExactFormIsTaken)
+{
+    const std::string sPC = "{0123ABCD-4567-89EF-0123-456789ABCDEF}", sRun = "0123456789ABCDEF-89ABCDEF";
+    struct Row {
+        std::string sText;
+        bool bTaken;
+        const char *pszTwain;
+        const char *pszCommandLine;
+    } rgRow[] = {
+        {"1;" + sPC + ";" + sRun + ";twain_64;MAddDS zorb_", true, "twain_64", "MAddDS zorb_"},
+        {"0;" + sPC + ";" + sRun + ";twain_32;MAddDS a;b", true, "twain_32", "MAddDS a;b"},
+        {"MAddDS zorb_", true, "twain_32", "MAddDS zorb_"}, // a plain command line: no record
+        {"1;" + sPC + ";" + sRun + ";twain_16;MAddDS", false, nullptr, nullptr},
+        {"1;" + sPC + ";" + sRun + ";MAddDS", false, nullptr, nullptr},
+        {"1;{0123abcd-4567-89EF-0123-456789ABCDEF};" + sRun + ";twain_32;MAddDS", false, nullptr, nullptr},
+        {"1;{0123ABCD-4567-89EF-0123-456789ABCDE};" + sRun + ";twain_32;MAddDS", false, nullptr, nullptr},
+        {"1;C:\\Windows\\ZULFuncts\\x;" + sRun + ";twain_32;MAddDS", false, nullptr, nullptr},
+        {"1;" + sPC + ";..\\..\\x;twain_32;MAddDS", false, nullptr, nullptr},
+        {"1;" + sPC + ";0123456789ABCDEF-89ABCDE;twain_32;MAddDS", false, nullptr, nullptr},
+        {"1;" + sPC + ";0123456789ABCDEF.89ABCDEF;twain_32;MAddDS", false, nullptr, nullptr},
+        {"1;" + sPC + ";0123456789abcdef-89ABCDEF;twain_32;MAddDS", false, nullptr, nullptr},
+    };
+    for (const Row &row : rgRow) {
+        SCOPED_TRACE(row.sText);
+        std::string sText = row.sText;
+        ActionData data;
+        ASSERT_EQ(row.bTaken, ParseActionData(&sText[0], &data));
+        if (!row.bTaken)
+            continue;
+        EXPECT_STREQ(row.pszTwain, data.pszTwainName);
+        EXPECT_STREQ(row.pszCommandLine, data.pszCommandLine);
+        EXPECT_EQ(row.sText[0] == '1', data.bRecord);
+    }
+    Sandbox box;
+    char szWindows[260], szFolder[260];
+    ASSERT_NE(0u, GetWindowsDirectoryA(szWindows, sizeof szWindows));
+    ASSERT_TRUE(WindowsPath(szFolder, "ZULFuncts", sPC.c_str(), sRun.c_str()));
+    EXPECT_EQ(std::string(szWindows) + "\\ZULFuncts\\" + sPC + "\\" + sRun, szFolder);
 }
