@@ -392,6 +392,7 @@ TEST(ActionDataTest, OnlyTheExactFormIsTaken)
         {"1;" + sPC + ";" + sRun + ";MAddDS", false, nullptr, nullptr},
         {"1;{0123abcd-4567-89EF-0123-456789ABCDEF};" + sRun + ";twain_32;MAddDS", false, nullptr, nullptr},
         {"1;{0123ABCD-4567-89EF-0123-456789ABCDE};" + sRun + ";twain_32;MAddDS", false, nullptr, nullptr},
+        {"1;(0123ABCD-4567-89EF-0123-456789ABCDEF};" + sRun + ";twain_32;MAddDS", false, nullptr, nullptr},
         {"1;C:\\Windows\\ZULFuncts\\x;" + sRun + ";twain_32;MAddDS", false, nullptr, nullptr},
         {"1;" + sPC + ";..\\..\\x;twain_32;MAddDS", false, nullptr, nullptr},
         {"1;" + sPC + ";0123456789ABCDEF-89ABCDE;twain_32;MAddDS", false, nullptr, nullptr},
