@@ -241,9 +241,16 @@ DWORD UndoMove(const char *psz1, const char *psz2, const char *pszHex, const cha
             SetLastError(ERROR_ACCESS_DENIED);
         }
     }
-    bool bDone = h != INVALID_HANDLE_VALUE && RenameByHandle(h, psz1, false) &&
+    // Gone from the folder: home already (or never moved), where an undo cut
+    // short may have left it without its DACL.
+    bool bHome = h == INVALID_HANDLE_VALUE && !bLinked && IsMissing(GetLastError());
+    if (bHome)
+        h = OpenFileExclusive(psz1, READ_CONTROL | WRITE_DAC, FILE_OPEN, &bLinked);
+    bool bDone = h != INVALID_HANDLE_VALUE && (bHome || RenameByHandle(h, psz1, false)) &&
                  (!pSD || SetKernelObjectSecurity(h, DACL_SECURITY_INFORMATION, pSD));
     free(pSD);
+    if (h == INVALID_HANDLE_VALUE && bHome && !bLinked && IsMissing(GetLastError()))
+        return ERROR_FILE_NOT_FOUND; // in neither place
     return Outcome(h, bDone, bLinked);
 }
 
