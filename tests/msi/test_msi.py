@@ -500,6 +500,17 @@ def run_maddds(lab):
         lab.true("ZULFuncts could not install the data source " in text and "(error 32)" in text,
                  "no error message with the sharing violation in the installer's log")
 
+    # A failure Retry cannot help (a directory where the .ds goes: access
+    # denied) asks nothing: it says so, and the install fails.
+    if lab.form == "dll":
+        lab.start("maddds-refused", [("0000", marked)])
+        os.makedirs(lab.path(data_source("0000")))
+        lab.step("install", install(v10), INSTALL_FAILURE, entries(data_source("0000") + "\\"))
+        with open(os.path.join(lab.work, "%s-install.log" % lab.case), encoding="latin-1") as f:
+            text = f.read()
+        lab.true("(error 5). The installation log says why." in text and "choose Retry" not in text,
+                 "the message for a refused data source asks to retry")
+
     # The same question answered through a user interface: Retry once the
     # file is let go installs it; Cancel fails the install.
     if lab.form == "dll":
