@@ -39,6 +39,14 @@ protected:
 
     std::string Path(const char *pszRel) { return m_sTwain + "\\" + pszRel; }
 
+    // A run that made the first cSteps of RunSteps, its record closed.
+    void Record(int cSteps, const std::string &sFolder = "")
+    {
+        StepRecord record;
+        ASSERT_TRUE(record.Begin((sFolder.empty() ? m_sFolder : sFolder).c_str(), nullptr));
+        RunSteps(record, cSteps);
+    }
+
     // The first cSteps of what the commands do, each recorded first.
     void RunSteps(StepRecord &record, int cSteps)
     {
@@ -88,11 +96,7 @@ TEST_F(StepRecordTest, UndoPutsBackWhateverPartOfTheStepsRan)
 {
     for (int cSteps = 0; cSteps <= 5; cSteps++) {
         SCOPED_TRACE(cSteps);
-        {
-            StepRecord record;
-            ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
-            RunSteps(record, cSteps);
-        }
+        Record(cSteps);
         EXPECT_EQ(cSteps == 0, Sandbox::Tree(m_box.TwainDir()) == m_sBefore);
         EXPECT_TRUE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
         EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir()));
@@ -131,11 +135,7 @@ TEST_F(StepRecordTest, EntriesOutsideTheCommandsDataSourcesAreSkipped)
     Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0005/zorb_0005.ds", "keep");
     ASSERT_EQ(0, chmod((m_box.TwainDir() + "/zorb_0005").c_str(), 0777));
     std::string sDacl;
-    {
-        StepRecord record;
-        ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
-        RunSteps(record, 1);
-    }
+    Record(1);
     std::string sRecord = Sandbox::ReadFile(m_sRun + "/record");
     sDacl = sRecord.substr(sRecord.rfind('\t') + 1, sRecord.size() - sRecord.rfind('\t') - 3);
     ASSERT_TRUE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
@@ -149,22 +149,17 @@ TEST_F(StepRecordTest, EntriesOutsideTheCommandsDataSourcesAreSkipped)
           "M\t" + Path("zorb_0006\\zorb_0006.ds") + "\t..\\planted\t" + sDacl,
           "C\t" + Path("zorb_0005\\zorb_0005.ds")}) {
         SCOPED_TRACE(sEntry);
-        {
-            StepRecord record;
-            ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
-        }
+        Record(0);
         Sandbox::WriteFile(m_sRun + "/record", Sandbox::ReadFile(m_sRun + "/record") + sEntry + "\r\n");
         Sandbox::WriteFile(m_sRun + "/1", "theirs");
         EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
         EXPECT_TRUE(Sandbox::Exists(m_sRun + "/1")) << "what could not be undone stays for a person to find";
         std::filesystem::remove_all(m_sRun);
     }
-    EXPECT_EQ("keep", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0005/zorb_0005.ds"));
-    EXPECT_EQ("keep", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0000/x/y"));
-    EXPECT_EQ("keep", Sandbox::ReadFile(m_box.WindowsDir() + "/victim.txt"));
-    EXPECT_EQ("keep", Sandbox::ReadFile(m_box.TwainDir() + "/other_0000/other_0000.ds"));
-    EXPECT_EQ("keep", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0000/a:b"));
-    EXPECT_EQ("keep", Sandbox::ReadFile(m_sProduct + "/planted"));
+    for (const std::string &sKept : {m_box.TwainDir() + "/zorb_0005/zorb_0005.ds", m_box.TwainDir() + "/zorb_0000/x/y",
+                                     m_box.WindowsDir() + "/victim.txt", m_box.TwainDir() + "/other_0000/other_0000.ds",
+                                     m_box.TwainDir() + "/zorb_0000/a:b", m_sProduct + "/planted"})
+        EXPECT_EQ("keep", Sandbox::ReadFile(sKept)) << sKept;
     EXPECT_FALSE(Sandbox::Exists(m_box.WindowsDir() + "/x"));
     EXPECT_EQ("theirs", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds"));
 }
@@ -188,11 +183,7 @@ TEST_F(StepRecordTest, ABackupFolderOthersMayWriteIsNeitherUsedNorRead)
     // to SYSTEM and Administrators; so is every level made.
     ASSERT_EQ(0, chmod(sTop.c_str(), 0777));
     ASSERT_EQ(0, chmod(m_sProduct.c_str(), 0775));
-    {
-        StepRecord record;
-        ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
-        RunSteps(record, 2);
-    }
+    Record(2);
     for (const std::string &sLevel : {sTop, m_sProduct, m_sRun, m_sRun + "/1"}) {
         struct stat st;
         ASSERT_EQ(0, stat(sLevel.c_str(), &st));
@@ -233,11 +224,7 @@ struct CollectedLines {
 
 TEST_F(StepRecordTest, ASecondUndoNeverUndoesTwiceAndAnUndoReadsTheWholeRecord)
 {
-    {
-        StepRecord record;
-        ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
-        RunSteps(record, 5);
-    }
+    Record(5);
     // Not while others may change the TWAIN directory: nothing is undone.
     ASSERT_EQ(0, chmod(m_box.TwainDir().c_str(), 0777));
     EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
@@ -255,12 +242,7 @@ TEST_F(StepRecordTest, ASecondUndoNeverUndoesTwiceAndAnUndoReadsTheWholeRecord)
     EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir())) << "the restored original deleted again";
 
     // A record past 1 MiB: what it moved last is put back too.
-    std::string sMove;
-    {
-        StepRecord record;
-        ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
-        RunSteps(record, 1);
-    }
+    Record(1);
     std::string sRecord = Sandbox::ReadFile(m_sRun + "/record");
     size_t cchHeader = sRecord.find('\n') + 1;
     // Lines that count for nothing: marks cut short.
@@ -271,11 +253,7 @@ TEST_F(StepRecordTest, ASecondUndoNeverUndoesTwiceAndAnUndoReadsTheWholeRecord)
     EXPECT_TRUE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
     EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir()));
     // One past the bound is not read at all, and its folder stays.
-    {
-        StepRecord record;
-        ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
-        RunSteps(record, 1);
-    }
+    Record(1);
     sRecord = Sandbox::ReadFile(m_sRun + "/record");
     while (sRecord.size() <= StepRecord::s_cbMaxRecord + 64)
         sRecord += sPadding;
@@ -311,11 +289,7 @@ TEST_F(StepRecordTest, AStepPastTheBoundIsNotMadeAndTheUndoStillMarksEveryEntry)
 
 TEST_F(StepRecordTest, EveryEntryNotUndoneIsLoggedAndItsFileStaysInTheFolder)
 {
-    {
-        StepRecord record;
-        ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
-        RunSteps(record, 3);
-    }
+    Record(3);
     // The kept DACL no longer a descriptor; the renamed file held where it must go back.
     std::string sRecord = Sandbox::ReadFile(m_sRun + "/record");
     size_t posDacl = sRecord.find("\t1\t") + 3;
@@ -350,9 +324,7 @@ TEST_F(StepRecordTest, ACommitLetsGoOfItsOwnRunAndKeepsEveryBackupNoRollbackPutB
                          {"00000000000000CC-00000001", 0, false},
                          {"00000000000000AA-00000002", 0, true}};
     for (const Run &run : rgRun) {
-        StepRecord record;
-        ASSERT_TRUE(record.Begin((m_sWindows + "\\ZULFuncts\\{PC}\\" + run.pszName).c_str(), nullptr));
-        RunSteps(record, run.cSteps);
+        Record(run.cSteps, m_sWindows + "\\ZULFuncts\\{PC}\\" + run.pszName);
         if (run.cSteps)
             Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds", "theirs"); // for the next
     }
