@@ -112,11 +112,11 @@ char *ReadDaclHex(HANDLE h)
     bool bRead = pb && psz && GetKernelObjectSecurity(h, DACL_SECURITY_INFORMATION, pb, s_cbMaxDescriptor, &cb);
     if (bRead) {
         static const char s_szDigits[] = "0123456789ABCDEF";
-        for (DWORD i = 0; i < cb; i++) {
+        for (size_t i = 0; i < cb; i++) {
             psz[2 * i] = s_szDigits[pb[i] >> 4];
             psz[2 * i + 1] = s_szDigits[pb[i] & 15];
         }
-        psz[2 * cb] = '\0';
+        psz[2 * static_cast<size_t>(cb)] = '\0';
     } else if (!pb || !psz) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     }
@@ -144,7 +144,7 @@ PSECURITY_DESCRIPTOR DecodeDescriptor(const char *pszHex)
     size_t cch = strlen(pszHex);
     if (cch < 40 || cch % 2 != 0 || cch / 2 > s_cbMaxDescriptor)
         return nullptr;
-    BYTE *pb = static_cast<BYTE *>(malloc(cch / 2));
+    BYTE *pb = static_cast<BYTE *>(calloc(cch / 2, 1));
     for (size_t i = 0; pb && i < cch / 2; i++) {
         int nHigh = HexDigit(pszHex[2 * i]), nLow = HexDigit(pszHex[2 * i + 1]);
         if (nHigh < 0 || nLow < 0) {
@@ -349,6 +349,8 @@ unsigned MarkedEntry(const char *pszLine)
 // short and ended by a later undo) counts for nothing.
 bool IndexEntries(Record *pRecord)
 {
+    if (!pRecord->pch)
+        return false;
     char *pszFirst = pRecord->pch + s_cchHeader;
     unsigned cLines = 0;
     for (const char *p = pszFirst; (p = strchr(p, '\n')) != nullptr; p++)
@@ -559,7 +561,8 @@ bool StepRecord::Begin(const char *pszFolder, InstallLog *pLog)
 bool StepRecord::Append(char chKind, const char *psz1, const char *psz2, const char *psz3)
 {
     // Paths as the steps take them; a kept DACL of up to 64 KiB.
-    if (strlen(psz1) >= 260 || (psz2 && strlen(psz2) >= 260) || (psz3 && strlen(psz3) > 2 * s_cbMaxDescriptor)) {
+    if (strlen(psz1) >= 260 || (psz2 && strlen(psz2) >= 260) ||
+        (psz3 && strlen(psz3) > 2 * static_cast<size_t>(s_cbMaxDescriptor))) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }

@@ -311,6 +311,18 @@ std::string OldLog(char chTag)
     return s + "last line without end";
 }
 
+// The calls of a function to fail, of cCalls: the first eight, then every
+// power of two, and the last.
+std::vector<long> Samples(long cCalls)
+{
+    std::vector<long> samples;
+    for (long k = 1; k <= cCalls; k = k < 8 ? k + 1 : k * 2)
+        samples.push_back(k);
+    if (cCalls > 0 && samples.back() != cCalls)
+        samples.push_back(cCalls);
+    return samples;
+}
+
 bool IsStampLine(const std::string &sLine)
 {
     static const char szShape[] = "00:00:00\t00/00/00\t";
@@ -477,12 +489,7 @@ protected:
         const std::string sSidePath = sLogPath.substr(0, sLogPath.size() - 4) + "2.log";
         long cCases = 0, cFired = 0;
         for (int fn = 0; fn < F_COUNT; fn++) {
-            std::vector<long> samples;
-            for (long k = 1; k <= calls[fn]; k = k < 8 ? k + 1 : k * 2)
-                samples.push_back(k);
-            if (calls[fn] > 0 && samples.back() != calls[fn])
-                samples.push_back(calls[fn]);
-            for (long k : samples) {
+            for (long k : Samples(calls[fn])) {
                 for (Mode mode : {FAIL_ONCE, FAIL_FROM, CRASH_AFTER}) {
                     std::string sCase = std::string(c.pszName) + ": " + Unmangled(s_rgpszFn[fn]) + " " +
                                         s_rgpszMode[mode] + " " + std::to_string(k) + " of " +
@@ -615,12 +622,7 @@ protected:
         for (bool bUndo : {false, true}) {
             const std::vector<long> &calls = bUndo ? undoCalls : runCalls;
             for (int fn = 0; fn < F_COUNT; fn++) {
-                std::vector<long> samples;
-                for (long k = 1; k <= calls[fn]; k = k < 8 ? k + 1 : k * 2)
-                    samples.push_back(k);
-                if (calls[fn] > 0 && samples.back() != calls[fn])
-                    samples.push_back(calls[fn]);
-                for (long k : samples) {
+                for (long k : Samples(calls[fn])) {
                     cPoints++;
                     for (Mode mode : {FAIL_ONCE, FAIL_FROM, CRASH_AFTER}) {
                         std::string sCase = std::string(c.pszName) + (bUndo ? ", undo: " : ", recorded: ") +
@@ -681,23 +683,15 @@ TEST_F(FaultRuns, RemoveDSSurvivesEveryFault)
     Sweep(CommandNamed("RemoveDS"));
 }
 
-TEST_F(FaultRuns, RecordedMAddDSAndItsUndoSurviveEveryFault)
+TEST_F(FaultRuns, RecordedMarkerCommandsAndTheirUndoSurviveEveryFault)
 {
     SweepRecorded(CommandNamed("MAddDS"));
-}
-
-TEST_F(FaultRuns, RecordedMRemoveDSAndItsUndoSurviveEveryFault)
-{
     SweepRecorded(CommandNamed("MRemoveDS"));
 }
 
-TEST_F(FaultRuns, RecordedAddDSAndItsUndoSurviveEveryFault)
+TEST_F(FaultRuns, RecordedHardwareIdCommandsAndTheirUndoSurviveEveryFault)
 {
     SweepRecorded(CommandNamed("AddDS"));
-}
-
-TEST_F(FaultRuns, RecordedRemoveDSAndItsUndoSurviveEveryFault)
-{
     SweepRecorded(CommandNamed("RemoveDS"));
 }
 
