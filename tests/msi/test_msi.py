@@ -273,7 +273,7 @@ class Lab:
         expected = file_log[start:-1]
         # Progress (ActionData) is logged as "1: <directory>" between the lines.
         got = [line for line in lines[runs[-1] + 1:runs[-1] + 1 + 2 * len(expected)] if not line.startswith("1: ")]
-        self.true(bool(runs) and re.search(r" \(\{[0-9A-F-]{36}\}\)$", lines[runs[-1]]) is not None,
+        self.true(bool(runs) and re.search(r" \(twain_32\) \(\{[0-9A-F-]{36}\}\)$", lines[runs[-1]]) is not None,
                   "%s: first line %r" % (step, lines[runs[-1]] if runs else None))
         self.true(got[:len(expected)] == expected, "%s: the installer's log holds %s, the program's %s"
                   % (step, got[:len(expected)], expected))
