@@ -3,10 +3,11 @@
 // Every log line also goes into the installer's log, a device left without
 // its data source fails the action, and nothing here ends the process, which
 // is the installer's.
+#include "ActionData.h"
 #include "AllocationFailed.h"
 #include "CommandLine.h"
-#include "BoundedString.h"
 #include "InstallLog.h"
+#include "RuntimeFunctions.h"
 #include "StepRecord.h"
 #include "TwainDSInstaller.h"
 #include "ZULFunctsVersion.h"
@@ -16,7 +17,6 @@
 #include <msi.h>
 #include <msiquery.h>
 
-#include <mbstring.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -25,6 +25,8 @@ namespace {
 
 const char s_szRetryText[] = "ZULFuncts could not install the data source [1] (error [2]). Close the programs that "
                              "use it and choose Retry, or Cancel.";
+const char s_szFailedText[] =
+    "ZULFuncts could not install the data source [1] (error [2]). The installation log says why.";
 const char s_szRemoveFailedText[] = "ZULFuncts could not remove [1] (error [2])";
 
 bool s_bAllocationFailed = false;
@@ -79,6 +81,12 @@ StepAnswer OnStepFailed(void *pvRun, bool bAdd, const char *pszPath, DWORD dwErr
         SendMessage(pRun->hInstall, INSTALLMESSAGE_INFO, s_szRemoveFailedText, pszPath, szError);
         return STEP_GO_ON;
     }
+    // Only another program's hold may end: for anything else Retry cannot help.
+    if (dwError != ERROR_SHARING_VIOLATION && dwError != ERROR_LOCK_VIOLATION) {
+        SendMessage(pRun->hInstall, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_OK), s_szFailedText, pszPath,
+                    szError);
+        return STEP_STOP;
+    }
     int nAnswer = SendMessage(pRun->hInstall, static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_RETRYCANCEL),
                               s_szRetryText, pszPath, szError);
     if (nAnswer != IDRETRY)
@@ -129,45 +137,31 @@ char *WorkingCopy(const char *pszCommandLine)
     return pszWork;
 }
 
-// CustomActionData of the deferred, rollback and commit actions as the
-// scheduling action writes it: "1;<run folder>;<command line>" (0 instead of
-// 1 when rollback is disabled). A plain command line, with no folder, runs
-// without a record.
-struct ActionData {
-    bool bRecord;
-    const char *pszFolder;
-    const char *pszCommandLine;
-};
-
-void SplitActionData(char *pszData, ActionData *pData)
-{
-    pData->bRecord = false;
-    pData->pszFolder = "";
-    pData->pszCommandLine = pszData;
-    // No command word begins with a digit.
-    char *pszFolderEnd =
-        (pszData[0] == '0' || pszData[0] == '1') && pszData[1] == ';' ? strchr(pszData + 2, ';') : nullptr;
-    if (!pszFolderEnd)
-        return;
-    *pszFolderEnd = '\0';
-    pData->bRecord = pszData[0] == '1';
-    pData->pszFolder = pszData + 2;
-    pData->pszCommandLine = pszFolderEnd + 1;
-}
-
-// <WindowsDir>\twain_32\<prefix> of the command line's command: where every
+// <WindowsDir>\<twain>\<prefix> of the command line's command: where every
 // path its record names must lie. False when the text is refused.
-bool DataSourcesBelow(const char *pszCommandLine, char *szBelow, size_t cbBelow)
+bool DataSourcesBelow(const ActionData &data, char *szBelow)
 {
-    char *pszWork = WorkingCopy(pszCommandLine);
+    char *pszWork = WorkingCopy(data.pszCommandLine);
     if (!pszWork)
         return false;
     CommandLine commandLine;
-    bool bParsed = commandLine.Parse(pszWork) != CommandLine::CMD_NONE && TwainDSInstaller::FindTwainDir() &&
-                   BoundedCopy(szBelow, cbBelow, TwainDSInstaller::m_szTwainDir) &&
-                   BoundedAppend(szBelow, cbBelow, "\\") && BoundedAppend(szBelow, cbBelow, commandLine.m_szPrefix);
+    bool bParsed = commandLine.Parse(pszWork) != CommandLine::CMD_NONE &&
+                   WindowsPath(szBelow, data.pszTwainName, commandLine.m_szPrefix);
     free(pszWork);
     return bParsed;
+}
+
+// The run's backup folder, derived: never taken from the text. The deferred
+// and rollback actions (bCheckProduct) can read ProductCode and check that
+// the text names this product; a commit action cannot.
+bool RunFolder(MSIHANDLE hInstall, const ActionData &data, bool bCheckProduct, char *szFolder)
+{
+    char szProductCode[40];
+    DWORD cch = sizeof szProductCode;
+    if (bCheckProduct && (MsiGetPropertyA(hInstall, "ProductCode", szProductCode, &cch) != ERROR_SUCCESS ||
+                          strcmp(szProductCode, data.szProductCode) != 0))
+        return false;
+    return WindowsPath(szFolder, "ZULFuncts", data.szProductCode, data.szRun);
 }
 
 // Runs the command the text names, as the exe would. The help texts ask for
@@ -201,36 +195,40 @@ extern "C" UINT __stdcall RunCommand(MSIHANDLE hInstall)
     TwainDSInstaller::s_pObserver = &observer;
 
     char *pszData = GetPropertyText(hInstall, "CustomActionData");
-    ActionData data = {false, "", nullptr};
-    if (pszData)
-        SplitActionData(pszData, &data);
-    const char *pszCommandLine = data.pszCommandLine;
+    ActionData data = {false, "", "", "twain_32", nullptr};
+    const bool bParsed = pszData && ParseActionData(pszData, &data);
+    char szFolder[260];
+    const bool bFolder = bParsed && (!data.bRecord || RunFolder(hInstall, data, true, szFolder));
     char szProductCode[40];
     DWORD cch = sizeof szProductCode;
     if (MsiGetPropertyA(hInstall, "ProductCode", szProductCode, &cch) != ERROR_SUCCESS)
         szProductCode[0] = '\0';
     char szTail[64];
-    snprintf(szTail, sizeof szTail, " (%s)", szProductCode);
-    SendOwnLine(&run, "ZULFuncts " ZUL_VERSION_QUAD ": ", pszCommandLine ? pszCommandLine : "", szTail);
+    snprintf(szTail, sizeof szTail, " (%s) (%s)", data.pszTwainName, szProductCode);
+    SendOwnLine(&run, "ZULFuncts " ZUL_VERSION_QUAD ": ", bParsed ? data.pszCommandLine : "", szTail);
 
     // With rollback enabled, every step is recorded in a folder of the run's
     // own before it is made; without it, none.
     StepRecord record;
     bool bRecording = false;
-    if (pszCommandLine && data.bRecord) {
+    if (bFolder && data.bRecord) {
         InstallLog log(nullptr, false);
-        bRecording = record.Begin(data.pszFolder, &log);
+        bRecording = record.Begin(szFolder, &log);
     }
-    if (!pszCommandLine) {
+    if (!bFolder) {
         SendLine(&run, "ZULFuncts: CustomActionData unreadable");
         run.uResult = ERROR_INSTALL_FAILURE;
     } else if (data.bRecord && !bRecording) {
-        SendOwnLine(&run, "ZULFuncts: no backup folder, nothing changed: ", data.pszFolder, "");
+        SendOwnLine(&run, "ZULFuncts: no backup folder, nothing changed: ", szFolder, "");
+        run.uResult = ERROR_INSTALL_FAILURE;
+    } else if (strcmp(data.pszTwainName, "twain_32") != 0) {
+        // The commands know twain_32 alone until the run names its directory.
+        SendOwnLine(&run, "ZULFuncts: command line refused: ", data.pszCommandLine, "");
         run.uResult = ERROR_INSTALL_FAILURE;
     } else {
         TwainDSInstaller::s_pRecord = bRecording ? &record : nullptr;
-        if (!RunCommandLine(pszCommandLine) && !s_bAllocationFailed) {
-            SendOwnLine(&run, "ZULFuncts: command line refused: ", pszCommandLine, "");
+        if (!RunCommandLine(data.pszCommandLine) && !s_bAllocationFailed) {
+            SendOwnLine(&run, "ZULFuncts: command line refused: ", data.pszCommandLine, "");
             run.uResult = ERROR_INSTALL_FAILURE;
         }
     }
@@ -248,35 +246,65 @@ extern "C" UINT __stdcall RunCommand(MSIHANDLE hInstall)
 
 namespace {
 
+// Names an installation's action sets share: the property that holds the
+// installation part of their runs' names.
+const char s_szInstallationProperty[] = "ZulRunInstallation";
+
+void AppendHex(char *psz, const BYTE *pb, size_t cb)
+{
+    static const char s_szDigits[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < cb; i++) {
+        psz[2 * i] = s_szDigits[pb[i] >> 4];
+        psz[2 * i + 1] = s_szDigits[pb[i] & 15];
+    }
+    psz[2 * cb] = '\0';
+}
+
+// A run's name no one can guess (RtlGenRandom): the installation's part,
+// made by the first set that asks, then the set's own.
+bool MakeRunName(MSIHANDLE hInstall, char *szRun)
+{
+    PFN_RTLGENRANDOM pfnRtlGenRandom = s_fnRtlGenRandom.Find();
+    BYTE rgb[12];
+    if (!pfnRtlGenRandom || !pfnRtlGenRandom(rgb, sizeof rgb))
+        return false;
+    char szInstallation[s_cchRunInstallation + 1];
+    DWORD cch = sizeof szInstallation;
+    bool bShared = MsiGetPropertyA(hInstall, s_szInstallationProperty, szInstallation, &cch) == ERROR_SUCCESS &&
+                   cch == s_cchRunInstallation;
+    if (!bShared)
+        AppendHex(szInstallation, rgb, 8);
+    memcpy(szRun, szInstallation, s_cchRunInstallation);
+    szRun[s_cchRunInstallation] = '-';
+    AppendHex(szRun + s_cchRunInstallation + 1, rgb + 8, 4);
+    return IsRunName(szRun) &&
+           (bShared || MsiSetPropertyA(hInstall, s_szInstallationProperty, szInstallation) == ERROR_SUCCESS);
+}
+
 // The scheduling action, immediate: the deferred action and the rollback and
-// commit actions around it cannot read properties, so it hands each the
-// command line, the run's folder and whether rollback is enabled.
-UINT Schedule(MSIHANDLE hInstall, const char *pszAction, const char *pszRollback, const char *pszCommit)
+// commit actions around it cannot read properties, so it hands each whether
+// rollback is enabled, the product, the run's name, the TWAIN directory and
+// the command line.
+UINT Schedule(MSIHANDLE hInstall, const char *pszTwainName, const char *pszAction, const char *pszRollback,
+              const char *pszCommit)
 {
     // Set from the unit's command-line text just before.
     char *pszCommandLine = GetPropertyText(hInstall, pszAction);
     char szProductCode[40];
     DWORD cch = sizeof szProductCode;
-    if (!pszCommandLine || MsiGetPropertyA(hInstall, "ProductCode", szProductCode, &cch) != ERROR_SUCCESS) {
+    char szRun[s_cchRunName + 1];
+    if (!pszCommandLine || MsiGetPropertyA(hInstall, "ProductCode", szProductCode, &cch) != ERROR_SUCCESS ||
+        !IsProductCode(szProductCode) || !MakeRunName(hInstall, szRun)) {
         free(pszCommandLine);
         return ERROR_INSTALL_FAILURE;
     }
-    // A name no earlier run of this product used: the time, and the process.
-    FILETIME ft;
-    GetSystemTimeAsFileTime(&ft);
-    char szRun[32];
-    snprintf(szRun, sizeof szRun, "%08lX%08lX.%lu", static_cast<unsigned long>(ft.dwHighDateTime),
-             static_cast<unsigned long>(ft.dwLowDateTime), static_cast<unsigned long>(GetCurrentProcessId()));
-    char szWindows[MAX_PATH];
-    UINT cchWindows = GetWindowsDirectoryA(szWindows, sizeof szWindows);
     bool bRecord = MsiGetMode(hInstall, MSIRUNMODE_ROLLBACKENABLED) != FALSE;
-    size_t cb = strlen(pszCommandLine) + 2 * MAX_PATH;
+    size_t cb = strlen(pszCommandLine) + 128;
     char *pszData = static_cast<char *>(malloc(cb));
     UINT uResult = ERROR_INSTALL_FAILURE;
-    if (pszData && cchWindows > 0 && cchWindows < sizeof szWindows) {
-        const char *pszSeparator = szWindows[cchWindows - 1] == '\\' ? "" : "\\";
-        snprintf(pszData, cb, "%c;%s%sZULFuncts\\%s\\%s;%s", bRecord ? '1' : '0', szWindows, pszSeparator,
-                 szProductCode, szRun, pszCommandLine);
+    if (pszData) {
+        snprintf(pszData, cb, "%c;%s;%s;%s;%s", bRecord ? '1' : '0', szProductCode, szRun, pszTwainName,
+                 pszCommandLine);
         if (MsiSetPropertyA(hInstall, pszAction, pszData) == ERROR_SUCCESS &&
             MsiSetPropertyA(hInstall, pszRollback, pszData) == ERROR_SUCCESS &&
             MsiSetPropertyA(hInstall, pszCommit, pszData) == ERROR_SUCCESS)
@@ -287,33 +315,46 @@ UINT Schedule(MSIHANDLE hInstall, const char *pszAction, const char *pszRollback
     return uResult;
 }
 
-// Rollback (bUndo) or commit: what the run recorded is put back, or let go.
+// Rollback (bUndo) or commit: what the run recorded is put back, or let go;
+// then the folders above it go when empty, and another installation's run
+// that still holds what it moved aside is named.
+bool FinishRun(MSIHANDLE hInstall, const ActionData &data, bool bUndo, InstallLog *pLog)
+{
+    char szFolder[260];
+    char szBelow[260];
+    if (!RunFolder(hInstall, data, bUndo, szFolder)) {
+        LogPrintf(pLog, "ZULFuncts: CustomActionData unreadable");
+        return false;
+    }
+    bool bDone;
+    if (bUndo) {
+        LogPrintf(pLog, "ZULFuncts rollback: %s", szFolder);
+        bDone = DataSourcesBelow(data, szBelow);
+        if (bDone)
+            bDone = StepRecord::Undo(szFolder, szBelow, pLog);
+        else
+            LogPrintf(pLog, "Backup folder left: %s", szFolder);
+    } else {
+        bDone = StepRecord::RemoveAll(szFolder, pLog);
+    }
+    StepRecord::LetGo(szFolder, s_cchRunInstallation, pLog);
+    return bDone;
+}
+
 UINT Finish(MSIHANDLE hInstall, bool bUndo)
 {
     ActionRun run = {hInstall, ERROR_SUCCESS};
     char *pszData = GetPropertyText(hInstall, "CustomActionData");
-    ActionData data = {false, "", nullptr};
-    if (pszData)
-        SplitActionData(pszData, &data);
-    if (data.bRecord) {
+    ActionData data = {false, "", "", "twain_32", nullptr};
+    bool bParsed = pszData && ParseActionData(pszData, &data);
+    if (!bParsed || data.bRecord) {
         InstallLog::SetLineSink(SendLine, &run);
         {
             InstallLog log(nullptr, false);
-            char szBelow[260];
-            char szProduct[260];
-            char *pszRun = reinterpret_cast<char *>(
-                _mbsrchr(reinterpret_cast<unsigned char *>(const_cast<char *>(data.pszFolder)), '\\'));
-            if (bUndo) {
-                LogPrintf(&log, "ZULFuncts rollback: %s", data.pszFolder);
-                if (!DataSourcesBelow(data.pszCommandLine, szBelow, sizeof szBelow) ||
-                    !StepRecord::Undo(data.pszFolder, szBelow, &log))
-                    run.uResult = ERROR_INSTALL_FAILURE;
-            } else if (pszRun && BoundedCopy(szProduct, sizeof szProduct, data.pszFolder)) {
-                // Every run of the product: one whose rollback never came is let go too.
-                szProduct[pszRun - data.pszFolder] = '\0';
-                if (!StepRecord::RemoveAll(szProduct, &log))
-                    run.uResult = ERROR_INSTALL_FAILURE;
-            }
+            if (!bParsed)
+                LogPrintf(&log, "ZULFuncts: CustomActionData unreadable");
+            if (!bParsed || !FinishRun(hInstall, data, bUndo, &log))
+                run.uResult = ERROR_INSTALL_FAILURE;
         }
         InstallLog::SetLineSink(nullptr, nullptr);
     }
@@ -325,12 +366,25 @@ UINT Finish(MSIHANDLE hInstall, bool bUndo)
 
 extern "C" UINT __stdcall ScheduleAddDataSources(MSIHANDLE hInstall)
 {
-    return Schedule(hInstall, "ZulAddDataSources", "ZulRollbackAddDataSources", "ZulCommitAddDataSources");
+    return Schedule(hInstall, "twain_32", "ZulAddDataSources", "ZulRollbackAddDataSources", "ZulCommitAddDataSources");
 }
 
 extern "C" UINT __stdcall ScheduleRemoveDataSources(MSIHANDLE hInstall)
 {
-    return Schedule(hInstall, "ZulRemoveDataSources", "ZulRollbackRemoveDataSources", "ZulCommitRemoveDataSources");
+    return Schedule(hInstall, "twain_32", "ZulRemoveDataSources", "ZulRollbackRemoveDataSources",
+                    "ZulCommitRemoveDataSources");
+}
+
+extern "C" UINT __stdcall ScheduleAddDataSources64(MSIHANDLE hInstall)
+{
+    return Schedule(hInstall, "twain_64", "ZulAddDataSources64", "ZulRollbackAddDataSources64",
+                    "ZulCommitAddDataSources64");
+}
+
+extern "C" UINT __stdcall ScheduleRemoveDataSources64(MSIHANDLE hInstall)
+{
+    return Schedule(hInstall, "twain_64", "ZulRemoveDataSources64", "ZulRollbackRemoveDataSources64",
+                    "ZulCommitRemoveDataSources64");
 }
 
 extern "C" UINT __stdcall RollbackCommand(MSIHANDLE hInstall)

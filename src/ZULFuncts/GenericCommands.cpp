@@ -152,7 +152,7 @@ DWORD TwainDSInstaller::InstallTemplate(const char *szInstance, const char *szTw
     // Recorded, the .ds there is moved aside whole and a new one made, so
     // that a rollback can put the old one back as it was.
     if (hTemplate != INVALID_HANDLE_VALUE && s_pRecord) {
-        HANDLE hOld = OpenFileExclusive(szFileNameDs, DELETE, FILE_OPEN, &bLinked);
+        HANDLE hOld = OpenFileExclusive(szFileNameDs, DELETE | READ_CONTROL | WRITE_DAC, FILE_OPEN, &bLinked);
         dwError = hOld == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
         if (hOld != INVALID_HANDLE_VALUE) {
             if (!s_pRecord->MoveAside(hOld, szFileNameDs))

@@ -52,7 +52,9 @@ DWORD TwainDSInstaller::RenameInstanceDS(const char *szInstance, bool bAdd, bool
         return dwError;
     // DELETE, which a rename needs as a deletion does.
     bool bLinked = false;
-    HANDLE hFile = OpenFileExclusive(bAdd ? szFileName : szFileNameDs, DELETE, FILE_OPEN, &bLinked);
+    // Moved aside, its DACL is kept and replaced (READ_CONTROL, WRITE_DAC).
+    const DWORD dwAccess = s_pRecord && !bAdd ? DELETE | READ_CONTROL | WRITE_DAC : DELETE;
+    HANDLE hFile = OpenFileExclusive(bAdd ? szFileName : szFileNameDs, dwAccess, FILE_OPEN, &bLinked);
     if (bLinked && bLog)
         LogPrintf(pLog, "Linked file: %s, left as it is", bAdd ? szFileName : szFileNameDs);
     if (hFile == INVALID_HANDLE_VALUE) {

@@ -142,7 +142,9 @@ unsigned long RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog,
 {
     // DELETE for the deletion or the move, FILE_WRITE_ATTRIBUTES to clear read-only first.
     bool bLinked = false;
-    HANDLE h = OpenFileExclusive(pszPath, DELETE | FILE_WRITE_ATTRIBUTES, FILE_OPEN, &bLinked);
+    // Moved aside, its DACL is kept and replaced (READ_CONTROL, WRITE_DAC).
+    const DWORD dwAccess = DELETE | FILE_WRITE_ATTRIBUTES | (pRecord ? READ_CONTROL | WRITE_DAC : 0);
+    HANDLE h = OpenFileExclusive(pszPath, dwAccess, FILE_OPEN, &bLinked);
     DWORD dwError = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     if (bIfExists && dwError == ERROR_FILE_NOT_FOUND)
         return ERROR_SUCCESS;

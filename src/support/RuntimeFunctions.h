@@ -45,6 +45,11 @@ inline constexpr RuntimeFunction<PFN_NTCREATEFILE> s_fnNtCreateFile = {s_szNtdll
 inline constexpr RuntimeFunction<PFN_RTLNTSTATUSTODOSERROR> s_fnRtlNtStatusToDosError = {s_szNtdll,
                                                                                          "RtlNtStatusToDosError"};
 
+// ADVAPI32's RtlGenRandom, exported by that name only: random bytes for names
+// no one may guess (the DLL imports ADVAPI32, so it is loaded).
+typedef BOOLEAN(WINAPI *PFN_RTLGENRANDOM)(PVOID RandomBuffer, ULONG RandomBufferLength);
+inline constexpr RuntimeFunction<PFN_RTLGENRANDOM> s_fnRtlGenRandom = {"advapi32.dll", "SystemFunction036"};
+
 // USER32, loaded for the usage box alone.
 typedef int(WINAPI *PFN_MESSAGEBOXA)(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 typedef HWINSTA(WINAPI *PFN_GETPROCESSWINDOWSTATION)(void);

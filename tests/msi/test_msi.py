@@ -291,7 +291,7 @@ class Lab:
         expected = file_log[start:-1]
         # Progress (ActionData) is logged as "1: <directory>" between the lines.
         got = [line for line in lines[runs[-1] + 1:runs[-1] + 1 + 2 * len(expected)] if not line.startswith("1: ")]
-        self.true(bool(runs) and re.search(r" \(\{[0-9A-F-]{36}\}\)$", lines[runs[-1]]) is not None,
+        self.true(bool(runs) and re.search(r" \(twain_32\) \(\{[0-9A-F-]{36}\}\)$", lines[runs[-1]]) is not None,
                   "%s: first line %r" % (step, lines[runs[-1]] if runs else None))
         self.true(got[:len(expected)] == expected, "%s: the installer's log holds %s, the program's %s"
                   % (step, got[:len(expected)], expected))
@@ -529,6 +529,17 @@ def run_maddds(lab):
         lab.true("ZULFuncts could not install the data source " in text and "(error 32)" in text,
                  "no error message with the sharing violation in the installer's log")
 
+    # A failure Retry cannot help (a directory where the .ds goes: access
+    # denied) asks nothing: it says so, and the install fails.
+    if lab.form == "dll":
+        lab.start("maddds-refused", [("0000", marked)])
+        os.makedirs(lab.path(data_source("0000")))
+        lab.step("install", install(v10), INSTALL_FAILURE, entries(data_source("0000") + "\\"))
+        with open(os.path.join(lab.work, "%s-install.log" % lab.case), encoding="latin-1") as f:
+            text = f.read()
+        lab.true("(error 5). The installation log says why." in text and "choose Retry" not in text,
+                 "the message for a refused data source asks to retry")
+
     # The same question answered through a user interface: Retry once the
     # file is let go installs it; Cancel fails the install.
     if lab.form == "dll":
@@ -547,6 +558,41 @@ def run_maddds(lab):
                      % (answer, "was" if replaced else "was not"))
             if answer == "retry":
                 lab.msiexec("uninstall", uninstall(v10))
+
+    # A rollback that cannot put a data source back: the answer to the
+    # question about 0001 holds 0000's new copy, so the rollback can neither
+    # remove it nor move 0000's old one home. The folder stays and the
+    # installer's log says so; the next install's commit names it and keeps it.
+    if lab.form == "dll":
+        kept = [data_source("0000"), data_source("0001")]
+        lab.start("maddds-rollback-blocked", [("0000", marked), ("0001", marked)])
+        for rel in kept:
+            lab.put_kept(rel)
+        before = lab.snapshot(kept)
+        res = subprocess.run(["wine", lab.answer, windows_path(v10), windows_path(lab.path(kept[1])), "cancel",
+                              windows_path(lab.path(kept[0]))], env=lab.prefix.env, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, timeout=300)
+        out = res.stdout.decode("latin-1").lower()
+        print(out)
+        code = lab.product_code(v10)
+        product = os.path.join(lab.prefix.windows_dir, "ZULFuncts", code)
+        runs = os.listdir(product) if os.path.isdir(product) else []
+        left = os.path.join(product, runs[0]) if len(runs) == 1 else None
+        # As the program names them: below GetWindowsDirectory's C:\windows.
+        named = ("c:\\windows\\zulfuncts\\%s\\%s" % (code, runs[0])).lower() if left else None
+        lab.true("result=%d" % INSTALL_FAILURE in out, "the install did not fail: %s" % out)
+        lab.true("rollback failed on c:\\windows\\twain_32\\" + kept[0].lower() in out, "no rollback failure logged")
+        lab.true(left is not None and "backup folder left: %s" % named in out,
+                 "folder %s left without a line saying so" % runs)
+        aside = [open(os.path.join(left, n), "rb").read() for n in os.listdir(left) if n != "record"] if left else []
+        lab.true(aside == [before[kept[0]][0]], "0000's data source is not in the folder left")
+        lab.msiexec("install", install(v10))
+        with open(os.path.join(lab.work, "%s-install.log" % lab.case), encoding="latin-1") as f:
+            text = f.read().lower()
+        lab.true(left is not None and os.path.isdir(left) and "backup folder left: %s" % named in text,
+                 "the commit did not keep and name the folder left")
+        lab.msiexec("uninstall", uninstall(v10))
+        shutil.rmtree(os.path.join(lab.prefix.windows_dir, "ZULFuncts"), ignore_errors=True)
 
     # An author's product from the README (the DLL form), the unit included as it stands.
     if lab.form == "dll":

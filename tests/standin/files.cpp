@@ -113,13 +113,24 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
     return TRUE;
 }
 
-extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPVOID)
+extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPVOID lpSecurityAttributes)
 {
     std::string s = ZulStandinPosixPath(lpPathName);
     if (mkdir(s.c_str(), 0777) != 0) {
         if (errno == ENOENT)
             return ZulStandinFail(ERROR_PATH_NOT_FOUND);
         return FailFromErrno(errno, lpPathName);
+    }
+    const SECURITY_ATTRIBUTES *pAttributes = static_cast<const SECURITY_ATTRIBUTES *>(lpSecurityAttributes);
+    if (pAttributes && pAttributes->lpSecurityDescriptor) {
+        int fd = open(s.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        bool bApplied = fd >= 0 && ZulStandinApplyDescriptor(fd, pAttributes->lpSecurityDescriptor);
+        if (fd >= 0)
+            close(fd);
+        if (!bApplied) {
+            rmdir(s.c_str());
+            return ZulStandinFail(ERROR_INVALID_SECURITY_DESCR);
+        }
     }
     return TRUE;
 }

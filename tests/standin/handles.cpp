@@ -215,6 +215,13 @@ int ZulStandinFileDescriptor(HANDLE h)
     return Lookup(h, &fd) ? fd : -1;
 }
 
+ACCESS_MASK ZulStandinHandleAccess(HANDLE h)
+{
+    int fd = -1;
+    OpenFile *pFile = Lookup(h, &fd);
+    return pFile ? pFile->dwAccess : 0;
+}
+
 extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPVOID,
                                      DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE)
 {

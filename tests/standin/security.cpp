@@ -6,6 +6,8 @@
 
 #include <aclapi.h>
 
+#include <errno.h>
+
 #include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
@@ -120,14 +122,12 @@ extern "C" BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION
 // The descriptor holds the owner and a DACL made from the mode, as Wine shows
 // one: SYSTEM and the owner may do anything, the group's bits go to the Users
 // group and the others' to Everyone; a directory's entries are inherited.
-extern "C" DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMATION SecurityInfo,
-                                        PSID *ppsidOwner, PSID *ppsidGroup, PACL *ppDacl, PACL *ppSacl,
-                                        PSECURITY_DESCRIPTOR *ppSecurityDescriptor)
+namespace {
+
+// The owner (at the block's start) and the DACL of the file on fd, in one
+// block from malloc.
+DWORD DescribeFile(int fd, BYTE **ppb, ACL **ppAcl)
 {
-    const SECURITY_INFORMATION dwKnown = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    if (ObjectType != SE_FILE_OBJECT || SecurityInfo == 0 || (SecurityInfo & ~dwKnown) || !ppSecurityDescriptor)
-        return ERROR_INVALID_PARAMETER;
-    int fd = ZulStandinFileDescriptor(handle);
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0)
         return ERROR_INVALID_HANDLE;
@@ -149,6 +149,31 @@ extern "C" DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType
         AddAllowed(pAcl, pb, FILE_ALL_ACCESS, flags);
     AddAllowed(pAcl, rgbUsers, RightsOfBits(st.st_mode >> 3), flags);
     AddAllowed(pAcl, &s_sidEveryone, RightsOfBits(st.st_mode), flags);
+    *ppb = pb;
+    *ppAcl = pAcl;
+    return ERROR_SUCCESS;
+}
+
+// The mode bits of the rights an allow entry gives.
+unsigned int BitsOfRights(ACCESS_MASK mask)
+{
+    return ((mask & FILE_READ_DATA) ? 4 : 0) | ((mask & FILE_WRITE_DATA) ? 2 : 0) | ((mask & FILE_EXECUTE) ? 1 : 0);
+}
+
+} // namespace
+
+extern "C" DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMATION SecurityInfo,
+                                        PSID *ppsidOwner, PSID *ppsidGroup, PACL *ppDacl, PACL *ppSacl,
+                                        PSECURITY_DESCRIPTOR *ppSecurityDescriptor)
+{
+    const SECURITY_INFORMATION dwKnown = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (ObjectType != SE_FILE_OBJECT || SecurityInfo == 0 || (SecurityInfo & ~dwKnown) || !ppSecurityDescriptor)
+        return ERROR_INVALID_PARAMETER;
+    BYTE *pb = nullptr;
+    ACL *pAcl = nullptr;
+    DWORD dwResult = DescribeFile(ZulStandinFileDescriptor(handle), &pb, &pAcl);
+    if (dwResult != ERROR_SUCCESS)
+        return dwResult;
     if (ppsidOwner)
         *ppsidOwner = (SecurityInfo & OWNER_SECURITY_INFORMATION) ? pb : nullptr;
     if (ppsidGroup)
@@ -196,4 +221,89 @@ extern "C" BOOL WINAPI IsWellKnownSid(PSID pSid, WELL_KNOWN_SID_TYPE WellKnownSi
     else
         return FALSE;
     return EqualSid(pSid, rgbKnown);
+}
+
+// The DACL alone, as the mode shows it, self-relative.
+extern "C" BOOL WINAPI GetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION RequestedInformation,
+                                               PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD nLength,
+                                               LPDWORD lpnLengthNeeded)
+{
+    if (RequestedInformation != DACL_SECURITY_INFORMATION)
+        return ZulStandinFail(ERROR_INVALID_PARAMETER);
+    if (!(ZulStandinHandleAccess(Handle) & READ_CONTROL))
+        return ZulStandinFail(ERROR_ACCESS_DENIED);
+    BYTE *pb = nullptr;
+    ACL *pAcl = nullptr;
+    DWORD dwResult = DescribeFile(ZulStandinFileDescriptor(Handle), &pb, &pAcl);
+    if (dwResult != ERROR_SUCCESS)
+        return ZulStandinFail(dwResult);
+    SECURITY_DESCRIPTOR_RELATIVE header = {
+        SECURITY_DESCRIPTOR_REVISION, 0, SE_SELF_RELATIVE | SE_DACL_PRESENT, 0, 0, 0, sizeof header};
+    *lpnLengthNeeded = static_cast<DWORD>(sizeof header + pAcl->AclSize);
+    bool bFits = nLength >= *lpnLengthNeeded;
+    if (bFits) {
+        memcpy(pSecurityDescriptor, &header, sizeof header);
+        memcpy(static_cast<BYTE *>(pSecurityDescriptor) + sizeof header, pAcl, pAcl->AclSize);
+    }
+    free(pb);
+    return bFits ? TRUE : ZulStandinFail(ERROR_INSUFFICIENT_BUFFER);
+}
+
+// The DACL goes into the mode (ZulStandinApplyDescriptor); the owner never changes.
+extern "C" BOOL WINAPI SetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
+                                               PSECURITY_DESCRIPTOR SecurityDescriptor)
+{
+    if (SecurityInformation != DACL_SECURITY_INFORMATION)
+        return ZulStandinFail(ERROR_INVALID_PARAMETER);
+    if (!(ZulStandinHandleAccess(Handle) & WRITE_DAC))
+        return ZulStandinFail(ERROR_ACCESS_DENIED);
+    int fd = ZulStandinFileDescriptor(Handle);
+    return fd >= 0 && ZulStandinApplyDescriptor(fd, SecurityDescriptor);
+}
+
+extern "C" BOOL WINAPI IsValidSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor)
+{
+    const SECURITY_DESCRIPTOR_RELATIVE *pHeader =
+        static_cast<const SECURITY_DESCRIPTOR_RELATIVE *>(pSecurityDescriptor);
+    if (pHeader->Revision != SECURITY_DESCRIPTOR_REVISION || !(pHeader->Control & SE_SELF_RELATIVE))
+        return ZulStandinFail(ERROR_INVALID_SECURITY_DESCR);
+    if (!(pHeader->Control & SE_DACL_PRESENT) || pHeader->Dacl == 0)
+        return TRUE;
+    const ACL *pAcl = reinterpret_cast<const ACL *>(static_cast<const BYTE *>(pSecurityDescriptor) + pHeader->Dacl);
+    size_t cbUsed = sizeof(ACL);
+    for (WORD i = 0; i < pAcl->AceCount && cbUsed + sizeof(ACE_HEADER) <= pAcl->AclSize; i++)
+        cbUsed += reinterpret_cast<const ACE_HEADER *>(reinterpret_cast<const BYTE *>(pAcl) + cbUsed)->AceSize;
+    bool bValid = (pAcl->AclRevision == ACL_REVISION || pAcl->AclRevision == 4) && pAcl->AclSize >= sizeof(ACL) &&
+                  cbUsed <= pAcl->AclSize;
+    return bValid ? TRUE : ZulStandinFail(ERROR_INVALID_SECURITY_DESCR);
+}
+
+bool ZulStandinApplyDescriptor(int fd, PSECURITY_DESCRIPTOR pSD)
+{
+    struct stat st;
+    if (!IsValidSecurityDescriptor(pSD) || fstat(fd, &st) != 0)
+        return false;
+    const SECURITY_DESCRIPTOR_RELATIVE *pHeader = static_cast<const SECURITY_DESCRIPTOR_RELATIVE *>(pSD);
+    mode_t mode = st.st_mode & 07700;
+    const BYTE *pbAcl = static_cast<const BYTE *>(pSD) + pHeader->Dacl;
+    const ACL *pAcl = reinterpret_cast<const ACL *>(pbAcl);
+    static const DWORD rgUsers[] = {32, 545};
+    static const SID s_sidEveryone = {1, 1, {{0, 0, 0, 0, 0, 1}}, {0}};
+    alignas(DWORD) BYTE rgbUsers[SECURITY_MAX_SID_SIZE];
+    MakeNtSid(rgbUsers, rgUsers, 2);
+    size_t cb = sizeof(ACL);
+    for (WORD i = 0; pHeader->Dacl && i < pAcl->AceCount; i++) {
+        const ACCESS_ALLOWED_ACE *pAce = reinterpret_cast<const ACCESS_ALLOWED_ACE *>(pbAcl + cb);
+        cb += pAce->Header.AceSize;
+        PSID psid = const_cast<DWORD *>(&pAce->SidStart);
+        if (pAce->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (pAce->Header.AceFlags & INHERIT_ONLY_ACE))
+            continue;
+        if (EqualSid(psid, rgbUsers))
+            mode |= BitsOfRights(pAce->Mask) << 3;
+        else if (EqualSid(psid, const_cast<SID *>(&s_sidEveryone)))
+            mode |= BitsOfRights(pAce->Mask);
+    }
+    if (fchmod(fd, mode) != 0)
+        return ZulStandinFail(ZulStandinErrorFromErrno(errno)) != FALSE;
+    return true;
 }

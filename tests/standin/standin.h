@@ -43,6 +43,12 @@ bool ZulStandinEqualNoCase(const std::string &a, const std::string &b);
 
 // The descriptor of a file handle from CreateFileA, or -1 (last error set).
 int ZulStandinFileDescriptor(HANDLE h);
+// The access a handle was opened with (0 for no handle).
+ACCESS_MASK ZulStandinHandleAccess(HANDLE h);
+// Gives the file on fd the modes a self-relative descriptor's DACL shows: the
+// Users group's rights become the group bits, Everyone's the others'; the
+// owner's bits stay. False (last error set) for a descriptor it cannot read.
+bool ZulStandinApplyDescriptor(int fd, PSECURITY_DESCRIPTOR pSD);
 // Another process's oplock on the file at the POSIX path (null: none): NtCreateFile of it
 // fails with status (STATUS_SHARING_VIOLATION, the batch oplock's break underway), or, for
 // STATUS_OPLOCK_BREAK_IN_PROGRESS, opens it and returns that status.

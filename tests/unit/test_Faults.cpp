@@ -4,10 +4,14 @@
 // with the exit status the rules give (1 only when an installer record cannot
 // be allocated), keep the old log whole (cut or not) and lose no data source;
 // after a crash the next run must find the log whole and clear up.
+#include "ActionData.h"
+#include "CommandLine.h"
 #include "LogModel.h"
 #include "Sandbox.h"
 #include "Seams.h"
+#include "StepRecord.h"
 #include "TestFacts.h"
+#include "TwainDSInstaller.h"
 #include "regfile.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +23,7 @@
 #include <stdio_ext.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -193,6 +198,8 @@ void __wrap_exit(int status)
 namespace {
 
 const char s_szAbsent[] = "<absent>";
+const char s_szProductCode[] = "{0123ABCD-4567-89EF-0123-456789ABCDEF}";
+const char s_szRun[] = "0123456789ABCDEF-89ABCDEF";
 
 // The machine every run starts from: five devices (0000 and 0001 marked and
 // matching the hardware identifier, 0002 neither, 0003 without a driver, 0004
@@ -302,6 +309,18 @@ std::string OldLog(char chTag)
         s += std::string(1, chTag) + " old line " + std::to_string(i) +
              (i % 3 == 0 ? "\n" : (i % 3 == 1 ? "\r\r\n" : "\r\n"));
     return s + "last line without end";
+}
+
+// The calls of a function to fail, of cCalls: the first eight, then every
+// power of two, and the last.
+std::vector<long> Samples(long cCalls)
+{
+    std::vector<long> samples;
+    for (long k = 1; k <= cCalls; k = k < 8 ? k + 1 : k * 2)
+        samples.push_back(k);
+    if (cCalls > 0 && samples.back() != cCalls)
+        samples.push_back(cCalls);
+    return samples;
 }
 
 bool IsStampLine(const std::string &sLine)
@@ -470,12 +489,7 @@ protected:
         const std::string sSidePath = sLogPath.substr(0, sLogPath.size() - 4) + "2.log";
         long cCases = 0, cFired = 0;
         for (int fn = 0; fn < F_COUNT; fn++) {
-            std::vector<long> samples;
-            for (long k = 1; k <= calls[fn]; k = k < 8 ? k + 1 : k * 2)
-                samples.push_back(k);
-            if (calls[fn] > 0 && samples.back() != calls[fn])
-                samples.push_back(calls[fn]);
-            for (long k : samples) {
+            for (long k : Samples(calls[fn])) {
                 for (Mode mode : {FAIL_ONCE, FAIL_FROM, CRASH_AFTER}) {
                     std::string sCase = std::string(c.pszName) + ": " + Unmangled(s_rgpszFn[fn]) + " " +
                                         s_rgpszMode[mode] + " " + std::to_string(k) + " of " +
@@ -517,6 +531,123 @@ protected:
         EXPECT_GT(cFired, 0);
     }
 
+    // The DLL form: one child runs the command as the deferred action does,
+    // with a step record (bUndo false), or undoes that record as the rollback
+    // does. Returns the child's status: 0, or 2 for an undo that failed.
+    int RunRecorded(const char *pszText, bool bUndo, int fn, long nCall, Mode mode)
+    {
+        memset(g_pShared, 0, sizeof(Shared));
+        fflush(nullptr);
+        pid_t pid = fork();
+        if (pid == 0) {
+            char szFolder[260], szBelow[260];
+            if (!WindowsPath(szFolder, "ZULFuncts", s_szProductCode, s_szRun) ||
+                !WindowsPath(szBelow, "twain_32", "zorb_"))
+                _exit(3);
+            // A silent install's answers: an adding command stops, a removing one goes on.
+            const StepObserver observer = {
+                nullptr, [](void *, const char *) { return true; },
+                [](void *, bool bAdd, const char *, DWORD) { return bAdd ? STEP_STOP : STEP_GO_ON; }};
+            g_fn = fn;
+            g_nCall = nCall;
+            g_mode = mode;
+            g_bArmed = true;
+            if (bUndo)
+                _exit(StepRecord::Undo(szFolder, szBelow, nullptr) ? 0 : 2);
+            StepRecord record;
+            if (record.Begin(szFolder, nullptr)) {
+                TwainDSInstaller::s_pRecord = &record;
+                TwainDSInstaller::s_pObserver = &observer;
+                std::vector<char> text(pszText, pszText + strlen(pszText) + 1);
+                CommandLine commandLine;
+                commandLine.ParseAndRun(text.data());
+            }
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    }
+
+    std::string RunDir() { return m_box.WindowsDir() + "/ZULFuncts/" + s_szProductCode + "/" + s_szRun; }
+
+    // Every file below twain_32, with its bytes and its mode.
+    std::string Tree()
+    {
+        std::set<std::string> modes;
+        for (auto &e : std::filesystem::recursive_directory_iterator(m_box.TwainDir())) {
+            struct stat st;
+            modes.insert(e.path().string() + (lstat(e.path().c_str(), &st) == 0 ? std::to_string(st.st_mode) : "?"));
+        }
+        std::string s = Sandbox::Tree(m_box.TwainDir());
+        for (auto &sMode : modes)
+            s += sMode + "\n";
+        return s;
+    }
+
+    // The files that were there before the run and are now neither below
+    // twain_32 (in their place, or renamed as a step does) nor in the backup
+    // folder.
+    std::string Lost()
+    {
+        std::set<std::string> held;
+        for (const std::string &sDir : {m_box.TwainDir(), RunDir()}) {
+            std::error_code ec;
+            for (auto &e : std::filesystem::recursive_directory_iterator(sDir, ec)) {
+                if (!e.is_directory() && e.path().filename() != "record")
+                    held.insert(Sandbox::ReadFile(e.path().string()));
+            }
+        }
+        std::string sLost;
+        for (auto &file : s_seed) {
+            if (!held.count(file.second))
+                sLost += " " + file.first;
+        }
+        return sLost;
+    }
+
+    // The command, then its undo, each at every fault point: the tree ends as
+    // it began, and no file is lost on the way.
+    void SweepRecorded(const Command &c)
+    {
+        std::error_code ec;
+        Seed();
+        const std::string sBefore = Tree();
+        RunRecorded(c.pszText, false, -1, 0, FAIL_ONCE);
+        const std::vector<long> runCalls(g_pShared->rgcCalls, g_pShared->rgcCalls + F_COUNT);
+        EXPECT_EQ(0, RunRecorded(c.pszText, true, -1, 0, FAIL_ONCE));
+        const std::vector<long> undoCalls(g_pShared->rgcCalls, g_pShared->rgcCalls + F_COUNT);
+        EXPECT_EQ(sBefore, Tree());
+        long cRuns = 0, cPoints = 0, cChecks = 0;
+        for (bool bUndo : {false, true}) {
+            const std::vector<long> &calls = bUndo ? undoCalls : runCalls;
+            for (int fn = 0; fn < F_COUNT; fn++) {
+                for (long k : Samples(calls[fn])) {
+                    cPoints++;
+                    for (Mode mode : {FAIL_ONCE, FAIL_FROM, CRASH_AFTER}) {
+                        std::string sCase = std::string(c.pszName) + (bUndo ? ", undo: " : ", recorded: ") +
+                                            Unmangled(s_rgpszFn[fn]) + " " + s_rgpszMode[mode] + " " +
+                                            std::to_string(k) + " of " + std::to_string(calls[fn]);
+                        Seed();
+                        std::filesystem::remove_all(m_box.WindowsDir() + "/ZULFuncts", ec);
+                        if (bUndo)
+                            RunRecorded(c.pszText, false, -1, 0, FAIL_ONCE);
+                        RunRecorded(c.pszText, bUndo, fn, k, mode);
+                        cRuns++;
+                        EXPECT_EQ("", Lost()) << sCase << ": lost";
+                        int nSecond = RunRecorded(c.pszText, true, -1, 0, FAIL_ONCE);
+                        EXPECT_EQ("", Lost()) << sCase << ", then undone: lost";
+                        cChecks += 2;
+                        // A record the fault left unreadable keeps all it holds.
+                        if (nSecond == 0 || !bUndo)
+                            EXPECT_EQ(sBefore, Tree()) << sCase << ", then undone";
+                    }
+                }
+            }
+        }
+        printf("%s recorded: %ld runs at %ld fault points, %ld invariant checks\n", c.pszName, cRuns, cPoints, cChecks);
+    }
+
     Sandbox m_box;
 };
 
@@ -552,6 +683,18 @@ TEST_F(FaultRuns, RemoveDSSurvivesEveryFault)
     Sweep(CommandNamed("RemoveDS"));
 }
 
+TEST_F(FaultRuns, RecordedMarkerCommandsAndTheirUndoSurviveEveryFault)
+{
+    SweepRecorded(CommandNamed("MAddDS"));
+    SweepRecorded(CommandNamed("MRemoveDS"));
+}
+
+TEST_F(FaultRuns, RecordedHardwareIdCommandsAndTheirUndoSurviveEveryFault)
+{
+    SweepRecorded(CommandNamed("AddDS"));
+    SweepRecorded(CommandNamed("RemoveDS"));
+}
+
 // A call the seam table fails that no command makes is a seam the sweep never
 // tries: the program has stopped calling it, or calls something else now.
 TEST_F(FaultRuns, EveryFailedCallIsMade)
@@ -561,6 +704,12 @@ TEST_F(FaultRuns, EveryFailedCallIsMade)
         std::vector<long> calls = CleanRunCalls(CommandNamed(pszName));
         for (int fn = 0; fn < F_COUNT; fn++)
             total[fn] += calls[fn];
+        // And as the DLL runs it, with its record and the undo.
+        for (bool bUndo : {false, true}) {
+            RunRecorded(CommandNamed(pszName).pszText, bUndo, -1, 0, FAIL_ONCE);
+            for (int fn = 0; fn < F_COUNT; fn++)
+                total[fn] += g_pShared->rgcCalls[fn];
+        }
     }
     for (int fn = 0; fn < F_COUNT; fn++)
         EXPECT_GT(total[fn], 0) << Unmangled(s_rgpszFn[fn]) << " is in seams.def but no command calls it";

@@ -1,6 +1,7 @@
 // The DLL form's record of its steps and their undo: whatever part of a
 // command's steps ran, the rollback leaves twain_32 as it was, byte for byte
 // and attribute for attribute, and trusts nothing it reads.
+#include "ActionData.h"
 #include "FileHandles.h"
 #include "InstallLog.h"
 #include "Sandbox.h"
@@ -11,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -37,6 +39,14 @@ protected:
 
     std::string Path(const char *pszRel) { return m_sTwain + "\\" + pszRel; }
 
+    // A run that made the first cSteps of RunSteps, its record closed.
+    void Record(int cSteps, const std::string &sFolder = "")
+    {
+        StepRecord record;
+        ASSERT_TRUE(record.Begin((sFolder.empty() ? m_sFolder : sFolder).c_str(), nullptr));
+        RunSteps(record, cSteps);
+    }
+
     // The first cSteps of what the commands do, each recorded first.
     void RunSteps(StepRecord &record, int cSteps)
     {
@@ -44,7 +54,8 @@ protected:
         for (int i = 0; i < cSteps; i++) {
             switch (i) {
             case 0: { // MAddDS: the old .ds moved aside, a copy of the template made
-                HANDLE h = OpenFileExclusive(Path("zorb_0000\\zorb_0000.ds").c_str(), DELETE, FILE_OPEN, &bLinked);
+                HANDLE h = OpenFileExclusive(Path("zorb_0000\\zorb_0000.ds").c_str(), DELETE | READ_CONTROL | WRITE_DAC,
+                                             FILE_OPEN, &bLinked);
                 ASSERT_NE(INVALID_HANDLE_VALUE, h);
                 ASSERT_TRUE(record.MoveAside(h, Path("zorb_0000\\zorb_0000.ds").c_str()));
                 CloseHandle(h);
@@ -85,11 +96,7 @@ TEST_F(StepRecordTest, UndoPutsBackWhateverPartOfTheStepsRan)
 {
     for (int cSteps = 0; cSteps <= 5; cSteps++) {
         SCOPED_TRACE(cSteps);
-        {
-            StepRecord record;
-            ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
-            RunSteps(record, cSteps);
-        }
+        Record(cSteps);
         EXPECT_EQ(cSteps == 0, Sandbox::Tree(m_box.TwainDir()) == m_sBefore);
         EXPECT_TRUE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
         EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir()));
@@ -121,44 +128,66 @@ TEST_F(StepRecordTest, EntriesOutsideTheCommandsDataSourcesAreSkipped)
     Sandbox::WriteFile(m_box.WindowsDir() + "/victim.txt", "keep");
     Sandbox::WriteFile(m_box.TwainDir() + "/other_0000/other_0000.ds", "keep");
     Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0000/x/y", "keep");
-    {
-        StepRecord record;
-        ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
-    }
-    const std::string &sWindows = m_sWindows;
-    std::string sRecord = Sandbox::ReadFile(m_sRun + "/record");
-    for (const std::string &sEntry :
-         {"C\t" + sWindows + "\\victim.txt", "C\t" + m_sTwain + "\\other_0000\\other_0000.ds",
-          "C\t" + m_sBelow + "0000\\..\\..\\victim.txt", "C\t" + m_sBelow + "0000\\x\\y",
-          "R\t" + Path("zorb_0000\\zorb_0000.ds") + "\t" + sWindows + "\\victim.txt", "M\t" + sWindows + "\\x\t1"})
-        sRecord += sEntry + "\r\n";
+    Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0000/a:b", "keep");
+    Sandbox::MakeDir(m_box.TwainDir() + "/zorb_0006");
+    Sandbox::WriteFile(m_sProduct + "/planted", "keep");
     // Within bounds, but in an instance directory others may change.
     Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0005/zorb_0005.ds", "keep");
     ASSERT_EQ(0, chmod((m_box.TwainDir() + "/zorb_0005").c_str(), 0777));
-    sRecord += "C\t" + Path("zorb_0005\\zorb_0005.ds") + "\r\n";
-    Sandbox::WriteFile(m_sRun + "/record", sRecord);
-    Sandbox::WriteFile(m_sRun + "/1", "planted");
-    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
-    EXPECT_EQ("keep", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0005/zorb_0005.ds"));
-    EXPECT_EQ("keep", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0000/x/y"));
-    EXPECT_EQ("keep", Sandbox::ReadFile(m_box.WindowsDir() + "/victim.txt"));
-    EXPECT_EQ("keep", Sandbox::ReadFile(m_box.TwainDir() + "/other_0000/other_0000.ds"));
+    std::string sDacl;
+    Record(1);
+    std::string sRecord = Sandbox::ReadFile(m_sRun + "/record");
+    sDacl = sRecord.substr(sRecord.rfind('\t') + 1, sRecord.size() - sRecord.rfind('\t') - 3);
+    ASSERT_TRUE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    const std::string &sWindows = m_sWindows;
+    // Each alone fails the undo and changes nothing.
+    for (const std::string &sEntry :
+         {"C\t" + sWindows + "\\victim.txt", "C\t" + m_sTwain + "\\other_0000\\other_0000.ds",
+          "C\t" + m_sBelow + "0000\\..\\..\\victim.txt", "C\t" + m_sBelow + "0000\\x\\y",
+          "R\t" + Path("zorb_0000\\zorb_0000.ds") + "\t" + sWindows + "\\victim.txt",
+          "M\t" + sWindows + "\\x\t1\t" + sDacl, "C\t" + Path("zorb_0000\\a:b"), "X\t" + m_sBelow + "0000\\..\t16",
+          "M\t" + Path("zorb_0006\\zorb_0006.ds") + "\t..\\planted\t" + sDacl,
+          "C\t" + Path("zorb_0005\\zorb_0005.ds")}) {
+        SCOPED_TRACE(sEntry);
+        Record(0);
+        Sandbox::WriteFile(m_sRun + "/record", Sandbox::ReadFile(m_sRun + "/record") + sEntry + "\r\n");
+        Sandbox::WriteFile(m_sRun + "/1", "theirs");
+        EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+        EXPECT_TRUE(Sandbox::Exists(m_sRun + "/1")) << "what could not be undone stays for a person to find";
+        std::filesystem::remove_all(m_sRun);
+    }
+    for (const std::string &sKept : {m_box.TwainDir() + "/zorb_0005/zorb_0005.ds", m_box.TwainDir() + "/zorb_0000/x/y",
+                                     m_box.WindowsDir() + "/victim.txt", m_box.TwainDir() + "/other_0000/other_0000.ds",
+                                     m_box.TwainDir() + "/zorb_0000/a:b", m_sProduct + "/planted"})
+        EXPECT_EQ("keep", Sandbox::ReadFile(sKept)) << sKept;
+    EXPECT_FALSE(Sandbox::Exists(m_box.WindowsDir() + "/x"));
     EXPECT_EQ("theirs", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds"));
-    EXPECT_TRUE(Sandbox::Exists(m_sRun)) << "what could not be undone stays for a person to find";
 }
 
 TEST_F(StepRecordTest, ABackupFolderOthersMayWriteIsNeitherUsedNorRead)
 {
-    Sandbox::MakeDir(m_sProduct);
-    ASSERT_EQ(0, chmod(m_sProduct.c_str(), 0777));
-    StepRecord refused;
-    EXPECT_FALSE(refused.Begin(m_sFolder.c_str(), nullptr));
-
-    ASSERT_EQ(0, chmod(m_sProduct.c_str(), 0755));
-    {
-        StepRecord record;
-        ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
-        RunSteps(record, 2);
+    // A level that is a link is refused, whichever it is.
+    std::string sTop = m_box.WindowsDir() + "/ZULFuncts";
+    for (const std::string &sLevel : {sTop, m_sProduct}) {
+        SCOPED_TRACE(sLevel);
+        Sandbox::MakeDir(m_sProduct);
+        ASSERT_EQ(0, rename(sLevel.c_str(), (m_box.WindowsDir() + "/elsewhere").c_str()));
+        ASSERT_EQ(0, symlink((m_box.WindowsDir() + "/elsewhere").c_str(), sLevel.c_str()));
+        StepRecord refused;
+        EXPECT_FALSE(refused.Begin(m_sFolder.c_str(), nullptr));
+        EXPECT_FALSE(Sandbox::Exists(m_box.WindowsDir() + "/elsewhere/run"));
+        ASSERT_EQ(0, unlink(sLevel.c_str()));
+        ASSERT_EQ(0, rename((m_box.WindowsDir() + "/elsewhere").c_str(), sLevel.c_str()));
+    }
+    // One that others may change, as an earlier version left it, is tightened
+    // to SYSTEM and Administrators; so is every level made.
+    ASSERT_EQ(0, chmod(sTop.c_str(), 0777));
+    ASSERT_EQ(0, chmod(m_sProduct.c_str(), 0775));
+    Record(2);
+    for (const std::string &sLevel : {sTop, m_sProduct, m_sRun, m_sRun + "/1"}) {
+        struct stat st;
+        ASSERT_EQ(0, stat(sLevel.c_str(), &st));
+        EXPECT_EQ(0u, st.st_mode & 077) << sLevel;
     }
     ASSERT_EQ(0, chmod(m_sRun.c_str(), 0777));
     EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
@@ -170,6 +199,187 @@ TEST_F(StepRecordTest, ABackupFolderOthersMayWriteIsNeitherUsedNorRead)
     EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
     EXPECT_EQ("template", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds"));
     // A run's folder is new: one that is there already is not taken.
+    ASSERT_EQ(0, unlink(m_sRun.c_str()));
+    Sandbox::MakeDir(m_sRun);
     StepRecord again;
     EXPECT_FALSE(again.Begin(m_sFolder.c_str(), nullptr));
+}
+
+namespace {
+
+// The lines a run logs besides its file.
+void CollectLine(void *pv, const char *pszLine)
+{
+    *static_cast<std::string *>(pv) += std::string(pszLine) + "\n";
+}
+
+struct CollectedLines {
+    std::string sLines;
+    InstallLog log{nullptr, false};
+    CollectedLines() { InstallLog::SetLineSink(CollectLine, &sLines); }
+    ~CollectedLines() { InstallLog::SetLineSink(nullptr, nullptr); }
+};
+
+} // namespace
+
+TEST_F(StepRecordTest, ASecondUndoNeverUndoesTwiceAndAnUndoReadsTheWholeRecord)
+{
+    Record(5);
+    // Not while others may change the TWAIN directory: nothing is undone.
+    ASSERT_EQ(0, chmod(m_box.TwainDir().c_str(), 0777));
+    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_EQ("theirs", Sandbox::ReadFile(m_sRun + "/1"));
+    ASSERT_EQ(0, chmod(m_box.TwainDir().c_str(), 0755));
+    // The first undo puts everything back but cannot remove its folder.
+    ASSERT_EQ(0, symlink("record", (m_sRun + "/link").c_str()));
+    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir()));
+    struct stat st;
+    ASSERT_EQ(0, stat((m_box.TwainDir() + "/zorb_0000/zorb_0000.ds").c_str(), &st));
+    EXPECT_EQ(0444u, st.st_mode & 0777) << "its own DACL back";
+    ASSERT_EQ(0, unlink((m_sRun + "/link").c_str()));
+    EXPECT_TRUE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir())) << "the restored original deleted again";
+
+    // A record past 1 MiB: what it moved last is put back too.
+    Record(1);
+    std::string sRecord = Sandbox::ReadFile(m_sRun + "/record");
+    size_t cchHeader = sRecord.find('\n') + 1;
+    // Lines that count for nothing: marks cut short.
+    std::string sPadding;
+    while (sPadding.size() < (3u << 19))
+        sPadding += "U\t" + std::string(1000, '0') + "\r\n";
+    Sandbox::WriteFile(m_sRun + "/record", sRecord.substr(0, cchHeader) + sPadding + sRecord.substr(cchHeader));
+    EXPECT_TRUE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir()));
+    // One past the bound is not read at all, and its folder stays.
+    Record(1);
+    sRecord = Sandbox::ReadFile(m_sRun + "/record");
+    while (sRecord.size() <= StepRecord::s_cbMaxRecord + 64)
+        sRecord += sPadding;
+    Sandbox::WriteFile(m_sRun + "/record", sRecord);
+    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_EQ("theirs", Sandbox::ReadFile(m_sRun + "/1"));
+}
+
+TEST_F(StepRecordTest, AStepPastTheBoundIsNotMadeAndTheUndoStillMarksEveryEntry)
+{
+    const DWORD cbMax = 2000;
+    {
+        StepRecord record(cbMax);
+        ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
+        RunSteps(record, 3);
+        int cMade = 0;
+        while (record.WillCreate(Path("zorb_0009\\zorb_0009.ds").c_str(), false))
+            cMade++;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_TOO_LARGE), GetLastError());
+        EXPECT_GT(cMade, 0);
+        // Nor one whose second path no step could take.
+        StepRecord roomy;
+        ASSERT_TRUE(roomy.Begin((m_sFolder + "2").c_str(), nullptr));
+        EXPECT_FALSE(
+            roomy.WillRename(Path("zorb_0001\\zorb_0001").c_str(), Path(std::string(260, 'x').c_str()).c_str()));
+    }
+    // The folder kept from going, so that the marked record can be seen.
+    ASSERT_EQ(0, symlink("record", (m_sRun + "/link").c_str()));
+    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir()));
+    EXPECT_LE(Sandbox::ReadFile(m_sRun + "/record").size(), cbMax);
+}
+
+TEST_F(StepRecordTest, EveryEntryNotUndoneIsLoggedAndItsFileStaysInTheFolder)
+{
+    Record(3);
+    // The kept DACL no longer a descriptor; the renamed file held where it must go back.
+    std::string sRecord = Sandbox::ReadFile(m_sRun + "/record");
+    size_t posDacl = sRecord.find("\t1\t") + 3;
+    sRecord.replace(posDacl, 4, "FFFF");
+    Sandbox::WriteFile(m_sRun + "/record", sRecord);
+    Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0001/zorb_0001", "in the way");
+    CollectedLines lines;
+    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), &lines.log));
+    for (const char *pszFile : {"zorb_0000\\zorb_0000.ds", "zorb_0001\\zorb_0001"})
+        EXPECT_NE(std::string::npos,
+                  lines.sLines.find("Rollback failed on " + Path(pszFile) + "\nGetLastError returned "))
+            << lines.sLines;
+    EXPECT_NE(std::string::npos, lines.sLines.find("Backup folder left: " + m_sFolder)) << lines.sLines;
+    EXPECT_EQ("theirs", Sandbox::ReadFile(m_sRun + "/1"));
+    struct stat st;
+    ASSERT_EQ(0, stat((m_sRun + "/1").c_str(), &st));
+    EXPECT_EQ(0u, st.st_mode & 077) << "readable by SYSTEM and Administrators alone";
+}
+
+TEST_F(StepRecordTest, ACommitLetsGoOfItsOwnRunAndKeepsEveryBackupNoRollbackPutBack)
+{
+    const std::string sTop = m_box.WindowsDir() + "/ZULFuncts";
+    struct Run {
+        const char *pszName;
+        int cSteps;
+        bool bStays;
+    };
+    // Its own, an earlier installation's that moved a file aside and one
+    // that only began its record, and the other set of this installation.
+    const Run rgRun[] = {{"00000000000000AA-00000001", 1, false},
+                         {"00000000000000BB-00000001", 1, true},
+                         {"00000000000000CC-00000001", 0, false},
+                         {"00000000000000AA-00000002", 0, true}};
+    for (const Run &run : rgRun) {
+        Record(run.cSteps, m_sWindows + "\\ZULFuncts\\{PC}\\" + run.pszName);
+        if (run.cSteps)
+            Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds", "theirs"); // for the next
+    }
+    std::string sOwn = m_sWindows + "\\ZULFuncts\\{PC}\\" + rgRun[0].pszName;
+    // Not while others may change it.
+    ASSERT_EQ(0, chmod((m_sProduct + "/" + rgRun[0].pszName).c_str(), 0777));
+    EXPECT_FALSE(StepRecord::RemoveAll(sOwn.c_str(), nullptr));
+    EXPECT_EQ("theirs", Sandbox::ReadFile(m_sProduct + "/" + rgRun[0].pszName + "/1"));
+    ASSERT_EQ(0, chmod((m_sProduct + "/" + rgRun[0].pszName).c_str(), 0700));
+    CollectedLines lines;
+    EXPECT_TRUE(StepRecord::RemoveAll(sOwn.c_str(), &lines.log));
+    StepRecord::LetGo(sOwn.c_str(), 16, &lines.log);
+    for (const Run &run : rgRun)
+        EXPECT_EQ(run.bStays, Sandbox::Exists(m_sProduct + "/" + run.pszName)) << run.pszName;
+    EXPECT_EQ("Backup folder left: " + m_sWindows + "\\ZULFuncts\\{PC}\\" + rgRun[1].pszName + "\n", lines.sLines);
+    // Once those are gone, the product's folder and ZULFuncts go with the last.
+    std::filesystem::remove_all(m_sProduct + "/" + rgRun[1].pszName);
+    StepRecord::LetGo((m_sWindows + "\\ZULFuncts\\{PC}\\" + rgRun[3].pszName).c_str(), 0, &lines.log);
+    EXPECT_FALSE(Sandbox::Exists(sTop));
+}
+
+// What the scheduling action writes is all that is taken: the folder is
+// derived from the product code and the run's name, never read.
+TEST(ActionDataTest, OnlyTheExactFormIsTaken)
+{
+    const std::string sPC = "{0123ABCD-4567-89EF-0123-456789ABCDEF}", sRun = "0123456789ABCDEF-89ABCDEF";
+    struct Row {
+        std::string sText;
+        bool bTaken;
+        const char *pszTwain;
+        const char *pszCommandLine;
+    } rgRow[] = {
+        {"1;" + sPC + ";" + sRun + ";twain_64;MAddDS zorb_", true, "twain_64", "MAddDS zorb_"},
+        {"0;" + sPC + ";" + sRun + ";twain_32;MAddDS a;b", true, "twain_32", "MAddDS a;b"},
+        {"MAddDS zorb_", true, "twain_32", "MAddDS zorb_"}, // a plain command line: no record
+        {"1;" + sPC + ";" + sRun + ";twain_16;MAddDS", false, nullptr, nullptr},
+        {"1;" + sPC + ";" + sRun + ";MAddDS", false, nullptr, nullptr},
+        {"1;{0123abcd-4567-89EF-0123-456789ABCDEF};" + sRun + ";twain_32;MAddDS", false, nullptr, nullptr},
+        {"1;{0123ABCD-4567-89EF-0123-456789ABCDE};" + sRun + ";twain_32;MAddDS", false, nullptr, nullptr},
+        {"1;(0123ABCD-4567-89EF-0123-456789ABCDEF};" + sRun + ";twain_32;MAddDS", false, nullptr, nullptr},
+        {"1;C:\\Windows\\ZULFuncts\\x;" + sRun + ";twain_32;MAddDS", false, nullptr, nullptr},
+        {"1;" + sPC + ";..\\..\\x;twain_32;MAddDS", false, nullptr, nullptr},
+        {"1;" + sPC + ";0123456789ABCDEF-89ABCDE;twain_32;MAddDS", false, nullptr, nullptr},
+        {"1;" + sPC + ";0123456789ABCDEF.89ABCDEF;twain_32;MAddDS", false, nullptr, nullptr},
+        {"1;" + sPC + ";0123456789abcdef-89ABCDEF;twain_32;MAddDS", false, nullptr, nullptr},
+    };
+    for (const Row &row : rgRow) {
+        SCOPED_TRACE(row.sText);
+        std::string sText = row.sText;
+        ActionData data;
+        ASSERT_EQ(row.bTaken, ParseActionData(&sText[0], &data));
+        if (!row.bTaken)
+            continue;
+        EXPECT_STREQ(row.pszTwain, data.pszTwainName);
+        EXPECT_STREQ(row.pszCommandLine, data.pszCommandLine);
+        EXPECT_EQ(row.sText[0] == '1', data.bRecord);
+    }
 }

@@ -10,11 +10,6 @@ typedef enum _SE_OBJECT_TYPE
     SE_FILE_OBJECT = 1,
 } SE_OBJECT_TYPE;
 
-typedef DWORD SECURITY_INFORMATION;
-
-#define OWNER_SECURITY_INFORMATION 0x00000001L
-#define DACL_SECURITY_INFORMATION 0x00000004L
-
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -197,6 +197,33 @@ typedef struct _ACCESS_ALLOWED_ACE {
 #define CONTAINER_INHERIT_ACE 0x02
 #define INHERIT_ONLY_ACE 0x08
 
+// Security descriptors as the kernel-object calls hand them over: self-relative,
+// the header then what its offsets name.
+typedef DWORD SECURITY_INFORMATION;
+#define OWNER_SECURITY_INFORMATION 0x00000001L
+#define DACL_SECURITY_INFORMATION 0x00000004L
+typedef WORD SECURITY_DESCRIPTOR_CONTROL;
+#define SE_DACL_PRESENT 0x0004
+#define SE_DACL_PROTECTED 0x1000
+#define SE_SELF_RELATIVE 0x8000
+#define SECURITY_DESCRIPTOR_REVISION 1
+
+typedef struct _SECURITY_DESCRIPTOR_RELATIVE {
+    BYTE Revision;
+    BYTE Sbz1;
+    SECURITY_DESCRIPTOR_CONTROL Control;
+    DWORD Owner;
+    DWORD Group;
+    DWORD Sacl;
+    DWORD Dacl;
+} SECURITY_DESCRIPTOR_RELATIVE;
+
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
 typedef struct _WIN32_FIND_DATAA {
     DWORD dwFileAttributes;
     FILETIME ftCreationTime;
@@ -243,6 +270,8 @@ typedef struct tagUSEROBJECTFLAGS {
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
 #define ERROR_DIR_NOT_EMPTY 145L
+#define ERROR_FILE_TOO_LARGE 223L
+#define ERROR_INVALID_SECURITY_DESCR 1338L
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_ALREADY_EXISTS 183L
@@ -279,6 +308,7 @@ typedef struct tagUSEROBJECTFLAGS {
 #define GENERIC_ALL 0x10000000L
 // File and directory rights and the file generic mapping.
 #define FILE_READ_DATA 0x0001
+#define FILE_EXECUTE 0x0020
 #define FILE_WRITE_DATA 0x0002
 #define FILE_APPEND_DATA 0x0004
 #define FILE_READ_ATTRIBUTES 0x0080
@@ -316,6 +346,13 @@ typedef struct tagUSEROBJECTFLAGS {
 
 #ifdef __cplusplus
 extern "C" {
+
+BOOL WINAPI GetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION RequestedInformation,
+                                    PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD nLength, LPDWORD lpnLengthNeeded);
+BOOL WINAPI SetKernelObjectSecurity(HANDLE Handle, SECURITY_INFORMATION SecurityInformation,
+                                    PSECURITY_DESCRIPTOR SecurityDescriptor);
+BOOL WINAPI IsValidSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor);
+
 #endif
 
 // Entry point that the stand-in's main() calls, as the runtime's GUI start-up does on Windows.
