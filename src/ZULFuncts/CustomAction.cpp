@@ -7,6 +7,7 @@
 #include "CommandLine.h"
 #include "BoundedString.h"
 #include "InstallLog.h"
+#include "RunContext.h"
 #include "StepRecord.h"
 #include "TwainDSInstaller.h"
 #include "ZULFunctsVersion.h"
@@ -26,8 +27,6 @@ namespace {
 const char s_szRetryText[] = "ZULFuncts could not install the data source [1] (error [2]). Close the programs that "
                              "use it and choose Retry, or Cancel.";
 const char s_szRemoveFailedText[] = "ZULFuncts could not remove [1] (error [2])";
-
-bool s_bAllocationFailed = false;
 
 // One run of the action: where its messages go and what it returns.
 struct ActionRun {
@@ -157,15 +156,19 @@ void SplitActionData(char *pszData, ActionData *pData)
 
 // <WindowsDir>\twain_32\<prefix> of the command line's command: where every
 // path its record names must lie. False when the text is refused.
-bool DataSourcesBelow(const char *pszCommandLine, char *szBelow, size_t cbBelow)
+bool DataSourcesBelow(const char *pszCommandLine, char *szBelow, size_t cbBelow,
+                      const char *pszTwainName = RunContext().pszTwainName)
 {
     char *pszWork = WorkingCopy(pszCommandLine);
     if (!pszWork)
         return false;
     CommandLine commandLine;
-    bool bParsed = commandLine.Parse(pszWork) != CommandLine::CMD_NONE && TwainDSInstaller::FindTwainDir() &&
-                   BoundedCopy(szBelow, cbBelow, TwainDSInstaller::m_szTwainDir) &&
-                   BoundedAppend(szBelow, cbBelow, "\\") && BoundedAppend(szBelow, cbBelow, commandLine.m_szPrefix);
+    char szTwainDir[260];
+    bool bTooLong = false;
+    bool bParsed = commandLine.Parse(pszWork) != CommandLine::CMD_NONE &&
+                   TwainDSInstaller::FindTwainDir(pszTwainName, szTwainDir, &bTooLong) &&
+                   BoundedCopy(szBelow, cbBelow, szTwainDir) && BoundedAppend(szBelow, cbBelow, "\\") &&
+                   BoundedAppend(szBelow, cbBelow, commandLine.m_szPrefix);
     free(pszWork);
     return bParsed;
 }
@@ -173,13 +176,13 @@ bool DataSourcesBelow(const char *pszCommandLine, char *szBelow, size_t cbBelow)
 // Runs the command the text names, as the exe would. The help texts ask for
 // a box that an installer must never show: they are refused like any text
 // that names no command.
-bool RunCommandLine(const char *pszCommandLine)
+bool RunCommandLine(const char *pszCommandLine, RunContext &run)
 {
     char *pszWork = WorkingCopy(pszCommandLine);
     if (!pszWork)
         return false;
     CommandLine commandLine;
-    bool bRan = !CommandLine::IsHelpText(pszWork) && commandLine.ParseAndRun(pszWork);
+    bool bRan = !CommandLine::IsHelpText(pszWork) && commandLine.ParseAndRun(pszWork, run);
     free(pszWork);
     return bRan;
 }
@@ -187,18 +190,19 @@ bool RunCommandLine(const char *pszCommandLine)
 } // namespace
 
 // Where the exe ends with status 1, the action goes on to fail.
-void AllocationFailed()
+void AllocationFailed(RunContext &run)
 {
-    s_bAllocationFailed = true;
+    run.bAllocationFailed = true;
 }
 
 extern "C" UINT __stdcall RunCommand(MSIHANDLE hInstall)
 {
     ActionRun run = {hInstall, ERROR_SUCCESS};
-    s_bAllocationFailed = false;
-    InstallLog::SetLineSink(SendLine, &run);
     const StepObserver observer = {&run, OnStepDone, OnStepFailed};
-    TwainDSInstaller::s_pObserver = &observer;
+    RunContext context;
+    context.pfnLine = SendLine;
+    context.pvLine = &run;
+    context.pObserver = &observer;
 
     char *pszData = GetPropertyText(hInstall, "CustomActionData");
     ActionData data = {false, "", nullptr};
@@ -218,7 +222,7 @@ extern "C" UINT __stdcall RunCommand(MSIHANDLE hInstall)
     StepRecord record;
     bool bRecording = false;
     if (pszCommandLine && data.bRecord) {
-        InstallLog log(nullptr, false);
+        InstallLog log(nullptr, false, SendLine, &run);
         bRecording = record.Begin(data.pszFolder, &log);
     }
     if (!pszCommandLine) {
@@ -228,20 +232,16 @@ extern "C" UINT __stdcall RunCommand(MSIHANDLE hInstall)
         SendOwnLine(&run, "ZULFuncts: no backup folder, nothing changed: ", data.pszFolder, "");
         run.uResult = ERROR_INSTALL_FAILURE;
     } else {
-        TwainDSInstaller::s_pRecord = bRecording ? &record : nullptr;
-        if (!RunCommandLine(pszCommandLine) && !s_bAllocationFailed) {
+        context.pRecord = bRecording ? &record : nullptr;
+        if (!RunCommandLine(pszCommandLine, context) && !context.bAllocationFailed) {
             SendOwnLine(&run, "ZULFuncts: command line refused: ", pszCommandLine, "");
             run.uResult = ERROR_INSTALL_FAILURE;
         }
     }
-    if (s_bAllocationFailed) {
+    if (context.bAllocationFailed) {
         SendLine(&run, "ZULFuncts: out of memory");
         run.uResult = ERROR_INSTALL_FAILURE;
     }
-
-    TwainDSInstaller::s_pRecord = nullptr;
-    TwainDSInstaller::s_pObserver = nullptr;
-    InstallLog::SetLineSink(nullptr, nullptr);
     free(pszData);
     return run.uResult;
 }
@@ -296,9 +296,8 @@ UINT Finish(MSIHANDLE hInstall, bool bUndo)
     if (pszData)
         SplitActionData(pszData, &data);
     if (data.bRecord) {
-        InstallLog::SetLineSink(SendLine, &run);
         {
-            InstallLog log(nullptr, false);
+            InstallLog log(nullptr, false, SendLine, &run);
             char szBelow[260];
             char szProduct[260];
             char *pszRun = reinterpret_cast<char *>(
@@ -315,7 +314,6 @@ UINT Finish(MSIHANDLE hInstall, bool bUndo)
                     run.uResult = ERROR_INSTALL_FAILURE;
             }
         }
-        InstallLog::SetLineSink(nullptr, nullptr);
     }
     free(pszData);
     return run.uResult;

@@ -19,7 +19,6 @@
 namespace {
 
 const char s_szMarkerValue[] = "MarelCLSID";
-const char s_szTemplateName[] = "qrvgnds2.tmp";
 
 } // namespace
 
@@ -56,155 +55,128 @@ void TwainDSInstaller::MAddTwainDS(bool bAdd, bool bLog)
     DestroyCommandLog(pLog);
 }
 
-DWORD TwainDSInstaller::UpdateInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog)
+DWORD TwainDSInstaller::UpdateInstanceDS(const StepPaths &paths, bool bAdd, bool bLog, InstallLog *pLog)
 {
-    char szTwainDir[260];
-    char szFileName[260];
-    char szFileNameDs[260];
-    char szFileNameGenericDs[260];
-    if (!BuildInstancePaths(szInstance, szTwainDir, szFileName, szFileNameDs) ||
-        !BoundedCopy(szFileNameGenericDs, sizeof szFileNameGenericDs, m_szTwainDir) ||
-        !BoundedAppend(szFileNameGenericDs, sizeof szFileNameGenericDs, "\\") ||
-        !BoundedAppend(szFileNameGenericDs, sizeof szFileNameGenericDs, s_szTemplateName)) {
+    const char *szInstance = paths.pszDirName + strlen(m_pszPrefix);
+    if (!m_bTemplateFits) {
         LogPathTooLong(szInstance, bLog, pLog);
         return ERROR_FILENAME_EXCED_RANGE;
     }
     // Held for the whole step; MRemoveDS removes the directory through it.
     HANDLE hDir = INVALID_HANDLE_VALUE;
     DWORD dwError = ERROR_SUCCESS;
-    if (!OpenInstanceDir(szTwainDir, szInstance, !bAdd, &hDir, &dwError, bLog, pLog))
+    if (!OpenInstanceDir(paths, szInstance, !bAdd, &hDir, &dwError, bLog, pLog))
         return dwError;
     if (bLog) {
         LogPrintf(pLog, "m_szTwainDir = %s", m_szTwainDir);
-        LogPrintf(pLog, "szTwainDir = %s", szTwainDir);
-        LogPrintf(pLog, "szFileName = %s", szFileName);
-        LogPrintf(pLog, "szFileNameDs = %s", szFileNameDs);
-        LogPrintf(pLog, "szFileNameGenericDs = %s", szFileNameGenericDs);
+        LogPrintf(pLog, "szTwainDir = %s", paths.szDir);
+        LogPrintf(pLog, "szFileName = %s", paths.szFile);
+        LogPrintf(pLog, "szFileNameDs = %s", paths.szDs);
+        LogPrintf(pLog, "szFileNameGenericDs = %s", m_szTemplate);
     }
     if (bAdd)
-        dwError =
-            InstallTemplate(szInstance, szTwainDir, szFileName, szFileNameDs, szFileNameGenericDs, hDir, bLog, pLog);
+        dwError = InstallTemplate(paths, szInstance, dwError, hDir, bLog, pLog);
     else if (hDir == INVALID_HANDLE_VALUE)
         // A directory that cannot be held: nothing in it is touched, and both
         // of its steps fail with the open's error.
         LogDirRemovalFailed(dwError, dwError, bLog, pLog);
     else
-        dwError = RemoveInstance(szTwainDir, szFileName, szFileNameDs, hDir, bLog, pLog);
+        dwError = RemoveInstance(paths, hDir, bLog, pLog);
     if (hDir != INVALID_HANDLE_VALUE)
         CloseHandle(hDir);
     return dwError;
 }
 
-DWORD TwainDSInstaller::InstallTemplate(const char *szInstance, const char *szTwainDir, const char *szFileName,
-                                        const char *szFileNameDs, const char *szFileNameGenericDs, HANDLE &hDir,
-                                        bool bLog, InstallLog *pLog)
+DWORD TwainDSInstaller::HoldTemplate(bool *pbStop, bool bLog, InstallLog *pLog)
 {
-    // An extension-less data source an earlier step left goes first.
-    if (FileExists(szFileName))
-        RemoveFileLogged(szFileName, bLog, pLog, false, s_pRecord);
-
-    // The template, read through its own handle: READ_CONTROL for its check.
+    *pbStop = false;
+    if (m_hTemplate != INVALID_HANDLE_VALUE)
+        return ERROR_SUCCESS;
+    // Read through its own handle: READ_CONTROL for its check.
     bool bLinked = false;
+    HANDLE h = OpenFileExclusiveAt(m_hTwainDir, NameBelow(m_hTwainDir, s_szTemplateName, m_szTemplate),
+                                   FILE_READ_DATA | READ_CONTROL, FILE_OPEN, &bLinked);
+    DWORD dwError = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     const char *pszWhy = nullptr;
-    HANDLE hTemplate = OpenFileExclusive(szFileNameGenericDs, FILE_READ_DATA | READ_CONTROL, FILE_OPEN, &bLinked);
-    DWORD dwError = hTemplate == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    *pbStop = true;
     if (bLinked) {
         if (bLog)
-            LogPrintf(pLog, "Linked file: %s, left as it is", szFileNameGenericDs);
-        return dwError;
-    }
-    if (IsMissing(dwError)) {
+            LogPrintf(pLog, "Linked file: %s, left as it is", m_szTemplate);
+    } else if (IsMissing(dwError)) {
         if (bLog)
-            LogPrintf(pLog, "Failed to find szFileNameGenericDs = %s", szFileNameGenericDs);
-        return dwError;
-    }
-    if (hTemplate != INVALID_HANDLE_VALUE && !OnlyTrustedMayChange(hTemplate, &pszWhy)) {
+            LogPrintf(pLog, "Failed to find szFileNameGenericDs = %s", m_szTemplate);
+    } else if (h != INVALID_HANDLE_VALUE && !OnlyTrustedMayChange(h, &pszWhy)) {
         if (bLog)
-            LogPrintf(pLog, "%s: %s, no data source changed", pszWhy, szFileNameGenericDs);
-        CloseHandle(hTemplate);
-        return ERROR_ACCESS_DENIED;
-    }
-    // Any other failure of the template's open is the copy's (a sharing violation).
-
-    if (hDir == INVALID_HANDLE_VALUE) {
-        if (!FileExists(szTwainDir)) {
-            if (s_pRecord && !s_pRecord->WillCreate(szTwainDir, true)) {
-                dwError = GetLastError();
-                if (hTemplate != INVALID_HANDLE_VALUE)
-                    CloseHandle(hTemplate);
-                return dwError;
-            }
-            if (_mkdir(szTwainDir) != 0 && bLog)
-                LogErrno(pLog, errno, "_mkdir fail to create %s", szTwainDir);
-        }
-        DWORD dwDirError = ERROR_SUCCESS;
-        if (!OpenInstanceDir(szTwainDir, szInstance, false, &hDir, &dwDirError, bLog, pLog)) {
-            if (hTemplate != INVALID_HANDLE_VALUE)
-                CloseHandle(hTemplate);
-            return dwDirError;
-        }
-    }
-    // The .ds, opened before anything is written: FILE_WRITE_DATA, and
-    // FILE_WRITE_ATTRIBUTES for the template's attributes; DELETE for a .ds
-    // that a failed copy made or left half written, which goes as CopyFile's would.
-    HANDLE hDs = INVALID_HANDLE_VALUE;
-    bool bNew = false, bWritten = false;
-    // Recorded, the .ds there is moved aside whole and a new one made, so
-    // that a rollback can put the old one back as it was.
-    if (hTemplate != INVALID_HANDLE_VALUE && s_pRecord) {
-        HANDLE hOld = OpenFileExclusive(szFileNameDs, DELETE, FILE_OPEN, &bLinked);
-        dwError = hOld == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-        if (hOld != INVALID_HANDLE_VALUE) {
-            if (!s_pRecord->MoveAside(hOld, szFileNameDs))
-                dwError = GetLastError();
-            CloseHandle(hOld);
-        } else if (IsMissing(dwError)) {
-            dwError = ERROR_SUCCESS;
-        }
-        if (dwError == ERROR_SUCCESS && !s_pRecord->WillCreate(szFileNameDs, false))
-            dwError = GetLastError();
-    }
-    if (hTemplate != INVALID_HANDLE_VALUE && dwError == ERROR_SUCCESS && !bLinked) {
-        hDs = OpenFileExclusive(szFileNameDs, FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | DELETE, FILE_OPEN_IF, &bLinked,
-                                &bNew);
-        dwError = hDs == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-    }
-    if (bLinked) {
-        if (bLog)
-            LogPrintf(pLog, "Linked file: %s, left as it is", szFileNameDs);
-    } else if (hDs != INVALID_HANDLE_VALUE && CopyByHandle(hTemplate, hDs, &bWritten)) {
-        if (bLog) {
-            LogPrintf(pLog, "CopyFile succeeded on %s", szFileNameGenericDs);
-            LogPrintf(pLog, "Copied to %s", szFileNameDs);
-        }
+            LogPrintf(pLog, "%s: %s, no data source changed", pszWhy, m_szTemplate);
+        CloseHandle(h);
+        dwError = ERROR_ACCESS_DENIED;
     } else {
-        if (hDs != INVALID_HANDLE_VALUE) {
-            dwError = GetLastError();
-            if (bNew || bWritten)
-                DeleteByHandle(hDs);
-        }
-        if (bLog)
-            LogLastError(pLog, dwError, "CopyFile failed");
+        // Any other failure of the open is the copy's (a sharing violation).
+        *pbStop = false;
+        m_hTemplate = h;
     }
-    if (hDs != INVALID_HANDLE_VALUE)
-        CloseHandle(hDs);
-    if (hTemplate != INVALID_HANDLE_VALUE)
-        CloseHandle(hTemplate);
     return dwError;
 }
 
-DWORD TwainDSInstaller::RemoveInstance(const char *szTwainDir, const char *szFileName, const char *szFileNameDs,
-                                       HANDLE hDir, bool bLog, InstallLog *pLog)
+DWORD TwainDSInstaller::MakeInstanceDir(const StepPaths &paths, const char *szInstance, DWORD dwDirError, HANDLE &hDir,
+                                        bool bLog, InstallLog *pLog)
 {
-    DWORD dwError = RemoveFileLogged(szFileName, bLog, pLog, true, s_pRecord);
-    DWORD dwDsError = RemoveFileLogged(szFileNameDs, bLog, pLog, true, s_pRecord);
+    // A name in the directory's place is no directory, and is not made again.
+    if (IsMissing(dwDirError)) {
+        DWORD dwRecordError = ERROR_SUCCESS;
+        int err = m_steps.MakeDir(paths.szDir, &dwRecordError);
+        if (dwRecordError != ERROR_SUCCESS)
+            return dwRecordError;
+        if (err != 0 && bLog)
+            LogErrno(pLog, err, "_mkdir fail to create %s", paths.szDir);
+    }
+    DWORD dwError = ERROR_SUCCESS;
+    return OpenInstanceDir(paths, szInstance, false, &hDir, &dwError, bLog, pLog) ? ERROR_SUCCESS : dwError;
+}
+
+DWORD TwainDSInstaller::InstallTemplate(const StepPaths &paths, const char *szInstance, DWORD dwDirError, HANDLE &hDir,
+                                        bool bLog, InstallLog *pLog)
+{
+    // An extension-less data source an earlier step left goes first.
+    if (hDir != INVALID_HANDLE_VALUE)
+        m_steps.RemoveFileLogged(hDir, paths.pszFileName, paths.szFile, true, bLog, pLog);
+    bool bStop = false;
+    DWORD dwError = HoldTemplate(&bStop, bLog, pLog);
+    if (bStop)
+        return dwError;
+    if (hDir == INVALID_HANDLE_VALUE) {
+        DWORD dwMakeError = MakeInstanceDir(paths, szInstance, dwDirError, hDir, bLog, pLog);
+        if (dwMakeError != ERROR_SUCCESS)
+            return dwMakeError;
+    }
+    bool bLinked = false;
+    if (m_hTemplate != INVALID_HANDLE_VALUE)
+        dwError = m_steps.CopyInto(m_hTemplate, hDir, paths.pszDsName, paths.szDs, &bLinked);
+    if (bLinked) {
+        if (bLog)
+            LogPrintf(pLog, "Linked file: %s, left as it is", paths.szDs);
+    } else if (dwError == ERROR_SUCCESS) {
+        if (bLog) {
+            LogPrintf(pLog, "CopyFile succeeded on %s", m_szTemplate);
+            LogPrintf(pLog, "Copied to %s", paths.szDs);
+        }
+    } else if (bLog) {
+        LogLastError(pLog, dwError, "CopyFile failed");
+    }
+    return dwError;
+}
+
+DWORD TwainDSInstaller::RemoveInstance(const StepPaths &paths, HANDLE hDir, bool bLog, InstallLog *pLog)
+{
+    DWORD dwError = m_steps.RemoveFileLogged(hDir, paths.pszFileName, paths.szFile, true, bLog, pLog);
+    DWORD dwDsError = m_steps.RemoveFileLogged(hDir, paths.pszDsName, paths.szDs, true, bLog, pLog);
     if (dwDsError != ERROR_SUCCESS)
         dwError = dwDsError;
     // Goes when the handle closes; fails, changing nothing, unless it is empty.
-    if (s_pRecord && !RecordDirRemoval(hDir, szTwainDir))
-        return GetLastError();
-    DWORD dwAttrError = SetAttributesByHandle(hDir, FILE_ATTRIBUTE_NORMAL) ? ERROR_SUCCESS : GetLastError();
-    DWORD dwRemoveError = DeleteByHandle(hDir) ? ERROR_SUCCESS : GetLastError();
+    DWORD dwAttrError = ERROR_SUCCESS, dwRemoveError = ERROR_SUCCESS;
+    DWORD dwRecordError = m_steps.RemoveDir(hDir, paths.szDir, true, &dwAttrError, &dwRemoveError);
+    if (dwRecordError != ERROR_SUCCESS)
+        return dwRecordError;
     LogDirRemovalFailed(dwAttrError, dwRemoveError, bLog, pLog);
     return dwError;
 }
@@ -270,7 +242,7 @@ bool TwainDSInstaller::InstanceExists(const char *szInstance, bool bLog, Install
     char *pszDevice = static_cast<char *>(malloc(260));
     if (!pszDevice) {
         // Whether a device has it cannot be told: it stays, and the command ends.
-        AllocationFailed();
+        AllocationFailed(m_run);
         m_bStopped = true;
         return true;
     }

@@ -15,8 +15,47 @@ const DWORD s_cbCopyBlock = 65536;
 
 } // namespace
 
+namespace {
+
+// The name NtCreateFile is given: below hRoot, the relative name as it is;
+// else the NT name, \??\ and the path (\\server\share becomes \??\UNC\server\share).
+bool MakeNtName(HANDLE hRoot, const char *pszPath, WCHAR *wszName, size_t cwchName, UNICODE_STRING *pName)
+{
+    bool bUnc = !hRoot && pszPath[0] == '\\' && pszPath[1] == '\\';
+    static const WCHAR s_wszDos[] = {'\\', '?', '?', '\\'};
+    static const WCHAR s_wszUnc[] = {'\\', '?', '?', '\\', 'U', 'N', 'C'};
+    size_t cwchPrefix = bUnc ? sizeof s_wszUnc / sizeof(WCHAR) : sizeof s_wszDos / sizeof(WCHAR);
+    if (hRoot)
+        cwchPrefix = 0;
+    else
+        memcpy(wszName, bUnc ? s_wszUnc : s_wszDos, cwchPrefix * sizeof(WCHAR));
+    int cwch = MultiByteToWideChar(CP_ACP, 0, bUnc ? pszPath + 1 : pszPath, -1, wszName + cwchPrefix,
+                                   static_cast<int>(cwchName - cwchPrefix));
+    if (cwch <= 1) {
+        if (cwch == 1)
+            SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    for (int i = 0; i < cwch; i++) {
+        if (wszName[cwchPrefix + i] == '/')
+            wszName[cwchPrefix + i] = '\\';
+    }
+    pName->Length = static_cast<WORD>((cwchPrefix + static_cast<size_t>(cwch) - 1) * sizeof(WCHAR));
+    pName->MaximumLength = static_cast<WORD>(pName->Length + sizeof(WCHAR));
+    pName->Buffer = wszName;
+    return true;
+}
+
+} // namespace
+
 HANDLE OpenNoWait(const char *pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition, DWORD dwOptions,
                   bool *pbCreated)
+{
+    return OpenNoWaitAt(nullptr, pszPath, dwAccess, dwShare, dwDisposition, dwOptions, pbCreated);
+}
+
+HANDLE OpenNoWaitAt(HANDLE hRoot, const char *pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition,
+                    DWORD dwOptions, bool *pbCreated)
 {
     if (pbCreated)
         *pbCreated = false;
@@ -26,29 +65,15 @@ HANDLE OpenNoWait(const char *pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDi
         SetLastError(ERROR_PROC_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    // The NT name: \??\ and the path; \\server\share becomes \??\UNC\server\share.
-    bool bUnc = pszPath[0] == '\\' && pszPath[1] == '\\';
-    static const WCHAR s_wszDos[] = {'\\', '?', '?', '\\'};
-    static const WCHAR s_wszUnc[] = {'\\', '?', '?', '\\', 'U', 'N', 'C'};
-    const size_t cwchPrefix = bUnc ? sizeof s_wszUnc / sizeof(WCHAR) : sizeof s_wszDos / sizeof(WCHAR);
+    if (hRoot == INVALID_HANDLE_VALUE)
+        hRoot = nullptr;
     WCHAR wszName[8 + MAX_PATH];
-    memcpy(wszName, bUnc ? s_wszUnc : s_wszDos, cwchPrefix * sizeof(WCHAR));
-    int cwch = MultiByteToWideChar(CP_ACP, 0, bUnc ? pszPath + 1 : pszPath, -1, wszName + cwchPrefix, MAX_PATH);
-    if (cwch <= 1) {
-        if (cwch == 1)
-            SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    for (int i = 0; i < cwch; i++) {
-        if (wszName[cwchPrefix + i] == '/')
-            wszName[cwchPrefix + i] = '\\';
-    }
     UNICODE_STRING name;
-    name.Length = static_cast<WORD>((cwchPrefix + static_cast<size_t>(cwch) - 1) * sizeof(WCHAR));
-    name.MaximumLength = static_cast<WORD>(name.Length + sizeof(WCHAR));
-    name.Buffer = wszName;
+    if (!MakeNtName(hRoot, pszPath, wszName, sizeof wszName / sizeof(WCHAR), &name))
+        return INVALID_HANDLE_VALUE;
     OBJECT_ATTRIBUTES attributes = {};
     attributes.Length = sizeof attributes;
+    attributes.RootDirectory = hRoot;
     attributes.ObjectName = &name;
     attributes.Attributes = OBJ_CASE_INSENSITIVE;
     IO_STATUS_BLOCK iosb = {};
@@ -72,12 +97,23 @@ HANDLE OpenNoWait(const char *pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDi
     return h;
 }
 
+bool IsLinked(const BY_HANDLE_FILE_INFORMATION &info)
+{
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || info.nNumberOfLinks != 1;
+}
+
 HANDLE OpenFileExclusive(const char *pszPath, DWORD dwAccess, DWORD dwDisposition, bool *pbLinked, bool *pbCreated)
+{
+    return OpenFileExclusiveAt(nullptr, pszPath, dwAccess, dwDisposition, pbLinked, pbCreated);
+}
+
+HANDLE OpenFileExclusiveAt(HANDLE hRoot, const char *pszPath, DWORD dwAccess, DWORD dwDisposition, bool *pbLinked,
+                           bool *pbCreated, DWORD *pdwAttributes)
 {
     *pbLinked = false;
     bool bCreated = false;
-    HANDLE h =
-        OpenNoWait(pszPath, dwAccess | FILE_READ_ATTRIBUTES, 0, dwDisposition, FILE_NON_DIRECTORY_FILE, &bCreated);
+    HANDLE h = OpenNoWaitAt(hRoot, pszPath, dwAccess | FILE_READ_ATTRIBUTES, 0, dwDisposition, FILE_NON_DIRECTORY_FILE,
+                            &bCreated);
     if (pbCreated)
         *pbCreated = bCreated;
     if (h == INVALID_HANDLE_VALUE)
@@ -86,9 +122,11 @@ HANDLE OpenFileExclusive(const char *pszPath, DWORD dwAccess, DWORD dwDispositio
     DWORD dwError = ERROR_SUCCESS;
     if (!GetFileInformationByHandle(h, &info)) {
         dwError = GetLastError();
-    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || info.nNumberOfLinks != 1) {
+    } else if (IsLinked(info)) {
         *pbLinked = true;
         dwError = ERROR_ACCESS_DENIED;
+    } else if (pdwAttributes) {
+        *pdwAttributes = info.dwFileAttributes;
     }
     if (dwError == ERROR_SUCCESS)
         return h;
@@ -99,11 +137,13 @@ HANDLE OpenFileExclusive(const char *pszPath, DWORD dwAccess, DWORD dwDispositio
     return INVALID_HANDLE_VALUE;
 }
 
-HANDLE OpenDirectory(const char *pszPath, bool bRemove)
+HANDLE OpenDirectory(const char *pszPath, bool bRemove, HANDLE hRoot)
 {
     const DWORD dwHeld = READ_CONTROL | FILE_READ_ATTRIBUTES;
-    return bRemove ? OpenNoWait(pszPath, dwHeld | DELETE | FILE_WRITE_ATTRIBUTES, 0, FILE_OPEN, FILE_DIRECTORY_FILE)
-                   : OpenNoWait(pszPath, dwHeld, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, FILE_DIRECTORY_FILE);
+    return bRemove ? OpenNoWaitAt(hRoot, pszPath, dwHeld | DELETE | FILE_WRITE_ATTRIBUTES, 0, FILE_OPEN,
+                                  FILE_DIRECTORY_FILE)
+                   : OpenNoWaitAt(hRoot, pszPath, dwHeld, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
+                                  FILE_DIRECTORY_FILE);
 }
 
 bool IsReparsePointHandle(HANDLE h)
@@ -121,6 +161,12 @@ bool CopyByHandle(HANDLE hFrom, HANDLE hTo, bool *pbWritten)
     BYTE *pb = static_cast<BYTE *>(malloc(s_cbCopyBlock));
     if (!pb) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    // From the start of hFrom, which a copy before this one read to its end.
+    LARGE_INTEGER zero = {};
+    if (!SetFilePointerEx(hFrom, zero, nullptr, FILE_BEGIN)) {
+        free(pb);
         return false;
     }
     // Cut first: a copy cut short leaves a part of the template, never the old
@@ -170,7 +216,7 @@ bool DeleteByHandle(HANDLE h)
     return SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
 }
 
-bool RenameByHandle(HANDLE h, const char *pszNewPath, bool bReplaceIfExists)
+bool RenameByHandle(HANDLE h, const char *pszNewPath, bool bReplaceIfExists, HANDLE hRoot)
 {
     alignas(FILE_RENAME_INFO) BYTE rgbRename[sizeof(FILE_RENAME_INFO) + MAX_PATH * sizeof(WCHAR)];
     memset(rgbRename, 0, sizeof rgbRename);
@@ -179,9 +225,23 @@ bool RenameByHandle(HANDLE h, const char *pszNewPath, bool bReplaceIfExists)
     if (cwch <= 1)
         return false;
     pRename->ReplaceIfExists = bReplaceIfExists ? TRUE : FALSE;
-    pRename->RootDirectory = nullptr;
+    pRename->RootDirectory = hRoot == INVALID_HANDLE_VALUE ? nullptr : hRoot;
     pRename->FileNameLength = static_cast<DWORD>(cwch - 1) * sizeof(WCHAR);
-    return SetFileInformationByHandle(h, FileRenameInfo, rgbRename, sizeof rgbRename) != FALSE;
+    if (!pRename->RootDirectory)
+        return SetFileInformationByHandle(h, FileRenameInfo, rgbRename, sizeof rgbRename) != FALSE;
+    // FILE_RENAME_INFORMATION has FILE_RENAME_INFO's layout.
+    const ULONG ulFileRenameInformation = 10;
+    PFN_NTSETINFORMATIONFILE pfnSet = s_fnNtSetInformationFile.Find();
+    PFN_RTLNTSTATUSTODOSERROR pfnToError = s_fnRtlNtStatusToDosError.Find();
+    if (!pfnSet || !pfnToError) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return false;
+    }
+    IO_STATUS_BLOCK iosb = {};
+    NTSTATUS status = pfnSet(h, &iosb, rgbRename, sizeof rgbRename, ulFileRenameInformation);
+    if (status < 0)
+        SetLastError(pfnToError(status));
+    return status >= 0;
 }
 
 int CrtErrno(DWORD dwError)

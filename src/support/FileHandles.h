@@ -18,6 +18,14 @@
 // *pbCreated, when given, tells whether the open made the file.
 HANDLE OpenNoWait(const char *pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition, DWORD dwOptions,
                   bool *pbCreated = nullptr);
+// The same below the held directory hRoot (OBJECT_ATTRIBUTES.RootDirectory):
+// pszPath is then a name in it, opened with no window between the parent's
+// check and the child's open. A null or invalid hRoot: pszPath is a full path.
+HANDLE OpenNoWaitAt(HANDLE hRoot, const char *pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition,
+                    DWORD dwOptions, bool *pbCreated = nullptr);
+
+// The one link rule: a reparse point, or a file with more than one name.
+bool IsLinked(const BY_HANDLE_FILE_INFORMATION &info);
 
 // A data-source file, opened exclusively (share 0) with dwAccess and
 // FILE_READ_ATTRIBUTES. A reparse point or a file with more than one name is
@@ -25,19 +33,24 @@ HANDLE OpenNoWait(const char *pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDi
 // the open made and cannot check goes again when dwAccess has DELETE.
 HANDLE OpenFileExclusive(const char *pszPath, DWORD dwAccess, DWORD dwDisposition, bool *pbLinked,
                          bool *pbCreated = nullptr);
+// The same below hRoot (OpenNoWaitAt); *pdwAttributes, when given, gets the
+// attributes the check read.
+HANDLE OpenFileExclusiveAt(HANDLE hRoot, const char *pszPath, DWORD dwAccess, DWORD dwDisposition, bool *pbLinked,
+                           bool *pbCreated = nullptr, DWORD *pdwAttributes = nullptr);
 
 // A data-source directory, held with READ_CONTROL and FILE_READ_ATTRIBUTES,
 // shared for reading and writing but not deleting, so that it can be neither
 // renamed nor deleted while held; for a step that removes it (bRemove),
 // exclusively, with DELETE and FILE_WRITE_ATTRIBUTES as well.
-HANDLE OpenDirectory(const char *pszPath, bool bRemove);
+// Below hRoot when it is given (OpenNoWaitAt).
+HANDLE OpenDirectory(const char *pszPath, bool bRemove, HANDLE hRoot = nullptr);
 
 // True when the handle shows a reparse point, or shows nothing.
 bool IsReparsePointHandle(HANDLE h);
 
 // Replaces hTo's content (FILE_WRITE_DATA and FILE_WRITE_ATTRIBUTES, at its
 // start) with hFrom's (FILE_READ_DATA), and gives it hFrom's attributes and
-// time of last write, as CopyFile does. False with the last error set;
+// time of last write, as CopyFile does. hFrom is read from its start. False with the last error set;
 // *pbWritten tells whether hTo's content was changed before the failure.
 bool CopyByHandle(HANDLE hFrom, HANDLE hTo, bool *pbWritten);
 
@@ -45,8 +58,9 @@ bool CopyByHandle(HANDLE hFrom, HANDLE hTo, bool *pbWritten);
 bool SetAttributesByHandle(HANDLE h, DWORD dwAttributes);
 // FileDispositionInfo: the name goes when the handle closes (DELETE).
 bool DeleteByHandle(HANDLE h);
-// FileRenameInfo: the open file takes the full path pszNewPath (DELETE).
-bool RenameByHandle(HANDLE h, const char *pszNewPath, bool bReplaceIfExists);
+// FileRenameInfo: the open file takes the full path pszNewPath (DELETE), or
+// the name pszNewPath in the directory hRoot when it is given.
+bool RenameByHandle(HANDLE h, const char *pszNewPath, bool bReplaceIfExists, HANDLE hRoot = nullptr);
 
 // The errno that msvcrt's file routines set for a Windows error, in msvcrt's
 // numbers (2, 13, 41, ...), for the log lines that say errno.

@@ -27,7 +27,7 @@ HANDLE OpenTrustedDir(const char *pszDir, bool bRemove, InstallLog *pLog)
     const char *pszWhy = nullptr;
     DirCheck check = OpenTrustedDirectory(pszDir, bRemove, &h, &pszWhy);
     if (check == DIR_REPARSE_POINT || check == DIR_UNTRUSTED) {
-        LogPrintf(pLog, "%s: %s, no data source changed", pszWhy ? pszWhy : "Reparse point", pszDir);
+        LogDirRefused(check, pszWhy, pszDir, "Reparse point: %s, no data source changed", pszDir, true, pLog);
         SetLastError(ERROR_ACCESS_DENIED);
     }
     return h;

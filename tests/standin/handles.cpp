@@ -53,6 +53,7 @@ const struct {
     {0xC0000043, ERROR_SHARING_VIOLATION}, {0xC0000035, ERROR_ALREADY_EXISTS}, {0xC0000103, ERROR_DIRECTORY},
     {0xC00000BA, ERROR_ACCESS_DENIED},     {0xC0000101, ERROR_DIR_NOT_EMPTY},  {0xC0000017, ERROR_NOT_ENOUGH_MEMORY},
     {0xC000000D, ERROR_INVALID_PARAMETER}, {0xC0000033, ERROR_INVALID_NAME},   {0xC0000001, ERROR_GEN_FAILURE},
+    {0xC0000008, ERROR_INVALID_HANDLE},
 };
 const NTSTATUS s_statusNotADirectory = static_cast<NTSTATUS>(0xC0000103u);
 const NTSTATUS s_statusFileIsADirectory = static_cast<NTSTATUS>(0xC00000BAu);
@@ -130,10 +131,13 @@ FILETIME FileTime(const struct timespec &ts)
     return ft;
 }
 
+// The POSIX path of a name below the open directory hRoot; false when hRoot is none.
+bool BelowRoot(HANDLE hRoot, const std::string &sName, std::string *psPath);
+
 BOOL RenameOpenFile(OpenFile &file, const FILE_RENAME_INFO *pInfo, DWORD cbInfo)
 {
     if (cbInfo < offsetof(FILE_RENAME_INFO, FileName) ||
-        pInfo->FileNameLength > cbInfo - offsetof(FILE_RENAME_INFO, FileName) || pInfo->RootDirectory)
+        pInfo->FileNameLength > cbInfo - offsetof(FILE_RENAME_INFO, FileName))
         return ZulStandinFail(ERROR_INVALID_PARAMETER);
     // Characters back to the bytes MultiByteToWideChar made of them.
     std::string sName;
@@ -143,7 +147,11 @@ BOOL RenameOpenFile(OpenFile &file, const FILE_RENAME_INFO *pInfo, DWORD cbInfo)
             return ZulStandinFail(ERROR_INVALID_NAME);
         sName += static_cast<char>(wch);
     }
-    std::string sTarget = ZulStandinPosixPath(sName.c_str());
+    std::string sTarget;
+    if (!pInfo->RootDirectory)
+        sTarget = ZulStandinPosixPath(sName.c_str());
+    else if (!BelowRoot(pInfo->RootDirectory, sName, &sTarget))
+        return ZulStandinFail(ERROR_INVALID_HANDLE);
     // POSIX renames names, not open files: only while the name still shows this file.
     struct stat st;
     if (lstat(file.sPath.c_str(), &st) != 0 || !ShowsFile(st, file))
@@ -205,6 +213,17 @@ BOOL SetBasicInfo(int fd, const FILE_BASIC_INFO *pInfo, DWORD cbInfo)
             return ZulStandinFail(ZulStandinErrorFromErrno(errno));
     }
     return TRUE;
+}
+
+bool BelowRoot(HANDLE hRoot, const std::string &sName, std::string *psPath)
+{
+    int fd;
+    OpenFile *pRoot = Lookup(hRoot, &fd);
+    struct stat st;
+    if (!pRoot || fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    *psPath = ZulStandinPosixPath((pRoot->sPath + "/" + sName).c_str());
+    return true;
 }
 
 } // namespace
@@ -320,10 +339,17 @@ extern "C" NTSTATUS NTAPI NtCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAc
             return s_statusInvalidName;
         sName += static_cast<char>(pName->Buffer[i]);
     }
-    if (sName.compare(0, 4, "\\??\\") != 0 || ObjectAttributes->RootDirectory)
-        return s_statusInvalidName;
-    sName.erase(0, 4);
-    std::string s = ZulStandinPosixPath(sName.c_str());
+    // A name below an open directory, or \??\ and a full path.
+    std::string s;
+    if (ObjectAttributes->RootDirectory) {
+        if (sName.empty() || sName[0] == '\\' || !BelowRoot(ObjectAttributes->RootDirectory, sName, &s))
+            return s_statusInvalidName;
+    } else {
+        if (sName.compare(0, 4, "\\??\\") != 0)
+            return s_statusInvalidName;
+        sName.erase(0, 4);
+        s = ZulStandinPosixPath(sName.c_str());
+    }
     ACCESS_MASK access = MapGeneric(DesiredAccess);
     bool bWrite = (access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
     bool bDirectory = (CreateOptions & FILE_DIRECTORY_FILE) != 0;
@@ -386,6 +412,23 @@ extern "C" NTSTATUS NTAPI NtCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAc
     *FileHandle = HandleOf(fd);
     IoStatusBlock->Status = status;
     return status;
+}
+
+extern "C" NTSTATUS NTAPI NtSetInformationFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStatusBlock, PVOID FileInformation,
+                                               ULONG Length, ULONG FileInformationClass)
+{
+    const ULONG ulFileRenameInformation = 10;
+    int fd;
+    OpenFile *pFile = Lookup(FileHandle, &fd);
+    if (!pFile)
+        return StatusOf(ERROR_INVALID_HANDLE);
+    if (FileInformationClass != ulFileRenameInformation)
+        return StatusOf(ERROR_INVALID_PARAMETER);
+    if (!(pFile->dwAccess & DELETE))
+        return StatusOf(ERROR_ACCESS_DENIED);
+    BOOL bDone = RenameOpenFile(*pFile, static_cast<const FILE_RENAME_INFO *>(FileInformation), Length);
+    IoStatusBlock->Status = bDone ? 0 : StatusOf(GetLastError());
+    return IoStatusBlock->Status;
 }
 
 extern "C" ULONG NTAPI RtlNtStatusToDosError(NTSTATUS Status)
@@ -454,6 +497,22 @@ extern "C" BOOL WINAPI SetEndOfFile(HANDLE hFile)
     off_t off = lseek(fd, 0, SEEK_CUR);
     if (off < 0 || ftruncate(fd, off) != 0)
         return ZulStandinFail(ZulStandinErrorFromErrno(errno));
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
+                                        DWORD dwMoveMethod)
+{
+    int fd;
+    if (!Lookup(hFile, &fd))
+        return FALSE;
+    if (dwMoveMethod != FILE_BEGIN)
+        return ZulStandinFail(ERROR_INVALID_PARAMETER);
+    off_t off = lseek(fd, static_cast<off_t>(liDistanceToMove.QuadPart), SEEK_SET);
+    if (off < 0)
+        return ZulStandinFail(ZulStandinErrorFromErrno(errno));
+    if (lpNewFilePointer)
+        lpNewFilePointer->QuadPart = off;
     return TRUE;
 }
 

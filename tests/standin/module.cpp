@@ -39,6 +39,7 @@ const Export s_rgKernel32Exports[] = {
 const Export s_rgNtdllExports[] = {
     {"NtCreateFile", reinterpret_cast<void (*)(void)>(&NtCreateFile)},
     {"RtlNtStatusToDosError", reinterpret_cast<void (*)(void)>(&RtlNtStatusToDosError)},
+    {"NtSetInformationFile", reinterpret_cast<void (*)(void)>(&NtSetInformationFile)},
 };
 
 bool IsUser32(HMODULE hModule)

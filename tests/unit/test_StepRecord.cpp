@@ -20,8 +20,10 @@ class StepRecordTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(TwainDSInstaller::FindTwainDir());
-        m_sTwain = TwainDSInstaller::m_szTwainDir;
+        char szTwainDir[260];
+        bool bTooLong = false;
+        ASSERT_TRUE(TwainDSInstaller::FindTwainDir("twain_32", szTwainDir, &bTooLong));
+        m_sTwain = szTwainDir;
         m_sBelow = m_sTwain + "\\zorb_";
         m_sWindows = m_sTwain.substr(0, m_sTwain.size() - sizeof "twain_32");
         m_sFolder = m_sWindows + "\\ZULFuncts\\{PC}\\run";

@@ -49,32 +49,36 @@ protected:
 
 TEST_F(InstallerTest, TwainDirectoryIsBelowTheWindowsDirectory)
 {
+    char szTwainDir[260];
+    bool bTooLong = true;
     s_pszWindowsDir = "C:\\WINDOWS";
-    TwainDSInstaller a("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_STREQ("C:\\WINDOWS\\twain_32", TwainDSInstaller::m_szTwainDir);
-    TwainDSInstaller b("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_STREQ("C:\\WINDOWS\\twain_32", TwainDSInstaller::m_szTwainDir) << "recomputed, not appended twice";
+    EXPECT_TRUE(TwainDSInstaller::FindTwainDir("twain_32", szTwainDir, &bTooLong));
+    EXPECT_STREQ("C:\\WINDOWS\\twain_32", szTwainDir);
+    RunContext run64;
+    run64.pszTwainName = "twain_64";
+    TwainDSInstaller b("zorb_", "DeviceData", "InstallCLSID", &run64);
+    EXPECT_STREQ("C:\\WINDOWS\\twain_64", b.m_szTwainDir) << "the run's directory";
 
     s_pszWindowsDir = "C:\\";
     TwainDSInstaller c("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_STREQ("C:\\twain_32", TwainDSInstaller::m_szTwainDir);
+    EXPECT_STREQ("C:\\twain_32", c.m_szTwainDir);
 
     s_pszWindowsDir = "";
     TwainDSInstaller d("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_STREQ("", TwainDSInstaller::m_szTwainDir);
-    EXPECT_FALSE(TwainDSInstaller::m_bTwainDirTooLong);
+    EXPECT_STREQ("", d.m_szTwainDir);
+    EXPECT_FALSE(d.m_bTwainDirTooLong);
 
     // 251 bytes fit the buffer, but not with "\twain_32".
     std::string sLong = "C:\\" + std::string(248, 'w');
     s_pszWindowsDir = sLong.c_str();
     TwainDSInstaller e("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_STREQ("", TwainDSInstaller::m_szTwainDir);
-    EXPECT_TRUE(TwainDSInstaller::m_bTwainDirTooLong);
+    EXPECT_STREQ("", e.m_szTwainDir);
+    EXPECT_TRUE(e.m_bTwainDirTooLong);
 
     std::string sTooLong = "C:\\" + std::string(300, 'w');
     s_pszWindowsDir = sTooLong.c_str();
     TwainDSInstaller f("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_TRUE(TwainDSInstaller::m_bTwainDirTooLong);
+    EXPECT_TRUE(f.m_bTwainDirTooLong);
 }
 
 TEST_F(InstallerTest, NewInstallerHoldsItsParametersAndNoSearch)
@@ -273,8 +277,8 @@ TEST_F(InstallerTest, LinksInTheTwainDirectoryArePassedOver)
     EXPECT_EQ("victim", Sandbox::ReadFile(m_box.Root() + "/elsewhere/zorb_0000/zorb_0000"));
     EXPECT_EQ("victim ds", Sandbox::ReadFile(m_box.Root() + "/elsewhere/zorb_0000/zorb_0000.ds"));
     sLog = Sandbox::ReadFile(m_box.TempDir() + "/_add_ds.log");
-    std::string sLine =
-        "\r\nReparse point at " + std::string(TwainDSInstaller::m_szTwainDir) + ", no data source changed\r\n";
+    std::string sLine = "\r\nReparse point at " + std::string(TwainDSInstaller("zorb_", "", "").m_szTwainDir) +
+                        ", no data source changed\r\n";
     EXPECT_NE(std::string::npos, sLog.find(sLine)) << sLog;
     EXPECT_EQ(std::string::npos, sLog.find("SetupDiEnumDeviceInfo", sLog.find(sLine))) << sLog;
 }

@@ -350,6 +350,9 @@ BOOL WINAPI FlushFileBuffers(HANDLE hFile);
 BOOL WINAPI WriteFile(HANDLE hFile, const void *lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                       LPVOID lpOverlapped);
 BOOL WINAPI SetEndOfFile(HANDLE hFile);
+#define FILE_BEGIN 0
+BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
+                             DWORD dwMoveMethod);
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar);
 
