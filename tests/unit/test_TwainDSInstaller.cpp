@@ -282,3 +282,24 @@ TEST_F(InstallerTest, LinksInTheTwainDirectoryArePassedOver)
     EXPECT_NE(std::string::npos, sLog.find(sLine)) << sLog;
     EXPECT_EQ(std::string::npos, sLog.find("SetupDiEnumDeviceInfo", sLog.find(sLine))) << sLog;
 }
+
+TEST_F(InstallerTest, EveryMarkedDeviceGetsTheWholeTemplate)
+{
+    // Longer than one copy block, with every byte value: each copy starts
+    // from the template's first byte, whatever the one before read.
+    std::string sTemplate;
+    for (size_t i = 0; i < 150000; i++)
+        sTemplate += static_cast<char>((i * 7 + i / 256) & 0xFF);
+    Sandbox::WriteFile(m_box.TwainDir() + "/qrvgnds2.tmp", sTemplate);
+    Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0001/zorb_0001.ds", "an older, longer data source " + sTemplate);
+    const std::string sMarked = ":\"MarelCLSID\"=\"x\";\"InstallCLSID\"=\"{ABCDEF00}\"";
+    m_box.SetRegistry(ImagingDevicesReg("0000" + sMarked + "|0001" + sMarked + "|0002" + sMarked));
+    {
+        TwainDSInstaller madd("zorb_", "DeviceData", "InstallCLSID");
+        madd.MAddTwainDS(true, false);
+    }
+    for (const char *pszInstance : {"0000", "0001", "0002"}) {
+        std::string sDs = m_box.TwainDir() + "/zorb_" + pszInstance + "/zorb_" + pszInstance + ".ds";
+        EXPECT_TRUE(Sandbox::ReadFile(sDs) == sTemplate) << sDs << " differs from the template";
+    }
+}
