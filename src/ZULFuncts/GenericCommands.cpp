@@ -10,8 +10,6 @@
 #include "NameRules.h"
 #include "StepRecord.h"
 
-#include <direct.h>
-#include <errno.h>
 #include <mbstring.h>
 #include <stdlib.h>
 #include <string.h>
@@ -33,7 +31,7 @@ void TwainDSInstaller::MAddTwainDS(bool bAdd, bool bLog)
         LogLabelLine(pLog, "Check Value:", m_pszCheckValue);
     }
 
-    if (m_bReady && TwainDirUsable(bLog, pLog)) {
+    if (m_bReady && TwainDirReady(bAdd, bLog, pLog)) {
         char szInstance[5] = {0};
         if (bAdd) {
             // The marker decides; the check value is only logged.
@@ -43,7 +41,7 @@ void TwainDSInstaller::MAddTwainDS(bool bAdd, bool bLog)
             }
         } else {
             // Runs the search to its end, which closes it.
-            while (!m_bStopped && NextTwainDir(szInstance, sizeof szInstance)) {
+            while (!m_bStopped && NextTwainDir(szInstance, sizeof szInstance, bLog, pLog)) {
                 if (bLog)
                     LogPrintf(pLog, "Found Twain_32 directory for Instance %s", szInstance);
                 if (!InstanceExists(szInstance, bLog, pLog))
@@ -191,50 +189,41 @@ void TwainDSInstaller::LogDirRemovalFailed(DWORD dwAttrError, DWORD dwRemoveErro
         LogPrintf(pLog, "_trmdir failed, errno = %d", CrtErrno(dwRemoveError));
 }
 
-bool TwainDSInstaller::NextTwainDir(char *szInstance, size_t cbInstance)
+bool TwainDSInstaller::NextTwainDir(char *szInstance, size_t cbInstance, bool bLog, InstallLog *pLog)
 {
-    size_t cchPrefix = strlen(m_pszPrefix);
-    for (;;) {
-        if (m_bFindDone) {
-            m_hFind = -1;
-            m_bFindDone = false;
+    if (!m_listing.IsOpen()) {
+        if (m_bTwainDirTooLong || m_szTwainDir[0] == '\0')
+            return false;
+        // Nothing to list is nothing to sweep; a listing refused is said.
+        if (!m_listing.Open(m_szTwainDir)) {
+            if (GetLastError() == ERROR_SHARING_VIOLATION && bLog)
+                LogPrintf(pLog, "Held by another process: %s, no data source changed", m_szTwainDir);
             return false;
         }
-        if (m_hFind == -1) {
-            char *pszPattern = static_cast<char *>(malloc(260));
-            if (!pszPattern)
-                return false;
-            bool bFits = !m_bTwainDirTooLong && BoundedCopy(pszPattern, 260, m_szTwainDir) &&
-                         BoundedAppend(pszPattern, 260, "\\") && BoundedAppend(pszPattern, 260, m_pszPrefix) &&
-                         BoundedAppend(pszPattern, 260, "*");
-            if (bFits)
-                m_hFind = _findfirst(pszPattern, &m_findData);
-            free(pszPattern);
-            if (m_hFind == -1)
-                return false;
-        }
-
-        // Only an entry whose whole suffix fits is handed out, and only when the
-        // name really begins with the prefix (the search also matches short
-        // names): a cut or shifted suffix would name another instance. Nor is
-        // an entry whose name Windows reads as another one, or a link, whose
-        // removal would be done where it leads, or what is not a directory.
-        const char *pszName = m_findData.name;
-        bool bUsable = strlen(pszName) >= cchPrefix &&
-                       _mbsnbicmp(reinterpret_cast<const unsigned char *>(pszName),
-                                  reinterpret_cast<const unsigned char *>(m_pszPrefix), cchPrefix) == 0 &&
-                       strlen(pszName + cchPrefix) < cbInstance && IsUsableInstance(m_pszPrefix, pszName + cchPrefix) &&
-                       !(m_findData.attrib & FILE_ATTRIBUTE_REPARSE_POINT) && (m_findData.attrib & _A_SUBDIR);
-        if (bUsable)
-            memcpy(szInstance, pszName + cchPrefix, strlen(pszName + cchPrefix) + 1);
-
-        if (_findnext(m_hFind, &m_findData) != 0) {
-            _findclose(m_hFind);
-            m_bFindDone = true;
-        }
-        if (bUsable)
-            return true;
     }
+    size_t cchPrefix = strlen(m_pszPrefix);
+    char szName[260];
+    DWORD dwAttributes = 0;
+    while (m_listing.Next(szName, sizeof szName, &dwAttributes)) {
+        // Only an entry whose whole suffix fits is handed out, and only when
+        // its name begins with the prefix: a cut or shifted suffix would name
+        // another instance. Nor is an entry whose name Windows reads as
+        // another one, or a link, whose removal would be done where it leads,
+        // or what is not a directory.
+        bool bUsable = strlen(szName) >= cchPrefix &&
+                       _mbsnbicmp(reinterpret_cast<const unsigned char *>(szName),
+                                  reinterpret_cast<const unsigned char *>(m_pszPrefix), cchPrefix) == 0 &&
+                       strlen(szName + cchPrefix) < cbInstance && IsUsableInstance(m_pszPrefix, szName + cchPrefix) &&
+                       !(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        if (bUsable) {
+            memcpy(szInstance, szName + cchPrefix, strlen(szName + cchPrefix) + 1);
+            return true;
+        }
+    }
+    if (GetLastError() == ERROR_SHARING_VIOLATION && bLog)
+        LogPrintf(pLog, "Held by another process: %s, no data source changed", m_szTwainDir);
+    m_listing.Close();
+    return false;
 }
 
 bool TwainDSInstaller::InstanceExists(const char *szInstance, bool bLog, InstallLog *pLog)

@@ -18,7 +18,7 @@ void TwainDSInstaller::AddTwainDS(bool bAdd, bool bLog)
         LogLabelLine(pLog, "Params Key:", m_pszParamsKey);
     }
 
-    if (m_bReady && TwainDirUsable(bLog, pLog)) {
+    if (m_bReady && TwainDirReady(bAdd, bLog, pLog)) {
         char szInstance[5] = {0};
         while (!m_bStopped && NextInstance(szInstance, sizeof szInstance, bLog, pLog)) {
             if (MatchesHardwareId(m_pDevInfoData))

@@ -80,18 +80,12 @@ void TwainDSInstaller::Init()
         m_bReady = false;
         AllocationFailed(m_run);
     }
-    m_hFind = -1;
-    memset(&m_findData, 0, sizeof m_findData);
-    m_bFindDone = false;
     m_hTwainDir = INVALID_HANDLE_VALUE;
     m_hTemplate = INVALID_HANDLE_VALUE;
 }
 
 TwainDSInstaller::~TwainDSInstaller()
 {
-    // A search the observer stopped is still open.
-    if (m_hFind != -1 && !m_bFindDone)
-        _findclose(m_hFind);
     if (m_hTemplate != INVALID_HANDLE_VALUE)
         CloseHandle(m_hTemplate);
     if (m_hTwainDir != INVALID_HANDLE_VALUE)
@@ -160,6 +154,17 @@ bool TwainDSInstaller::TwainDirUsable(bool bLog, InstallLog *pLog)
         return true;
     LogDirRefused(check, pszWhy, m_szTwainDir, "Reparse point at %s, no data source changed", m_szTwainDir, bLog, pLog);
     return false;
+}
+
+bool TwainDSInstaller::TwainDirReady(bool bAdd, bool bLog, InstallLog *pLog)
+{
+    for (;;) {
+        if (TwainDirUsable(bLog, pLog))
+            return true;
+        // The installer's form: an adding command that can make no data source fails.
+        if (!bAdd || !RetryStep(m_szTwainDir, true, ERROR_ACCESS_DENIED))
+            return false;
+    }
 }
 
 InstallLog *TwainDSInstaller::CreateCommandLog(bool bAdd, bool &bLog)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "DataSourceSteps.h"
+#include "FileHandles.h"
 #include "ImagingDeviceEnumerator.h"
 #include "RunContext.h"
 #include "StepObserver.h"
@@ -11,7 +12,6 @@
 
 #include <setupapi.h>
 
-#include <io.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -42,7 +42,10 @@ public:
     // for (the data source renamed, copied or removed), the error otherwise.
     DWORD RenameInstanceDS(const StepPaths &paths, bool bAdd, bool bLog, InstallLog *pLog);
     DWORD UpdateInstanceDS(const StepPaths &paths, bool bAdd, bool bLog, InstallLog *pLog);
-    bool NextTwainDir(char *szInstance, size_t cbInstance);
+    // The next instance of the prefix in the TWAIN directory's listing;
+    // false at its end (the next call starts it again) or when it cannot be
+    // read: held by another process, that is in the log.
+    bool NextTwainDir(char *szInstance, size_t cbInstance, bool bLog = false, InstallLog *pLog = nullptr);
     bool InstanceExists(const char *szInstance, bool bLog, InstallLog *pLog);
 
     // <WindowsDir>\<pszTwainName> into szTwainDir (260 bytes); false, with
@@ -65,9 +68,8 @@ public:
     DataSourceSteps m_steps;
     ImagingDeviceEnumerator m_enum;
     PSP_DEVINFO_DATA m_pDevInfoData;
-    struct _finddata_t m_findData;
-    bool m_bFindDone;
-    intptr_t m_hFind;
+    // MRemoveDS's sweep of the TWAIN directory, open while it runs.
+    DirectoryListing m_listing;
     const char *m_pszParamsKey;
     const char *m_pszCheckValue;
     const char *m_pszCheckKey;
@@ -140,6 +142,9 @@ private:
     // a link, or others than the trusted accounts may change it; it is held
     // in m_hTwainDir otherwise.
     bool TwainDirUsable(bool bLog, InstallLog *pLog);
+    // TwainDirUsable; for an adding command, a refusal is also a failed step
+    // of the observer's, which may ask for it again.
+    bool TwainDirReady(bool bAdd, bool bLog, InstallLog *pLog);
 
     bool OpenCheckKey(PSP_DEVINFO_DATA pdeid, HKEY *phDriverKey, HKEY *phValueKey);
     static void CloseCheckKey(HKEY hDriverKey, HKEY hValueKey);

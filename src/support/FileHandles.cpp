@@ -13,6 +13,24 @@ const NTSTATUS s_statusSharingViolation = static_cast<NTSTATUS>(0xC0000043u);
 
 const DWORD s_cbCopyBlock = 65536;
 
+const NTSTATUS s_statusNoMoreFiles = static_cast<NTSTATUS>(0x80000006u);
+const ULONG s_ulFileDirectoryInformation = 1;
+
+// FILE_DIRECTORY_INFORMATION, which winternl.h does not define.
+struct DirectoryEntry {
+    ULONG NextEntryOffset;
+    ULONG FileIndex;
+    LARGE_INTEGER CreationTime;
+    LARGE_INTEGER LastAccessTime;
+    LARGE_INTEGER LastWriteTime;
+    LARGE_INTEGER ChangeTime;
+    LARGE_INTEGER EndOfFile;
+    LARGE_INTEGER AllocationSize;
+    ULONG FileAttributes;
+    ULONG FileNameLength;
+    WCHAR FileName[1];
+};
+
 } // namespace
 
 namespace {
@@ -139,11 +157,9 @@ HANDLE OpenFileExclusiveAt(HANDLE hRoot, const char *pszPath, DWORD dwAccess, DW
 
 HANDLE OpenDirectory(const char *pszPath, bool bRemove, HANDLE hRoot)
 {
-    const DWORD dwHeld = READ_CONTROL | FILE_READ_ATTRIBUTES;
-    return bRemove ? OpenNoWaitAt(hRoot, pszPath, dwHeld | DELETE | FILE_WRITE_ATTRIBUTES, 0, FILE_OPEN,
-                                  FILE_DIRECTORY_FILE)
-                   : OpenNoWaitAt(hRoot, pszPath, dwHeld, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
-                                  FILE_DIRECTORY_FILE);
+    // Shared for reading and writing: a rename in it opens it for writing.
+    const DWORD dwHeld = READ_CONTROL | FILE_READ_ATTRIBUTES | (bRemove ? DELETE | FILE_WRITE_ATTRIBUTES : 0);
+    return OpenNoWaitAt(hRoot, pszPath, dwHeld, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, FILE_DIRECTORY_FILE);
 }
 
 bool IsReparsePointHandle(HANDLE h)
@@ -242,6 +258,82 @@ bool RenameByHandle(HANDLE h, const char *pszNewPath, bool bReplaceIfExists, HAN
     if (status < 0)
         SetLastError(pfnToError(status));
     return status >= 0;
+}
+
+DirectoryListing::DirectoryListing() : m_hDir(INVALID_HANDLE_VALUE), m_cbFilled(0), m_ibNext(0)
+{
+}
+
+DirectoryListing::~DirectoryListing()
+{
+    Close();
+}
+
+bool DirectoryListing::Open(const char *pszDir)
+{
+    Close();
+    m_hDir = OpenNoWait(pszDir, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                        FILE_DIRECTORY_FILE);
+    return m_hDir != INVALID_HANDLE_VALUE;
+}
+
+void DirectoryListing::Close()
+{
+    if (m_hDir != INVALID_HANDLE_VALUE)
+        CloseHandle(m_hDir);
+    m_hDir = INVALID_HANDLE_VALUE;
+    m_cbFilled = m_ibNext = 0;
+}
+
+bool DirectoryListing::Fill()
+{
+    PFN_NTQUERYDIRECTORYFILE pfnQuery = s_fnNtQueryDirectoryFile.Find();
+    PFN_RTLNTSTATUSTODOSERROR pfnToError = s_fnRtlNtStatusToDosError.Find();
+    if (!pfnQuery || !pfnToError) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return false;
+    }
+    IO_STATUS_BLOCK iosb = {};
+    NTSTATUS status = pfnQuery(m_hDir, nullptr, nullptr, nullptr, &iosb, m_rgb, sizeof m_rgb,
+                               s_ulFileDirectoryInformation, FALSE, nullptr, FALSE);
+    m_cbFilled = m_ibNext = 0;
+    if (status == s_statusNoMoreFiles) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return false;
+    }
+    if (status < 0) {
+        SetLastError(pfnToError(status));
+        return false;
+    }
+    m_cbFilled = static_cast<ULONG>(iosb.Information);
+    if (m_cbFilled == 0) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return false;
+    }
+    return true;
+}
+
+bool DirectoryListing::Next(char *szName, size_t cbName, DWORD *pdwAttributes)
+{
+    for (;;) {
+        if (m_hDir == INVALID_HANDLE_VALUE) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return false;
+        }
+        if (m_ibNext >= m_cbFilled && !Fill())
+            return false;
+        const DirectoryEntry *pEntry = reinterpret_cast<const DirectoryEntry *>(m_rgb + m_ibNext);
+        m_ibNext = pEntry->NextEntryOffset ? m_ibNext + pEntry->NextEntryOffset : m_cbFilled;
+        BOOL bLossy = FALSE;
+        int cch = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pEntry->FileName,
+                                      static_cast<int>(pEntry->FileNameLength / sizeof(WCHAR)), szName,
+                                      static_cast<int>(cbName - 1), nullptr, &bLossy);
+        if (cch <= 0 || bLossy)
+            continue; // would name another entry, or none
+        szName[cch] = '\0';
+        *pdwAttributes = pEntry->FileAttributes;
+        return true;
+    }
 }
 
 int CrtErrno(DWORD dwError)

@@ -39,9 +39,10 @@ HANDLE OpenFileExclusiveAt(HANDLE hRoot, const char *pszPath, DWORD dwAccess, DW
                            bool *pbCreated = nullptr, DWORD *pdwAttributes = nullptr);
 
 // A data-source directory, held with READ_CONTROL and FILE_READ_ATTRIBUTES,
-// shared for reading and writing but not deleting, so that it can be neither
-// renamed nor deleted while held; for a step that removes it (bRemove),
-// exclusively, with DELETE and FILE_WRITE_ATTRIBUTES as well.
+// rights no other process's sharing can refuse; for a step that removes it
+// (bRemove), with DELETE and FILE_WRITE_ATTRIBUTES as well. Shared for
+// reading and writing (a rename below it opens it for writing), never for
+// deleting: while held, no other process opens it to rename or delete it.
 // Below hRoot when it is given (OpenNoWaitAt).
 HANDLE OpenDirectory(const char *pszPath, bool bRemove, HANDLE hRoot = nullptr);
 
@@ -61,6 +62,37 @@ bool DeleteByHandle(HANDLE h);
 // FileRenameInfo: the open file takes the full path pszNewPath (DELETE), or
 // the name pszNewPath in the directory hRoot when it is given.
 bool RenameByHandle(HANDLE h, const char *pszNewPath, bool bReplaceIfExists, HANDLE hRoot = nullptr);
+
+// The entries of a directory, read through a handle with FILE_LIST_DIRECTORY
+// that the no-wait open made (NtQueryDirectoryFile): never a search by name,
+// which would wait on, or be refused by, whoever holds the directory.
+class DirectoryListing
+{
+public:
+    DirectoryListing();
+    virtual ~DirectoryListing();
+
+    // False, with the last error set, when the directory cannot be listed:
+    // ERROR_SHARING_VIOLATION when another process holds it unshared.
+    bool Open(const char *pszDir);
+    bool IsOpen() const { return m_hDir != INVALID_HANDLE_VALUE; }
+    // The next entry's name, as the ANSI code page writes it, and its
+    // attributes. False at the end (ERROR_NO_MORE_FILES) or on a failure.
+    // A name the code page cannot write exactly is passed over.
+    bool Next(char *szName, size_t cbName, DWORD *pdwAttributes);
+    void Close();
+
+private:
+    DirectoryListing(const DirectoryListing &) = delete;
+    DirectoryListing &operator=(const DirectoryListing &) = delete;
+
+    bool Fill();
+
+    HANDLE m_hDir;
+    ULONG m_cbFilled; // of the entries in m_rgb
+    ULONG m_ibNext;   // the next entry's offset; m_cbFilled when none is left
+    alignas(8) BYTE m_rgb[4096];
+};
 
 // The errno that msvcrt's file routines set for a Windows error, in msvcrt's
 // numbers (2, 13, 41, ...), for the log lines that say errno.

@@ -56,6 +56,12 @@ inline RuntimeFunction<PFN_RTLNTSTATUSTODOSERROR> s_fnRtlNtStatusToDosError = {s
 typedef NTSTATUS(NTAPI *PFN_NTSETINFORMATIONFILE)(HANDLE FileHandle, PIO_STATUS_BLOCK IoStatusBlock,
                                                   PVOID FileInformation, ULONG Length, ULONG FileInformationClass);
 inline RuntimeFunction<PFN_NTSETINFORMATIONFILE> s_fnNtSetInformationFile = {s_szNtdll, "NtSetInformationFile"};
+// A listing read through a handle the no-wait open made, never a search by name.
+typedef NTSTATUS(NTAPI *PFN_NTQUERYDIRECTORYFILE)(HANDLE FileHandle, HANDLE Event, PVOID ApcRoutine, PVOID ApcContext,
+                                                  PIO_STATUS_BLOCK IoStatusBlock, PVOID FileInformation, ULONG Length,
+                                                  ULONG FileInformationClass, BOOLEAN ReturnSingleEntry,
+                                                  PUNICODE_STRING FileName, BOOLEAN RestartScan);
+inline RuntimeFunction<PFN_NTQUERYDIRECTORYFILE> s_fnNtQueryDirectoryFile = {s_szNtdll, "NtQueryDirectoryFile"};
 
 // USER32, loaded for the usage box alone.
 typedef int(WINAPI *PFN_MESSAGEBOXA)(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);

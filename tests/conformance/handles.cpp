@@ -477,6 +477,36 @@ static void test_RelativeToHeldDirectory()
     ok_nt_fails(NtOpen("A.ds", DELETE, 0, FILE_OPEN, FILE_NON_DIRECTORY_FILE, &h, NULL, hDir), ERROR_FILE_NOT_FOUND,
                 "NtCreateFile below RootDirectory of a missing name");
     CloseHandle(hDir);
+
+    // Its listing, read through a handle: every name once, then STATUS_NO_MORE_FILES.
+    typedef NTSTATUS(NTAPI * PFN_QUERY)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG, BOOLEAN,
+                                        PUNICODE_STRING, BOOLEAN);
+    PFN_QUERY pfnQuery =
+        (PFN_QUERY)(void (*)(void))GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryDirectoryFile");
+    ok(WriteText(sDir + "\\c", "x"), "cannot write the scratch file, errno %d\n", errno);
+    status = NtOpen(sDir, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                    FILE_DIRECTORY_FILE, &hDir);
+    int cEntries = 0;
+    bool bFound = false;
+    alignas(8) BYTE rgb[4096];
+    while (pfnQuery && status >= 0 &&
+           (status = pfnQuery(hDir, NULL, NULL, NULL, &iosb, rgb, sizeof(rgb), 1, FALSE, NULL, FALSE)) == 0) {
+        for (ULONG ib = 0;;) {
+            const ULONG *pul = (const ULONG *)(rgb + ib);
+            const WCHAR *pwsz = (const WCHAR *)(rgb + ib + 64);
+            cEntries++;
+            bFound = bFound || (pul[15] == 4 * sizeof(WCHAR) && pwsz[0] == 'b' && pwsz[1] == '.' &&
+                                !(pul[14] & FILE_ATTRIBUTE_DIRECTORY));
+            if (!pul[0])
+                break;
+            ib += pul[0];
+        }
+    }
+    ok(status == (NTSTATUS)0x80000006u && cEntries == 4 && bFound,
+       "NtQueryDirectoryFile(FileDirectoryInformation) lists ., .., b.ds and c, then %#lx; %d entries\n",
+       (unsigned long)status, cEntries);
+    CloseHandle(hDir);
+    DeleteFileA((sDir + "\\c").c_str());
     DeleteFileA((sDir + "\\b.ds").c_str());
     RemoveDirectoryA(sDir.c_str());
 }

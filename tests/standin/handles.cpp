@@ -12,6 +12,7 @@
 #include <winternl.h>
 
 #include <errno.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <stddef.h>
 #include <stdio.h>
@@ -20,8 +21,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -32,6 +35,7 @@ struct OpenFile {
     DWORD dwAccess;
     dev_t dev;
     ino_t ino;
+    size_t cListed = 0; // of a directory: the entries NtQueryDirectoryFile handed out
 };
 
 std::map<int, OpenFile> s_files;
@@ -398,8 +402,10 @@ extern "C" NTSTATUS NTAPI NtCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAc
     }
     IoStatusBlock->Information = bExists ? FILE_OPENED : FILE_CREATED;
     // Another process's oplock: refused at once, or opened while it breaks.
+    // An open without data access meets neither oplocks nor sharing modes.
     NTSTATUS status = 0;
-    if (s_oplock.bHeld && st.st_dev == s_oplock.dev && st.st_ino == s_oplock.ino) {
+    const ACCESS_MASK dataAccess = FILE_READ_DATA | FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_EXECUTE | DELETE;
+    if (s_oplock.bHeld && st.st_dev == s_oplock.dev && st.st_ino == s_oplock.ino && (access & dataAccess)) {
         status = s_oplock.status;
         if (status < 0) {
             close(fd);
@@ -428,6 +434,58 @@ extern "C" NTSTATUS NTAPI NtSetInformationFile(HANDLE FileHandle, PIO_STATUS_BLO
         return StatusOf(ERROR_ACCESS_DENIED);
     BOOL bDone = RenameOpenFile(*pFile, static_cast<const FILE_RENAME_INFO *>(FileInformation), Length);
     IoStatusBlock->Status = bDone ? 0 : StatusOf(GetLastError());
+    return IoStatusBlock->Status;
+}
+
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE FileHandle, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK IoStatusBlock,
+                                               PVOID FileInformation, ULONG Length, ULONG FileInformationClass, BOOLEAN,
+                                               PUNICODE_STRING, BOOLEAN)
+{
+    const ULONG ulFileDirectoryInformation = 1;
+    const NTSTATUS statusNoMoreFiles = static_cast<NTSTATUS>(0x80000006u);
+    const size_t cbHead = 64; // FILE_DIRECTORY_INFORMATION up to FileName
+    int fd;
+    OpenFile *pFile = Lookup(FileHandle, &fd);
+    if (!pFile)
+        return StatusOf(ERROR_INVALID_HANDLE);
+    if (FileInformationClass != ulFileDirectoryInformation)
+        return StatusOf(ERROR_INVALID_PARAMETER);
+    if (!(pFile->dwAccess & FILE_LIST_DIRECTORY))
+        return StatusOf(ERROR_ACCESS_DENIED);
+    // Sorted, as find.cpp's searches: the stand-in's order is stable.
+    DIR *pDir = opendir(pFile->sPath.c_str());
+    if (!pDir)
+        return StatusOf(ZulStandinErrorFromErrno(errno));
+    std::vector<std::string> names;
+    while (struct dirent *pEntry = readdir(pDir))
+        names.push_back(pEntry->d_name);
+    closedir(pDir);
+    std::sort(names.begin(), names.end());
+    BYTE *pb = static_cast<BYTE *>(FileInformation);
+    size_t ib = 0, ibLast = 0;
+    bool bAny = false;
+    for (; pFile->cListed < names.size(); pFile->cListed++) {
+        const std::string &sName = names[pFile->cListed];
+        size_t cch = sName.size(), cb = (cbHead + cch * sizeof(WCHAR) + 7) & ~static_cast<size_t>(7);
+        if (ib + cbHead + cch * sizeof(WCHAR) > Length)
+            break;
+        struct stat st;
+        if (lstat((pFile->sPath + "/" + sName).c_str(), &st) != 0)
+            memset(&st, 0, sizeof st);
+        memset(pb + ib, 0, cbHead);
+        if (bAny)
+            *reinterpret_cast<ULONG *>(pb + ibLast) = static_cast<ULONG>(ib - ibLast);
+        *reinterpret_cast<ULONG *>(pb + ib + 56) = ZulStandinAttributes(st.st_mode, S_ISLNK(st.st_mode));
+        *reinterpret_cast<ULONG *>(pb + ib + 60) = static_cast<ULONG>(cch * sizeof(WCHAR));
+        WCHAR *pwch = reinterpret_cast<WCHAR *>(pb + ib + cbHead);
+        for (size_t i = 0; i < cch; i++)
+            pwch[i] = static_cast<unsigned char>(sName[i]);
+        ibLast = ib;
+        ib += cb;
+        bAny = true;
+    }
+    IoStatusBlock->Information = bAny ? ibLast + cbHead + *reinterpret_cast<ULONG *>(pb + ibLast + 60) : 0;
+    IoStatusBlock->Status = bAny ? 0 : statusNoMoreFiles;
     return IoStatusBlock->Status;
 }
 
@@ -543,6 +601,33 @@ extern "C" int WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR lpMultiByteStr, in
     for (size_t i = 0; i < cb; i++)
         lpWideCharStr[i] = static_cast<unsigned char>(lpMultiByteStr[i]);
     return static_cast<int>(cb);
+}
+
+// And back: a character above 0xFF has no byte, and becomes the default character.
+extern "C" int WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
+                                          int cbMultiByte, LPCSTR, LPBOOL lpUsedDefaultChar)
+{
+    size_t cch = 0;
+    if (cchWideChar < 0)
+        while (lpWideCharStr[cch++] != 0) {
+        }
+    else
+        cch = static_cast<size_t>(cchWideChar);
+    if (lpUsedDefaultChar)
+        *lpUsedDefaultChar = FALSE;
+    if (cbMultiByte == 0)
+        return static_cast<int>(cch);
+    if (static_cast<size_t>(cbMultiByte) < cch) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    for (size_t i = 0; i < cch; i++) {
+        bool bFits = static_cast<unsigned long>(lpWideCharStr[i]) <= 0xFF;
+        lpMultiByteStr[i] = bFits ? static_cast<char>(lpWideCharStr[i]) : '?';
+        if (!bFits && lpUsedDefaultChar)
+            *lpUsedDefaultChar = TRUE;
+    }
+    return static_cast<int>(cch);
 }
 
 extern "C" int _open_osfhandle(intptr_t osfhandle, int flags)

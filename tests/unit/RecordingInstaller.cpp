@@ -11,9 +11,8 @@ static std::string Text(const char *psz)
 
 TwainDSInstaller::TwainDSInstaller(const char *pszHardwareId, const char *pszPrefix, const char *pszCheckKey,
                                    const char *pszCheckValue, const char *pszParamsKey, RunContext *pRun)
-    : m_run(pRun ? *pRun : m_ownRun), m_steps(nullptr), m_pDevInfoData(nullptr), m_bFindDone(false), m_hFind(-1),
-      m_pszParamsKey(pszParamsKey), m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey),
-      m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix)
+    : m_run(pRun ? *pRun : m_ownRun), m_steps(nullptr), m_pDevInfoData(nullptr), m_pszParamsKey(pszParamsKey),
+      m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey), m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix)
 {
     InstallerRecord &r = g_installerRecord;
     r.nBuilt++;
@@ -29,9 +28,8 @@ TwainDSInstaller::TwainDSInstaller(const char *pszHardwareId, const char *pszPre
 
 TwainDSInstaller::TwainDSInstaller(const char *pszPrefix, const char *pszCheckKey, const char *pszCheckValue,
                                    RunContext *pRun)
-    : m_run(pRun ? *pRun : m_ownRun), m_steps(nullptr), m_pDevInfoData(nullptr), m_bFindDone(false), m_hFind(-1),
-      m_pszParamsKey(nullptr), m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey), m_pszHardwareId(nullptr),
-      m_pszPrefix(pszPrefix)
+    : m_run(pRun ? *pRun : m_ownRun), m_steps(nullptr), m_pDevInfoData(nullptr), m_pszParamsKey(nullptr),
+      m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey), m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix)
 {
     InstallerRecord &r = g_installerRecord;
     r.nBuilt++;

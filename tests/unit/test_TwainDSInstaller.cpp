@@ -4,6 +4,7 @@
 #include "Sandbox.h"
 #include "Seams.h"
 #include "TwainDSInstaller.h"
+#include "standin.h"
 
 #include <gtest/gtest.h>
 #include <mbstring.h>
@@ -88,8 +89,7 @@ TEST_F(InstallerTest, NewInstallerHoldsItsParametersAndNoSearch)
     EXPECT_STREQ("HW-ID", five.m_pszHardwareId);
     EXPECT_NE(szId, five.m_pszHardwareId) << "the identifier is copied";
     EXPECT_STREQ("params", five.m_pszParamsKey);
-    EXPECT_EQ(-1, five.m_hFind);
-    EXPECT_FALSE(five.m_bFindDone);
+    EXPECT_FALSE(five.m_listing.IsOpen());
     EXPECT_EQ(sizeof(SP_DEVINFO_DATA), five.m_pDevInfoData->cbSize);
 #if defined(__i386__)
     EXPECT_EQ(28u, five.m_pDevInfoData->cbSize);
@@ -113,8 +113,7 @@ TEST_F(InstallerTest, NextTwainDirHandsOutEachEntryOfThePrefixThenStartsAgain)
     TwainDSInstaller installer("zorb_", "DeviceData", "InstallCLSID");
 
     EXPECT_EQ((std::set<std::string>{"0000", "0001"}), Sweep(installer));
-    EXPECT_EQ(-1, installer.m_hFind);
-    EXPECT_FALSE(installer.m_bFindDone);
+    EXPECT_FALSE(installer.m_listing.IsOpen());
 
     // The next search sees the entries that exist then.
     Sandbox::MakeDir(m_box.TwainDir() + "/zorb_0004");
@@ -171,7 +170,7 @@ TEST_F(InstallerTest, NextTwainDirPassesOverSuffixesThatDoNotFitOrNameAnotherEnt
     TwainDSInstaller none("zorb_1", "DeviceData", "InstallCLSID");
     char szInstance[5];
     EXPECT_FALSE(none.NextTwainDir(szInstance, sizeof szInstance));
-    EXPECT_EQ(-1, none.m_hFind);
+    EXPECT_FALSE(none.m_listing.IsOpen());
 }
 
 TEST_F(InstallerTest, NextTwainDirFindsNothingWithoutTheDirectory)
@@ -179,7 +178,7 @@ TEST_F(InstallerTest, NextTwainDirFindsNothingWithoutTheDirectory)
     TwainDSInstaller installer("zorb_", "DeviceData", "InstallCLSID");
     char szInstance[5];
     EXPECT_FALSE(installer.NextTwainDir(szInstance, sizeof szInstance));
-    EXPECT_EQ(-1, installer.m_hFind);
+    EXPECT_FALSE(installer.m_listing.IsOpen());
 }
 
 namespace {
@@ -302,4 +301,61 @@ TEST_F(InstallerTest, EveryMarkedDeviceGetsTheWholeTemplate)
         std::string sDs = m_box.TwainDir() + "/zorb_" + pszInstance + "/zorb_" + pszInstance + ".ds";
         EXPECT_TRUE(Sandbox::ReadFile(sDs) == sTemplate) << sDs << " differs from the template";
     }
+}
+
+namespace {
+
+// The installer's form's observer: the failed steps it heard of, each answered "go on".
+std::vector<std::string> g_failed;
+StepAnswer OnFailed(void *, bool bAdd, const char *pszPath, DWORD dwError)
+{
+    g_failed.push_back(std::string(bAdd ? "add " : "remove ") + pszPath + " " + std::to_string(dwError));
+    return STEP_GO_ON;
+}
+bool OnDone(void *, const char *)
+{
+    return true;
+}
+
+} // namespace
+
+TEST_F(InstallerTest, ATwainDirectoryThatCannotBeWorkedInFailsTheInstallersAdding)
+{
+    const StepObserver observer = {nullptr, OnDone, OnFailed};
+    RunContext run;
+    run.pObserver = &observer;
+    m_box.SetRegistry(ImagingDevicesReg("0000:\"MarelCLSID\"=\"x\";\"InstallCLSID\"=\"{ABCDEF00}\""));
+    Sandbox::MakeDir(m_box.Root() + "/elsewhere");
+    rmdir(m_box.TwainDir().c_str());
+    ASSERT_EQ(0, symlink((m_box.Root() + "/elsewhere").c_str(), m_box.TwainDir().c_str()));
+    g_failed.clear();
+    std::string sTwainDir;
+    {
+        TwainDSInstaller madd("zorb_", "DeviceData", "InstallCLSID", &run);
+        sTwainDir = madd.m_szTwainDir;
+        madd.MAddTwainDS(true, false);
+        TwainDSInstaller mremove("zorb_", "DeviceData", "InstallCLSID", &run);
+        mremove.MAddTwainDS(false, false);
+    }
+    EXPECT_EQ(std::vector<std::string>{"add " + sTwainDir + " 5"}, g_failed) << "removing fails nothing";
+}
+
+TEST_F(InstallerTest, ASweepOfATwainDirectoryAnotherProcessHoldsSaysSo)
+{
+    Sandbox::MakeDir(m_box.TwainDir() + "/zorb_0000");
+    m_box.SetRegistry("REGEDIT4\r\n");
+    const NTSTATUS statusSharingViolation = static_cast<NTSTATUS>(0xC0000043u);
+    ZulStandinHoldOplock(m_box.TwainDir().c_str(), statusSharingViolation);
+    std::string sTwainDir;
+    {
+        TwainDSInstaller mremove("zorb_", "DeviceData", "InstallCLSID");
+        sTwainDir = mremove.m_szTwainDir;
+        mremove.MAddTwainDS(false, true);
+    }
+    ZulStandinHoldOplock(nullptr, 0);
+    EXPECT_TRUE(Sandbox::Exists(m_box.TwainDir() + "/zorb_0000"));
+    std::string sLog = Sandbox::ReadFile(m_box.TempDir() + "/_remove_ds.log");
+    EXPECT_NE(std::string::npos,
+              sLog.find("\r\nHeld by another process: " + sTwainDir + ", no data source changed\r\n"))
+        << sLog;
 }
