@@ -121,12 +121,21 @@ DWORD TwainDSInstaller::MakeInstanceDir(const StepPaths &paths, const char *szIn
 {
     // A name in the directory's place is no directory, and is not made again.
     if (IsMissing(dwDirError)) {
-        DWORD dwRecordError = ERROR_SUCCESS;
-        int err = m_steps.MakeDir(paths.szDir, &dwRecordError);
-        if (dwRecordError != ERROR_SUCCESS)
-            return dwRecordError;
-        if (err != 0 && bLog)
-            LogErrno(pLog, err, "_mkdir fail to create %s", paths.szDir);
+        bool bRecordFailed = false;
+        DWORD dwError = m_steps.MakeDir(m_hTwainDir, paths.pszDirName, paths.szDir, &hDir, &bRecordFailed);
+        if (bRecordFailed)
+            return dwError;
+        if (dwError != ERROR_SUCCESS && bLog)
+            LogErrno(pLog, CrtErrno(dwError), "_mkdir fail to create %s", paths.szDir);
+        // What the command made is checked as what it found.
+        const char *pszWhy = nullptr;
+        DirCheck check = CheckTrustedDirectory(&hDir, &pszWhy);
+        if (check == DIR_TRUSTED)
+            return ERROR_SUCCESS;
+        if (check != DIR_UNOPENED) {
+            LogDirRefused(check, pszWhy, paths.szDir, "Reparse point, instance %s skipped", szInstance, bLog, pLog);
+            return ERROR_ACCESS_DENIED;
+        }
     }
     DWORD dwError = ERROR_SUCCESS;
     return OpenInstanceDir(paths, szInstance, false, &hDir, &dwError, bLog, pLog) ? ERROR_SUCCESS : dwError;

@@ -5,8 +5,6 @@
 #include "InstallLog.h"
 #include "StepRecord.h"
 
-#include <direct.h>
-#include <errno.h>
 #include <string.h>
 
 bool StepPaths::Build(const char *pszTwainDir, const char *pszPrefix, const char *pszInstance)
@@ -47,14 +45,17 @@ bool DataSourceSteps::Rename(HANDLE h, HANDLE hDir, const char *pszFrom, const c
            RenameByHandle(h, NameBelow(hDir, pszToName, pszTo), false, hDir);
 }
 
-int DataSourceSteps::MakeDir(const char *pszPath, DWORD *pdwRecordError)
+DWORD DataSourceSteps::MakeDir(HANDLE hParent, const char *pszName, const char *pszPath, HANDLE *phDir,
+                               bool *pbRecordFailed)
 {
-    *pdwRecordError = ERROR_SUCCESS;
-    if (m_pRecord && !m_pRecord->WillCreate(pszPath, true)) {
-        *pdwRecordError = GetLastError();
-        return -1;
-    }
-    return _mkdir(pszPath) == 0 ? 0 : errno;
+    *phDir = INVALID_HANDLE_VALUE;
+    *pbRecordFailed = m_pRecord && !m_pRecord->WillCreate(pszPath, true);
+    if (*pbRecordFailed)
+        return GetLastError();
+    // Made and held in one open, with the security the parent gives it.
+    *phDir = OpenNoWaitAt(hParent, NameBelow(hParent, pszName, pszPath), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE, FILE_DIRECTORY_FILE);
+    return *phDir == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
 }
 
 DWORD DataSourceSteps::RemoveDir(HANDLE hDir, const char *pszPath, bool bClearAttributes, DWORD *pdwAttrError,

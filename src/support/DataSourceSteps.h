@@ -46,9 +46,10 @@ public:
     bool Remove(HANDLE h, const char *pszPath);
     // The file held on h at pszFrom takes the name pszToName in hDir (pszTo).
     bool Rename(HANDLE h, HANDLE hDir, const char *pszFrom, const char *pszTo, const char *pszToName);
-    // Makes the directory pszPath: 0, or the errno of the make; a record that
-    // cannot be written fails it first (*pdwRecordError).
-    int MakeDir(const char *pszPath, DWORD *pdwRecordError);
+    // Makes the directory pszName in hParent (pszPath) and holds it in
+    // *phDir as OpenDirectory does: ERROR_SUCCESS, or the make's error; a
+    // record that cannot be written fails it first (*pbRecordFailed).
+    DWORD MakeDir(HANDLE hParent, const char *pszName, const char *pszPath, HANDLE *phDir, bool *pbRecordFailed);
     // Removes the empty directory held on hDir (DELETE, exclusively); with
     // bClearAttributes a read-only one loses that first. ERROR_SUCCESS, or
     // the record's error (nothing done); the attribute write's and the

@@ -130,8 +130,13 @@ bool OnlyTrustedMayChange(HANDLE h, const char **ppszWhy)
 
 DirCheck OpenTrustedDirectory(const char *pszDir, bool bRemove, HANDLE *phDir, const char **ppszWhy, HANDLE hRoot)
 {
-    *ppszWhy = nullptr;
     *phDir = OpenDirectory(pszDir, bRemove, hRoot);
+    return CheckTrustedDirectory(phDir, ppszWhy);
+}
+
+DirCheck CheckTrustedDirectory(HANDLE *phDir, const char **ppszWhy)
+{
+    *ppszWhy = nullptr;
     if (*phDir == INVALID_HANDLE_VALUE)
         return DIR_UNOPENED;
     DirCheck check = DIR_TRUSTED;

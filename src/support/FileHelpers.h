@@ -49,6 +49,10 @@ enum DirCheck
 DirCheck OpenTrustedDirectory(const char *pszDir, bool bRemove, HANDLE *phDir, const char **ppszWhy,
                               HANDLE hRoot = nullptr);
 
+// The check of OpenTrustedDirectory on a directory held on *phDir
+// (INVALID_HANDLE_VALUE: DIR_UNOPENED), which is closed unless it passes.
+DirCheck CheckTrustedDirectory(HANDLE *phDir, const char **ppszWhy);
+
 // The one line a refused directory gets: "<why>: <dir>, no data source
 // changed" (an open that failed: "Security unreadable"), or for a reparse
 // point the caller's own format, given pszReparseArg. Nothing for DIR_TRUSTED.

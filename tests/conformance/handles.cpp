@@ -476,6 +476,18 @@ static void test_RelativeToHeldDirectory()
     ok(ReadText(sDir + "\\b.ds") == "abc" && !Exists(sDir + "\\A.ds"), "renamed within the held directory\n");
     ok_nt_fails(NtOpen("A.ds", DELETE, 0, FILE_OPEN, FILE_NON_DIRECTORY_FILE, &h, NULL, hDir), ERROR_FILE_NOT_FOUND,
                 "NtCreateFile below RootDirectory of a missing name");
+    status = NtOpen("sub", READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+                    FILE_DIRECTORY_FILE, &h, &information, hDir);
+    ok(status == 0 && information == FILE_CREATED && (Attributes(sDir + "\\sub") & FILE_ATTRIBUTE_DIRECTORY),
+       "NtCreateFile(FILE_CREATE, FILE_DIRECTORY_FILE) below RootDirectory makes and holds it, %#lx\n",
+       (unsigned long)status);
+    if (status >= 0) {
+        CloseHandle(h);
+    }
+    ok_nt_fails(NtOpen("sub", READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE, FILE_DIRECTORY_FILE, &h,
+                       NULL, hDir),
+                ERROR_ALREADY_EXISTS, "NtCreateFile(FILE_CREATE) of an existing directory");
+    RemoveDirectoryA((sDir + "\\sub").c_str());
     CloseHandle(hDir);
 
     // Its listing, read through a handle: every name once, then STATUS_NO_MORE_FILES.

@@ -390,7 +390,10 @@ extern "C" NTSTATUS NTAPI NtCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAc
         else
             fd = open(s.c_str(), (oflags & ~(O_CREAT | O_EXCL)) | (S_ISDIR(stSeen.st_mode) ? O_DIRECTORY : 0));
     } else if (bDirectory && CreateDisposition != FILE_OPEN) {
-        return StatusOf(ERROR_INVALID_PARAMETER); // the program makes no directory this way
+        // Made as CreateDirectoryA makes it, then opened.
+        if (mkdir(s.c_str(), 0777) != 0)
+            return StatusOf(ZulStandinErrorForPath(errno, sName.c_str()));
+        fd = open(s.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     } else {
         fd = open(s.c_str(), oflags | O_NOFOLLOW, 0666);
     }
