@@ -35,6 +35,17 @@ struct DirectoryEntry {
 
 namespace {
 
+// RtlNtStatusToDosError, when the NTDLL call that needs it was found too
+// (bFound); null otherwise, with ERROR_PROC_NOT_FOUND: nothing is done by
+// name instead.
+PFN_RTLNTSTATUSTODOSERROR StatusMapper(bool bFound)
+{
+    PFN_RTLNTSTATUSTODOSERROR pfnToError = bFound ? s_fnRtlNtStatusToDosError.Find() : nullptr;
+    if (!pfnToError)
+        SetLastError(ERROR_PROC_NOT_FOUND);
+    return pfnToError;
+}
+
 // The name NtCreateFile is given: below hRoot, the relative name as it is;
 // else the NT name, \??\ and the path (\\server\share becomes \??\UNC\server\share).
 bool MakeNtName(HANDLE hRoot, const char *pszPath, WCHAR *wszName, size_t cwchName, UNICODE_STRING *pName)
@@ -78,11 +89,9 @@ HANDLE OpenNoWaitAt(HANDLE hRoot, const char *pszPath, DWORD dwAccess, DWORD dwS
     if (pbCreated)
         *pbCreated = false;
     PFN_NTCREATEFILE pfnNtCreateFile = s_fnNtCreateFile.Find();
-    PFN_RTLNTSTATUSTODOSERROR pfnToError = s_fnRtlNtStatusToDosError.Find();
-    if (!pfnNtCreateFile || !pfnToError) {
-        SetLastError(ERROR_PROC_NOT_FOUND);
+    PFN_RTLNTSTATUSTODOSERROR pfnToError = StatusMapper(pfnNtCreateFile != nullptr);
+    if (!pfnToError)
         return INVALID_HANDLE_VALUE;
-    }
     if (hRoot == INVALID_HANDLE_VALUE)
         hRoot = nullptr;
     WCHAR wszName[8 + MAX_PATH];
@@ -248,11 +257,9 @@ bool RenameByHandle(HANDLE h, const char *pszNewPath, bool bReplaceIfExists, HAN
     // FILE_RENAME_INFORMATION has FILE_RENAME_INFO's layout.
     const ULONG ulFileRenameInformation = 10;
     PFN_NTSETINFORMATIONFILE pfnSet = s_fnNtSetInformationFile.Find();
-    PFN_RTLNTSTATUSTODOSERROR pfnToError = s_fnRtlNtStatusToDosError.Find();
-    if (!pfnSet || !pfnToError) {
-        SetLastError(ERROR_PROC_NOT_FOUND);
+    PFN_RTLNTSTATUSTODOSERROR pfnToError = StatusMapper(pfnSet != nullptr);
+    if (!pfnToError)
         return false;
-    }
     IO_STATUS_BLOCK iosb = {};
     NTSTATUS status = pfnSet(h, &iosb, rgbRename, sizeof rgbRename, ulFileRenameInformation);
     if (status < 0)
@@ -288,11 +295,9 @@ void DirectoryListing::Close()
 bool DirectoryListing::Fill()
 {
     PFN_NTQUERYDIRECTORYFILE pfnQuery = s_fnNtQueryDirectoryFile.Find();
-    PFN_RTLNTSTATUSTODOSERROR pfnToError = s_fnRtlNtStatusToDosError.Find();
-    if (!pfnQuery || !pfnToError) {
-        SetLastError(ERROR_PROC_NOT_FOUND);
+    PFN_RTLNTSTATUSTODOSERROR pfnToError = StatusMapper(pfnQuery != nullptr);
+    if (!pfnToError)
         return false;
-    }
     IO_STATUS_BLOCK iosb = {};
     NTSTATUS status = pfnQuery(m_hDir, nullptr, nullptr, nullptr, &iosb, m_rgb, sizeof m_rgb,
                                s_ulFileDirectoryInformation, FALSE, nullptr, FALSE);
