@@ -17,7 +17,7 @@ const char TwainDSInstaller::s_szTemplateName[] = "qrvgnds2.tmp";
 
 TwainDSInstaller::TwainDSInstaller(const char *pszHardwareId, const char *pszPrefix, const char *pszCheckKey,
                                    const char *pszCheckValue, const char *pszParamsKey, RunContext *pRun)
-    : m_run(pRun ? *pRun : m_ownRun), m_steps(m_run.pRecord), m_pszParamsKey(pszParamsKey),
+    : m_run(pRun ? *pRun : m_ownRun), m_szTwainDir(), m_steps(m_run.pRecord), m_pszParamsKey(pszParamsKey),
       m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey), m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix),
       m_bReady(true)
 {
@@ -37,8 +37,9 @@ TwainDSInstaller::TwainDSInstaller(const char *pszHardwareId, const char *pszPre
 
 TwainDSInstaller::TwainDSInstaller(const char *pszPrefix, const char *pszCheckKey, const char *pszCheckValue,
                                    RunContext *pRun)
-    : m_run(pRun ? *pRun : m_ownRun), m_steps(m_run.pRecord), m_pszParamsKey(nullptr), m_pszCheckValue(pszCheckValue),
-      m_pszCheckKey(pszCheckKey), m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix), m_bReady(true)
+    : m_run(pRun ? *pRun : m_ownRun), m_szTwainDir(), m_steps(m_run.pRecord), m_pszParamsKey(nullptr),
+      m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey), m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix),
+      m_bReady(true)
 {
     Init();
 }

@@ -26,6 +26,7 @@ struct StepPaths {
 
 // What to open below hRoot: its name there when hRoot holds a directory, the
 // full path otherwise (the directory is missing, and so is what is below it).
+// cppcheck-suppress constParameter
 inline const char *NameBelow(HANDLE hRoot, const char *pszName, const char *pszPath)
 {
     return hRoot != INVALID_HANDLE_VALUE && hRoot != nullptr ? pszName : pszPath;

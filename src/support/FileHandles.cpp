@@ -16,20 +16,20 @@ const DWORD s_cbCopyBlock = 65536;
 const NTSTATUS s_statusNoMoreFiles = static_cast<NTSTATUS>(0x80000006u);
 const ULONG s_ulFileDirectoryInformation = 1;
 
-// FILE_DIRECTORY_INFORMATION, which winternl.h does not define.
-struct DirectoryEntry {
-    ULONG NextEntryOffset;
-    ULONG FileIndex;
-    LARGE_INTEGER CreationTime;
-    LARGE_INTEGER LastAccessTime;
-    LARGE_INTEGER LastWriteTime;
-    LARGE_INTEGER ChangeTime;
-    LARGE_INTEGER EndOfFile;
-    LARGE_INTEGER AllocationSize;
-    ULONG FileAttributes;
-    ULONG FileNameLength;
-    WCHAR FileName[1];
-};
+// Where FILE_DIRECTORY_INFORMATION, which winternl.h does not define, keeps
+// what the listing reads: the next entry's offset, the attributes, the
+// name's length in bytes and the name.
+const size_t s_ibNextEntry = 0;
+const size_t s_ibAttributes = 56;
+const size_t s_ibNameLength = 60;
+const size_t s_ibName = 64;
+
+ULONG EntryField(const BYTE *pbEntry, size_t ib)
+{
+    ULONG ul;
+    memcpy(&ul, pbEntry + ib, sizeof ul);
+    return ul;
+}
 
 } // namespace
 
@@ -48,6 +48,7 @@ PFN_RTLNTSTATUSTODOSERROR StatusMapper(bool bFound)
 
 // The name NtCreateFile is given: below hRoot, the relative name as it is;
 // else the NT name, \??\ and the path (\\server\share becomes \??\UNC\server\share).
+// cppcheck-suppress constParameter
 bool MakeNtName(HANDLE hRoot, const char *pszPath, WCHAR *wszName, size_t cwchName, UNICODE_STRING *pName)
 {
     bool bUnc = !hRoot && pszPath[0] == '\\' && pszPath[1] == '\\';
@@ -267,7 +268,7 @@ bool RenameByHandle(HANDLE h, const char *pszNewPath, bool bReplaceIfExists, HAN
     return status >= 0;
 }
 
-DirectoryListing::DirectoryListing() : m_hDir(INVALID_HANDLE_VALUE), m_cbFilled(0), m_ibNext(0)
+DirectoryListing::DirectoryListing() : m_hDir(INVALID_HANDLE_VALUE), m_cbFilled(0), m_ibNext(0), m_rgb()
 {
 }
 
@@ -327,16 +328,17 @@ bool DirectoryListing::Next(char *szName, size_t cbName, DWORD *pdwAttributes)
         }
         if (m_ibNext >= m_cbFilled && !Fill())
             return false;
-        const DirectoryEntry *pEntry = reinterpret_cast<const DirectoryEntry *>(m_rgb + m_ibNext);
-        m_ibNext = pEntry->NextEntryOffset ? m_ibNext + pEntry->NextEntryOffset : m_cbFilled;
+        const BYTE *pbEntry = m_rgb + m_ibNext;
+        ULONG ibNext = EntryField(pbEntry, s_ibNextEntry);
+        m_ibNext = ibNext ? m_ibNext + ibNext : m_cbFilled;
         BOOL bLossy = FALSE;
-        int cch = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pEntry->FileName,
-                                      static_cast<int>(pEntry->FileNameLength / sizeof(WCHAR)), szName,
+        int cch = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, reinterpret_cast<const WCHAR *>(pbEntry + s_ibName),
+                                      static_cast<int>(EntryField(pbEntry, s_ibNameLength) / sizeof(WCHAR)), szName,
                                       static_cast<int>(cbName - 1), nullptr, &bLossy);
         if (cch <= 0 || bLossy)
             continue; // would name another entry, or none
         szName[cch] = '\0';
-        *pdwAttributes = pEntry->FileAttributes;
+        *pdwAttributes = EntryField(pbEntry, s_ibAttributes);
         return true;
     }
 }
