@@ -35,7 +35,10 @@ struct OpenFile {
     DWORD dwAccess;
     dev_t dev;
     ino_t ino;
-    size_t cListed = 0; // of a directory: the entries NtQueryDirectoryFile handed out
+    // Of a directory: its names as NtQueryDirectoryFile first read them, and
+    // how many it handed out. Later changes do not move the cursor, as on NTFS.
+    std::vector<std::string> names = {};
+    size_t cListed = 0;
 };
 
 std::map<int, OpenFile> s_files;
@@ -456,14 +459,17 @@ extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE FileHandle, HANDLE, PVOID,
     if (!(pFile->dwAccess & FILE_LIST_DIRECTORY))
         return StatusOf(ERROR_ACCESS_DENIED);
     // Sorted, as find.cpp's searches: the stand-in's order is stable.
-    DIR *pDir = opendir(pFile->sPath.c_str());
-    if (!pDir)
-        return StatusOf(ZulStandinErrorFromErrno(errno));
-    std::vector<std::string> names;
-    while (struct dirent *pEntry = readdir(pDir))
-        names.push_back(pEntry->d_name);
-    closedir(pDir);
-    std::sort(names.begin(), names.end());
+    if (pFile->cListed == 0) {
+        DIR *pDir = opendir(pFile->sPath.c_str());
+        if (!pDir)
+            return StatusOf(ZulStandinErrorFromErrno(errno));
+        pFile->names.clear();
+        while (struct dirent *pEntry = readdir(pDir))
+            pFile->names.push_back(pEntry->d_name);
+        closedir(pDir);
+        std::sort(pFile->names.begin(), pFile->names.end());
+    }
+    const std::vector<std::string> &names = pFile->names;
     BYTE *pb = static_cast<BYTE *>(FileInformation);
     size_t ib = 0, ibLast = 0;
     bool bAny = false;

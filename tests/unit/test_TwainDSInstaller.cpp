@@ -359,3 +359,19 @@ TEST_F(InstallerTest, ASweepOfATwainDirectoryAnotherProcessHoldsSaysSo)
               sLog.find("\r\nHeld by another process: " + sTwainDir + ", no data source changed\r\n"))
         << sLog;
 }
+
+TEST_F(InstallerTest, TheSweepReachesEveryEntryOfAListingLongerThanOneRead)
+{
+    // More entries than one read of the listing holds, removed while it runs.
+    for (int i = 1000; i < 1150; i++) {
+        std::string sName = "zorb_" + std::to_string(i);
+        Sandbox::WriteFile(m_box.TwainDir() + "/" + sName + "/" + sName + ".ds", "ds");
+    }
+    m_box.SetRegistry("REGEDIT4\r\n");
+    {
+        TwainDSInstaller mremove("zorb_", "DeviceData", "InstallCLSID");
+        mremove.MAddTwainDS(false, false);
+    }
+    EXPECT_FALSE(Sandbox::Exists(m_box.TwainDir() + "/zorb_1000"));
+    EXPECT_FALSE(Sandbox::Exists(m_box.TwainDir() + "/zorb_1149"));
+}
