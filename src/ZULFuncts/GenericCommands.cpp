@@ -62,8 +62,8 @@ DWORD TwainDSInstaller::UpdateInstanceDS(const StepPaths &paths, bool bAdd, bool
     }
     // Held for the whole step; MRemoveDS removes the directory through it.
     HANDLE hDir = INVALID_HANDLE_VALUE;
-    DWORD dwError = ERROR_SUCCESS;
-    if (!OpenInstanceDir(paths, szInstance, !bAdd, &hDir, &dwError, bLog, pLog))
+    DWORD dwError = ERROR_SUCCESS, dwAttributes = 0;
+    if (!OpenInstanceDir(paths, szInstance, !bAdd, &hDir, &dwError, bLog, pLog, &dwAttributes))
         return dwError;
     if (bLog) {
         LogPrintf(pLog, "m_szTwainDir = %s", m_szTwainDir);
@@ -79,7 +79,7 @@ DWORD TwainDSInstaller::UpdateInstanceDS(const StepPaths &paths, bool bAdd, bool
         // of its steps fail with the open's error.
         LogDirRemovalFailed(dwError, dwError, bLog, pLog);
     else
-        dwError = RemoveInstance(paths, hDir, bLog, pLog);
+        dwError = RemoveInstance(paths, hDir, dwAttributes, bLog, pLog);
     if (hDir != INVALID_HANDLE_VALUE)
         CloseHandle(hDir);
     return dwError;
@@ -93,7 +93,7 @@ DWORD TwainDSInstaller::HoldTemplate(bool *pbStop, bool bLog, InstallLog *pLog)
     // Read through its own handle: READ_CONTROL for its check.
     bool bLinked = false;
     HANDLE h = OpenFileExclusiveAt(m_hTwainDir, NameBelow(m_hTwainDir, s_szTemplateName, m_szTemplate),
-                                   FILE_READ_DATA | READ_CONTROL, FILE_OPEN, &bLinked);
+                                   FILE_READ_DATA | READ_CONTROL, FILE_OPEN, &bLinked, nullptr, &m_infoTemplate);
     DWORD dwError = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     const char *pszWhy = nullptr;
     *pbStop = true;
@@ -125,17 +125,12 @@ DWORD TwainDSInstaller::MakeInstanceDir(const StepPaths &paths, const char *szIn
         DWORD dwError = m_steps.MakeDir(m_hTwainDir, paths.pszDirName, paths.szDir, &hDir, &bRecordFailed);
         if (bRecordFailed)
             return dwError;
-        if (dwError != ERROR_SUCCESS && bLog)
-            LogErrno(pLog, CrtErrno(dwError), "_mkdir fail to create %s", paths.szDir);
-        // What the command made is checked as what it found.
-        const char *pszWhy = nullptr;
-        DirCheck check = CheckTrustedDirectory(&hDir, &pszWhy);
-        if (check == DIR_TRUSTED)
+        // Made new in the held twain_32, whose check covered what it passes
+        // on: no link, ours, and no entry for others but those checked there.
+        if (dwError == ERROR_SUCCESS)
             return ERROR_SUCCESS;
-        if (check != DIR_UNOPENED) {
-            LogDirRefused(check, pszWhy, paths.szDir, "Reparse point, instance %s skipped", szInstance, bLog, pLog);
-            return ERROR_ACCESS_DENIED;
-        }
+        if (bLog)
+            LogErrno(pLog, CrtErrno(dwError), "_mkdir fail to create %s", paths.szDir);
     }
     DWORD dwError = ERROR_SUCCESS;
     return OpenInstanceDir(paths, szInstance, false, &hDir, &dwError, bLog, pLog) ? ERROR_SUCCESS : dwError;
@@ -158,7 +153,7 @@ DWORD TwainDSInstaller::InstallTemplate(const StepPaths &paths, const char *szIn
     }
     bool bLinked = false;
     if (m_hTemplate != INVALID_HANDLE_VALUE)
-        dwError = m_steps.CopyInto(m_hTemplate, hDir, paths.pszDsName, paths.szDs, &bLinked);
+        dwError = m_steps.CopyInto(m_hTemplate, m_infoTemplate, hDir, paths.pszDsName, paths.szDs, &bLinked);
     if (bLinked) {
         if (bLog)
             LogPrintf(pLog, "Linked file: %s, left as it is", paths.szDs);
@@ -173,7 +168,8 @@ DWORD TwainDSInstaller::InstallTemplate(const StepPaths &paths, const char *szIn
     return dwError;
 }
 
-DWORD TwainDSInstaller::RemoveInstance(const StepPaths &paths, HANDLE hDir, bool bLog, InstallLog *pLog)
+DWORD TwainDSInstaller::RemoveInstance(const StepPaths &paths, HANDLE hDir, DWORD dwAttributes, bool bLog,
+                                       InstallLog *pLog)
 {
     DWORD dwError = m_steps.RemoveFileLogged(hDir, paths.pszFileName, paths.szFile, true, bLog, pLog);
     DWORD dwDsError = m_steps.RemoveFileLogged(hDir, paths.pszDsName, paths.szDs, true, bLog, pLog);
@@ -181,7 +177,7 @@ DWORD TwainDSInstaller::RemoveInstance(const StepPaths &paths, HANDLE hDir, bool
         dwError = dwDsError;
     // Goes when the handle closes; fails, changing nothing, unless it is empty.
     DWORD dwAttrError = ERROR_SUCCESS, dwRemoveError = ERROR_SUCCESS;
-    DWORD dwRecordError = m_steps.RemoveDir(hDir, paths.szDir, true, &dwAttrError, &dwRemoveError);
+    DWORD dwRecordError = m_steps.RemoveDir(hDir, paths.szDir, dwAttributes, true, &dwAttrError, &dwRemoveError);
     if (dwRecordError != ERROR_SUCCESS)
         return dwRecordError;
     LogDirRemovalFailed(dwAttrError, dwRemoveError, bLog, pLog);

@@ -34,8 +34,8 @@ DWORD TwainDSInstaller::RenameInstanceDS(const StepPaths &paths, bool bAdd, bool
     const char *szInstance = paths.pszDirName + strlen(m_pszPrefix);
     // Held for the step; removed through this handle when RemoveDS empties it.
     HANDLE hDir = INVALID_HANDLE_VALUE;
-    DWORD dwError = ERROR_SUCCESS;
-    if (!OpenInstanceDir(paths, szInstance, !bAdd, &hDir, &dwError, bLog, pLog))
+    DWORD dwError = ERROR_SUCCESS, dwAttributes = 0;
+    if (!OpenInstanceDir(paths, szInstance, !bAdd, &hDir, &dwError, bLog, pLog, &dwAttributes))
         return dwError;
     const char *pszFrom = bAdd ? paths.szFile : paths.szDs;
     // The add case's labels; RemoveDS's have the two paths exchanged, which log readers know.
@@ -66,7 +66,7 @@ DWORD TwainDSInstaller::RenameInstanceDS(const StepPaths &paths, bool bAdd, bool
     if (hDir != INVALID_HANDLE_VALUE) {
         DWORD dwAttrError = ERROR_SUCCESS, dwRemoveError = ERROR_SUCCESS;
         if (!bAdd)
-            m_steps.RemoveDir(hDir, paths.szDir, false, &dwAttrError, &dwRemoveError);
+            m_steps.RemoveDir(hDir, paths.szDir, dwAttributes, false, &dwAttrError, &dwRemoveError);
         CloseHandle(hDir);
     }
     return dwError;

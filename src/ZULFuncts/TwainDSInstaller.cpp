@@ -83,6 +83,7 @@ void TwainDSInstaller::Init()
     }
     m_hTwainDir = INVALID_HANDLE_VALUE;
     m_hTemplate = INVALID_HANDLE_VALUE;
+    memset(&m_infoTemplate, 0, sizeof m_infoTemplate);
 }
 
 TwainDSInstaller::~TwainDSInstaller()
@@ -116,12 +117,12 @@ void TwainDSInstaller::LogPathTooLong(const char *szInstance, bool bLog, Install
 }
 
 bool TwainDSInstaller::OpenInstanceDir(const StepPaths &paths, const char *szInstance, bool bRemove, HANDLE *phDir,
-                                       DWORD *pdwError, bool bLog, InstallLog *pLog)
+                                       DWORD *pdwError, bool bLog, InstallLog *pLog, DWORD *pdwAttributes)
 {
     *pdwError = ERROR_SUCCESS;
     const char *pszWhy = nullptr;
     DirCheck check = OpenTrustedDirectory(NameBelow(m_hTwainDir, paths.pszDirName, paths.szDir), bRemove, phDir,
-                                          &pszWhy, m_hTwainDir);
+                                          &pszWhy, m_hTwainDir, pdwAttributes);
     if (check == DIR_TRUSTED)
         return true;
     if (check == DIR_UNOPENED) {

@@ -79,8 +79,9 @@ public:
     // reading and writing, not deleting); INVALID_HANDLE_VALUE when it is not.
     HANDLE m_hTwainDir;
     // MAddDS's template, opened and checked once and held to the end of the
-    // command; INVALID_HANDLE_VALUE until an open succeeds.
+    // command; INVALID_HANDLE_VALUE until an open succeeds. What its check read.
     HANDLE m_hTemplate;
+    BY_HANDLE_FILE_INFORMATION m_infoTemplate;
     // False when a record could not be allocated: the command does nothing.
     bool m_bReady;
     // The observer ended the command.
@@ -117,9 +118,10 @@ private:
     // where it leads), one others may change, or, unless bRemove, one that
     // cannot be opened. True otherwise; *phDir is INVALID_HANDLE_VALUE then
     // when the open failed (*pdwError): there is no directory, or, for
-    // bRemove, it cannot be held.
+    // bRemove, it cannot be held. *pdwAttributes, when given, gets the
+    // attributes of a directory that passes.
     bool OpenInstanceDir(const StepPaths &paths, const char *szInstance, bool bRemove, HANDLE *phDir, DWORD *pdwError,
-                         bool bLog, InstallLog *pLog);
+                         bool bLog, InstallLog *pLog, DWORD *pdwAttributes = nullptr);
     // MAddDS's step once the directory is checked: the template, held once
     // for the command, copied to the .ds through the .ds's own handle; hDir,
     // when no directory was there (dwDirError), is made and held.
@@ -134,7 +136,7 @@ private:
     DWORD MakeInstanceDir(const StepPaths &paths, const char *szInstance, DWORD dwDirError, HANDLE &hDir, bool bLog,
                           InstallLog *pLog);
     // MRemoveDS's step: both data-source files, then the directory held in hDir.
-    DWORD RemoveInstance(const StepPaths &paths, HANDLE hDir, bool bLog, InstallLog *pLog);
+    DWORD RemoveInstance(const StepPaths &paths, HANDLE hDir, DWORD dwAttributes, bool bLog, InstallLog *pLog);
     // AddDS's rename or RemoveDS's deletion of the file held on hFile.
     bool ChangeDataSource(HANDLE hFile, HANDLE hDir, bool bAdd, const StepPaths &paths);
     static void LogDirRemovalFailed(DWORD dwAttrError, DWORD dwRemoveError, bool bLog, InstallLog *pLog);

@@ -58,16 +58,13 @@ DWORD DataSourceSteps::MakeDir(HANDLE hParent, const char *pszName, const char *
     return *phDir == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
 }
 
-DWORD DataSourceSteps::RemoveDir(HANDLE hDir, const char *pszPath, bool bClearAttributes, DWORD *pdwAttrError,
-                                 DWORD *pdwRemoveError)
+DWORD DataSourceSteps::RemoveDir(HANDLE hDir, const char *pszPath, DWORD dwAttributes, bool bClearAttributes,
+                                 DWORD *pdwAttrError, DWORD *pdwRemoveError)
 {
     *pdwAttrError = ERROR_SUCCESS;
     *pdwRemoveError = ERROR_SUCCESS;
-    BY_HANDLE_FILE_INFORMATION info;
-    bool bInfo = GetFileInformationByHandle(hDir, &info) != FALSE;
-    if (m_pRecord && (!bInfo || !m_pRecord->WillRemoveDir(pszPath, info.dwFileAttributes)))
+    if (m_pRecord && !m_pRecord->WillRemoveDir(pszPath, dwAttributes))
         return GetLastError();
-    DWORD dwAttributes = bInfo ? info.dwFileAttributes : FILE_ATTRIBUTE_READONLY; // unknown: cleared
     // Only read-only keeps a directory from going: no write that changes nothing.
     if (bClearAttributes && (dwAttributes & FILE_ATTRIBUTE_READONLY) &&
         !SetAttributesByHandle(hDir, FILE_ATTRIBUTE_NORMAL))
@@ -97,7 +94,8 @@ DWORD DataSourceSteps::MoveOldDs(HANDLE hDir, const char *pszDsName, const char 
     return dwError;
 }
 
-DWORD DataSourceSteps::CopyInto(HANDLE hTemplate, HANDLE hDir, const char *pszDsName, const char *pszDs, bool *pbLinked)
+DWORD DataSourceSteps::CopyInto(HANDLE hTemplate, const BY_HANDLE_FILE_INFORMATION &infoTemplate, HANDLE hDir,
+                                const char *pszDsName, const char *pszDs, bool *pbLinked)
 {
     *pbLinked = false;
     DWORD dwError = MoveOldDs(hDir, pszDsName, pszDs, pbLinked);
@@ -111,7 +109,7 @@ DWORD DataSourceSteps::CopyInto(HANDLE hTemplate, HANDLE hDir, const char *pszDs
                                      FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | DELETE, FILE_OPEN_IF, pbLinked, &bNew);
     if (hDs == INVALID_HANDLE_VALUE)
         return GetLastError();
-    if (!CopyByHandle(hTemplate, hDs, &bWritten)) {
+    if (!CopyByHandle(hTemplate, infoTemplate, hDs, bNew, &bWritten)) {
         dwError = GetLastError();
         if (bNew || bWritten)
             DeleteByHandle(hDs);
@@ -125,9 +123,9 @@ DWORD DataSourceSteps::RemoveFileLogged(HANDLE hDir, const char *pszName, const 
 {
     // FILE_WRITE_ATTRIBUTES to let a read-only file go first.
     bool bLinked = false;
-    DWORD dwAttributes = 0;
+    BY_HANDLE_FILE_INFORMATION info = {};
     HANDLE h = OpenFileExclusiveAt(hDir, NameBelow(hDir, pszName, pszPath), RemoveRights() | FILE_WRITE_ATTRIBUTES,
-                                   FILE_OPEN, &bLinked, nullptr, &dwAttributes);
+                                   FILE_OPEN, &bLinked, nullptr, &info);
     DWORD dwError = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     if (bIfExists && dwError == ERROR_FILE_NOT_FOUND)
         return ERROR_SUCCESS;
@@ -138,7 +136,7 @@ DWORD DataSourceSteps::RemoveFileLogged(HANDLE hDir, const char *pszName, const 
     }
     // A file that cannot be opened fails both steps with the open's error.
     // Moved aside, it goes whole, read-only or not.
-    bool bClear = h != INVALID_HANDLE_VALUE && !m_pRecord && (dwAttributes & FILE_ATTRIBUTE_READONLY);
+    bool bClear = h != INVALID_HANDLE_VALUE && !m_pRecord && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
     if ((h == INVALID_HANDLE_VALUE || (bClear && !SetAttributesByHandle(h, FILE_ATTRIBUTE_NORMAL))) && bLog)
         LogLastError(pLog, h == INVALID_HANDLE_VALUE ? dwError : GetLastError(), "SetFileAttributes failed on %s",
                      pszPath);

@@ -51,17 +51,19 @@ public:
     // *phDir as OpenDirectory does: ERROR_SUCCESS, or the make's error; a
     // record that cannot be written fails it first (*pbRecordFailed).
     DWORD MakeDir(HANDLE hParent, const char *pszName, const char *pszPath, HANDLE *phDir, bool *pbRecordFailed);
-    // Removes the empty directory held on hDir (DELETE, exclusively); with
-    // bClearAttributes a read-only one loses that first. ERROR_SUCCESS, or
+    // Removes the empty directory held on hDir (DELETE), whose check read
+    // dwAttributes; with bClearAttributes a read-only one loses that first. ERROR_SUCCESS, or
     // the record's error (nothing done); the attribute write's and the
     // removal's own errors in *pdwAttrError and *pdwRemoveError.
-    DWORD RemoveDir(HANDLE hDir, const char *pszPath, bool bClearAttributes, DWORD *pdwAttrError,
+    DWORD RemoveDir(HANDLE hDir, const char *pszPath, DWORD dwAttributes, bool bClearAttributes, DWORD *pdwAttrError,
                     DWORD *pdwRemoveError);
-    // The .ds pszDsName in hDir (pszDs) gets hTemplate's content, through
+    // The .ds pszDsName in hDir (pszDs) gets hTemplate's content (infoTemplate:
+    // what its check read), through
     // its own handle; a .ds there before is moved aside whole with a record.
     // A .ds the copy made or left half written goes again. *pbLinked: the .ds
     // was a link, left as it is.
-    DWORD CopyInto(HANDLE hTemplate, HANDLE hDir, const char *pszDsName, const char *pszDs, bool *pbLinked);
+    DWORD CopyInto(HANDLE hTemplate, const BY_HANDLE_FILE_INFORMATION &infoTemplate, HANDLE hDir, const char *pszDsName,
+                   const char *pszDs, bool *pbLinked);
     // Opens the file pszName in hDir (pszPath) once, exclusively, lets a
     // read-only one go, removes it through that handle (Remove) and logs the
     // outcome; a link is left as it is. ERROR_SUCCESS when it is gone.

@@ -136,7 +136,7 @@ HANDLE OpenFileExclusive(const char *pszPath, DWORD dwAccess, DWORD dwDispositio
 }
 
 HANDLE OpenFileExclusiveAt(HANDLE hRoot, const char *pszPath, DWORD dwAccess, DWORD dwDisposition, bool *pbLinked,
-                           bool *pbCreated, DWORD *pdwAttributes)
+                           bool *pbCreated, BY_HANDLE_FILE_INFORMATION *pInfo)
 {
     *pbLinked = false;
     bool bCreated = false;
@@ -144,7 +144,8 @@ HANDLE OpenFileExclusiveAt(HANDLE hRoot, const char *pszPath, DWORD dwAccess, DW
                             &bCreated);
     if (pbCreated)
         *pbCreated = bCreated;
-    if (h == INVALID_HANDLE_VALUE)
+    // What the open made has one name and is no reparse point: nothing to check.
+    if (h == INVALID_HANDLE_VALUE || (bCreated && !pInfo))
         return h;
     BY_HANDLE_FILE_INFORMATION info;
     DWORD dwError = ERROR_SUCCESS;
@@ -153,8 +154,8 @@ HANDLE OpenFileExclusiveAt(HANDLE hRoot, const char *pszPath, DWORD dwAccess, DW
     } else if (IsLinked(info)) {
         *pbLinked = true;
         dwError = ERROR_ACCESS_DENIED;
-    } else if (pdwAttributes) {
-        *pdwAttributes = info.dwFileAttributes;
+    } else if (pInfo) {
+        *pInfo = info;
     }
     if (dwError == ERROR_SUCCESS)
         return h;
@@ -178,12 +179,9 @@ bool IsReparsePointHandle(HANDLE h)
     return !GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-bool CopyByHandle(HANDLE hFrom, HANDLE hTo, bool *pbWritten)
+bool CopyByHandle(HANDLE hFrom, const BY_HANDLE_FILE_INFORMATION &info, HANDLE hTo, bool bEmpty, bool *pbWritten)
 {
     *pbWritten = false;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(hFrom, &info))
-        return false;
     BYTE *pb = static_cast<BYTE *>(malloc(s_cbCopyBlock));
     if (!pb) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -197,16 +195,21 @@ bool CopyByHandle(HANDLE hFrom, HANDLE hTo, bool *pbWritten)
     }
     // Cut first: a copy cut short leaves a part of the template, never the old
     // content's tail after it.
-    bool bCopied = SetEndOfFile(hTo) != FALSE;
-    *pbWritten = bCopied;
-    while (bCopied) {
+    bool bCopied = bEmpty || SetEndOfFile(hTo) != FALSE;
+    *pbWritten = bCopied && !bEmpty;
+    // hFrom is held unshared: its size is what it was when it was read.
+    unsigned long long cbLeft = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    while (bCopied && cbLeft > 0) {
         DWORD cbRead = 0, cbWritten = 0;
-        if (!ReadFile(hFrom, pb, s_cbCopyBlock, &cbRead, nullptr)) {
+        DWORD cbBlock = cbLeft < s_cbCopyBlock ? static_cast<DWORD>(cbLeft) : s_cbCopyBlock;
+        if (!ReadFile(hFrom, pb, cbBlock, &cbRead, nullptr)) {
             bCopied = false;
             break;
         }
         if (cbRead == 0)
             break;
+        cbLeft -= cbRead;
+        *pbWritten = true;
         bool bWrote = WriteFile(hTo, pb, cbRead, &cbWritten, nullptr) != FALSE;
         if (!bWrote || cbWritten != cbRead) {
             if (bWrote)

@@ -33,10 +33,10 @@ bool IsLinked(const BY_HANDLE_FILE_INFORMATION &info);
 // the open made and cannot check goes again when dwAccess has DELETE.
 HANDLE OpenFileExclusive(const char *pszPath, DWORD dwAccess, DWORD dwDisposition, bool *pbLinked,
                          bool *pbCreated = nullptr);
-// The same below hRoot (OpenNoWaitAt); *pdwAttributes, when given, gets the
-// attributes the check read.
+// The same below hRoot (OpenNoWaitAt); *pInfo, when given, gets what the
+// check read. A file the open made is not checked again unless pInfo is given.
 HANDLE OpenFileExclusiveAt(HANDLE hRoot, const char *pszPath, DWORD dwAccess, DWORD dwDisposition, bool *pbLinked,
-                           bool *pbCreated = nullptr, DWORD *pdwAttributes = nullptr);
+                           bool *pbCreated = nullptr, BY_HANDLE_FILE_INFORMATION *pInfo = nullptr);
 
 // A data-source directory, held with READ_CONTROL and FILE_READ_ATTRIBUTES,
 // rights no other process's sharing can refuse; for a step that removes it
@@ -50,10 +50,12 @@ HANDLE OpenDirectory(const char *pszPath, bool bRemove, HANDLE hRoot = nullptr);
 bool IsReparsePointHandle(HANDLE h);
 
 // Replaces hTo's content (FILE_WRITE_DATA and FILE_WRITE_ATTRIBUTES, at its
-// start) with hFrom's (FILE_READ_DATA), and gives it hFrom's attributes and
-// time of last write, as CopyFile does. hFrom is read from its start. False with the last error set;
-// *pbWritten tells whether hTo's content was changed before the failure.
-bool CopyByHandle(HANDLE hFrom, HANDLE hTo, bool *pbWritten);
+// start; bEmpty: it has none) with hFrom's (FILE_READ_DATA, read from its
+// start; info: what GetFileInformationByHandle read of it), and gives it
+// hFrom's attributes and time of last write, as CopyFile does. False with the
+// last error set; *pbWritten tells whether hTo's content was changed before
+// the failure.
+bool CopyByHandle(HANDLE hFrom, const BY_HANDLE_FILE_INFORMATION &info, HANDLE hTo, bool bEmpty, bool *pbWritten);
 
 // FileBasicInfo: the attributes, times unchanged (FILE_WRITE_ATTRIBUTES).
 bool SetAttributesByHandle(HANDLE h, DWORD dwAttributes);

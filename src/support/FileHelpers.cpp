@@ -128,25 +128,29 @@ bool OnlyTrustedMayChange(HANDLE h, const char **ppszWhy)
     return bOnlyTrusted;
 }
 
-DirCheck OpenTrustedDirectory(const char *pszDir, bool bRemove, HANDLE *phDir, const char **ppszWhy, HANDLE hRoot)
+DirCheck OpenTrustedDirectory(const char *pszDir, bool bRemove, HANDLE *phDir, const char **ppszWhy, HANDLE hRoot,
+                              DWORD *pdwAttributes)
 {
     *phDir = OpenDirectory(pszDir, bRemove, hRoot);
-    return CheckTrustedDirectory(phDir, ppszWhy);
+    return CheckTrustedDirectory(phDir, ppszWhy, pdwAttributes);
 }
 
-DirCheck CheckTrustedDirectory(HANDLE *phDir, const char **ppszWhy)
+DirCheck CheckTrustedDirectory(HANDLE *phDir, const char **ppszWhy, DWORD *pdwAttributes)
 {
     *ppszWhy = nullptr;
     if (*phDir == INVALID_HANDLE_VALUE)
         return DIR_UNOPENED;
     DirCheck check = DIR_TRUSTED;
-    if (IsReparsePointHandle(*phDir))
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(*phDir, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         check = DIR_REPARSE_POINT;
     else if (!OnlyTrustedMayChange(*phDir, ppszWhy))
         check = DIR_UNTRUSTED;
     if (check != DIR_TRUSTED) {
         CloseHandle(*phDir);
         *phDir = INVALID_HANDLE_VALUE;
+    } else if (pdwAttributes) {
+        *pdwAttributes = info.dwFileAttributes;
     }
     return check;
 }

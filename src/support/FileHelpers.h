@@ -45,13 +45,14 @@ enum DirCheck
 // on its handle: no reparse point, and only trusted accounts may change it
 // (OnlyTrustedMayChange). *phDir holds it when it passes and is
 // INVALID_HANDLE_VALUE otherwise.
-// Below the held directory hRoot when it is given (pszDir then a name in it).
+// Below the held directory hRoot when it is given (pszDir then a name in it);
+// *pdwAttributes, when given, gets the attributes of a directory that passes.
 DirCheck OpenTrustedDirectory(const char *pszDir, bool bRemove, HANDLE *phDir, const char **ppszWhy,
-                              HANDLE hRoot = nullptr);
+                              HANDLE hRoot = nullptr, DWORD *pdwAttributes = nullptr);
 
 // The check of OpenTrustedDirectory on a directory held on *phDir
 // (INVALID_HANDLE_VALUE: DIR_UNOPENED), which is closed unless it passes.
-DirCheck CheckTrustedDirectory(HANDLE *phDir, const char **ppszWhy);
+DirCheck CheckTrustedDirectory(HANDLE *phDir, const char **ppszWhy, DWORD *pdwAttributes = nullptr);
 
 // The one line a refused directory gets: "<why>: <dir>, no data source
 // changed" (an open that failed: "Security unreadable"), or for a reparse
