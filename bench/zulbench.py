@@ -187,12 +187,16 @@ def server_cpu(machine):
 
 
 def strace_total(path):
-    """The calls of a strace -c summary's total line."""
+    """The calls of a strace -c summary: the sum of its total lines (one per personality: Wine's 64-bit
+    launcher and its 32-bit process are summed apart)."""
+    totals = []
     with open(path) as f:
         for line in f:
             if line.split()[-1:] == ["total"]:
-                return int(line.split()[3])  # % time, seconds, usecs/call, calls[, errors], total
-    raise BenchError("no total in %s" % path)
+                totals.append(int(line.split()[3]))  # % time, seconds, usecs/call, calls[, errors], total
+    if not totals:
+        raise BenchError("no total in %s" % path)
+    return sum(totals)
 
 
 def count_syscalls(machine, cases, runs, work):
