@@ -5,7 +5,7 @@
 
 #include <stdlib.h>
 
-void AllocationFailed()
+void AllocationFailed(RunContext &)
 {
     exit(1);
 }

@@ -110,19 +110,19 @@ void CommandLine::ReadLoggingFlag()
         m_bLogging = false;
 }
 
-bool CommandLine::ParseAndRun(char *pszText)
+bool CommandLine::ParseAndRun(char *pszText, RunContext &run)
 {
     int nCommand = Parse(pszText);
     switch (nCommand) {
     case CMD_ADD_DS:
     case CMD_REMOVE_DS: {
-        TwainDSInstaller installer(m_szHardwareId, m_szPrefix, m_szCheckKey, m_szCheckValue, m_szParamsKey);
+        TwainDSInstaller installer(m_szHardwareId, m_szPrefix, m_szCheckKey, m_szCheckValue, m_szParamsKey, &run);
         installer.AddTwainDS(nCommand == CMD_ADD_DS, m_bLogging);
         return true;
     }
     case CMD_MADD_DS:
     case CMD_MREMOVE_DS: {
-        TwainDSInstaller installer(m_szPrefix, m_szCheckKey, m_szCheckValue);
+        TwainDSInstaller installer(m_szPrefix, m_szCheckKey, m_szCheckValue, &run);
         installer.MAddTwainDS(nCommand == CMD_MADD_DS, m_bLogging);
         return true;
     }

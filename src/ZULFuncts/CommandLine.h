@@ -3,6 +3,8 @@
 
 #include <stddef.h>
 
+struct RunContext;
+
 class CommandLine
 {
 public:
@@ -10,8 +12,8 @@ public:
     virtual ~CommandLine();
 
     // True when a command was recognised, its parameters were complete and its
-    // procedure ran. Splits pszText in place.
-    bool ParseAndRun(char *pszText);
+    // procedure ran for the run. Splits pszText in place.
+    bool ParseAndRun(char *pszText, RunContext &run);
     // Reads the command and its parameters into the buffers without running
     // it: the command's code, CMD_NONE when the text is refused.
     int Parse(char *pszText);

@@ -8,6 +8,7 @@
 #include "CommandLine.h"
 #include "InstallLog.h"
 #include "RuntimeFunctions.h"
+#include "RunContext.h"
 #include "StepRecord.h"
 #include "TwainDSInstaller.h"
 #include "ZULFunctsVersion.h"
@@ -28,8 +29,6 @@ const char s_szRetryText[] = "ZULFuncts could not install the data source [1] (e
 const char s_szFailedText[] =
     "ZULFuncts could not install the data source [1] (error [2]). The installation log says why.";
 const char s_szRemoveFailedText[] = "ZULFuncts could not remove [1] (error [2])";
-
-bool s_bAllocationFailed = false;
 
 // One run of the action: where its messages go and what it returns.
 struct ActionRun {
@@ -167,13 +166,13 @@ bool RunFolder(MSIHANDLE hInstall, const ActionData &data, bool bCheckProduct, c
 // Runs the command the text names, as the exe would. The help texts ask for
 // a box that an installer must never show: they are refused like any text
 // that names no command.
-bool RunCommandLine(const char *pszCommandLine)
+bool RunCommandLine(const char *pszCommandLine, RunContext &run)
 {
     char *pszWork = WorkingCopy(pszCommandLine);
     if (!pszWork)
         return false;
     CommandLine commandLine;
-    bool bRan = !CommandLine::IsHelpText(pszWork) && commandLine.ParseAndRun(pszWork);
+    bool bRan = !CommandLine::IsHelpText(pszWork) && commandLine.ParseAndRun(pszWork, run);
     free(pszWork);
     return bRan;
 }
@@ -181,18 +180,19 @@ bool RunCommandLine(const char *pszCommandLine)
 } // namespace
 
 // Where the exe ends with status 1, the action goes on to fail.
-void AllocationFailed()
+void AllocationFailed(RunContext &run)
 {
-    s_bAllocationFailed = true;
+    run.bAllocationFailed = true;
 }
 
 extern "C" UINT __stdcall RunCommand(MSIHANDLE hInstall)
 {
     ActionRun run = {hInstall, ERROR_SUCCESS};
-    s_bAllocationFailed = false;
-    InstallLog::SetLineSink(SendLine, &run);
     const StepObserver observer = {&run, OnStepDone, OnStepFailed};
-    TwainDSInstaller::s_pObserver = &observer;
+    RunContext context;
+    context.pfnLine = SendLine;
+    context.pvLine = &run;
+    context.pObserver = &observer;
 
     char *pszData = GetPropertyText(hInstall, "CustomActionData");
     ActionData data = {false, "", "", "twain_32", nullptr};
@@ -212,7 +212,7 @@ extern "C" UINT __stdcall RunCommand(MSIHANDLE hInstall)
     StepRecord record;
     bool bRecording = false;
     if (bFolder && data.bRecord) {
-        InstallLog log(nullptr, false);
+        InstallLog log(nullptr, false, SendLine, &run);
         bRecording = record.Begin(szFolder, &log);
     }
     if (!bFolder) {
@@ -221,25 +221,18 @@ extern "C" UINT __stdcall RunCommand(MSIHANDLE hInstall)
     } else if (data.bRecord && !bRecording) {
         SendOwnLine(&run, "ZULFuncts: no backup folder, nothing changed: ", szFolder, "");
         run.uResult = ERROR_INSTALL_FAILURE;
-    } else if (strcmp(data.pszTwainName, "twain_32") != 0) {
-        // The commands know twain_32 alone until the run names its directory.
-        SendOwnLine(&run, "ZULFuncts: command line refused: ", data.pszCommandLine, "");
-        run.uResult = ERROR_INSTALL_FAILURE;
     } else {
-        TwainDSInstaller::s_pRecord = bRecording ? &record : nullptr;
-        if (!RunCommandLine(data.pszCommandLine) && !s_bAllocationFailed) {
+        context.pRecord = bRecording ? &record : nullptr;
+        context.pszTwainName = data.pszTwainName;
+        if (!RunCommandLine(data.pszCommandLine, context) && !context.bAllocationFailed) {
             SendOwnLine(&run, "ZULFuncts: command line refused: ", data.pszCommandLine, "");
             run.uResult = ERROR_INSTALL_FAILURE;
         }
     }
-    if (s_bAllocationFailed) {
+    if (context.bAllocationFailed) {
         SendLine(&run, "ZULFuncts: out of memory");
         run.uResult = ERROR_INSTALL_FAILURE;
     }
-
-    TwainDSInstaller::s_pRecord = nullptr;
-    TwainDSInstaller::s_pObserver = nullptr;
-    InstallLog::SetLineSink(nullptr, nullptr);
     free(pszData);
     return run.uResult;
 }
@@ -348,15 +341,13 @@ UINT Finish(MSIHANDLE hInstall, bool bUndo)
     ActionData data = {false, "", "", "twain_32", nullptr};
     bool bParsed = pszData && ParseActionData(pszData, &data);
     if (!bParsed || data.bRecord) {
-        InstallLog::SetLineSink(SendLine, &run);
         {
-            InstallLog log(nullptr, false);
+            InstallLog log(nullptr, false, SendLine, &run);
             if (!bParsed)
                 LogPrintf(&log, "ZULFuncts: CustomActionData unreadable");
             if (!bParsed || !FinishRun(hInstall, data, bUndo, &log))
                 run.uResult = ERROR_INSTALL_FAILURE;
         }
-        InstallLog::SetLineSink(nullptr, nullptr);
     }
     free(pszData);
     return run.uResult;

@@ -10,8 +10,6 @@
 #include "NameRules.h"
 #include "StepRecord.h"
 
-#include <direct.h>
-#include <errno.h>
 #include <mbstring.h>
 #include <stdlib.h>
 #include <string.h>
@@ -19,7 +17,6 @@
 namespace {
 
 const char s_szMarkerValue[] = "MarelCLSID";
-const char s_szTemplateName[] = "qrvgnds2.tmp";
 
 } // namespace
 
@@ -34,7 +31,7 @@ void TwainDSInstaller::MAddTwainDS(bool bAdd, bool bLog)
         LogLabelLine(pLog, "Check Value:", m_pszCheckValue);
     }
 
-    if (m_bReady && TwainDirUsable(bLog, pLog)) {
+    if (m_bReady && TwainDirReady(bAdd, bLog, pLog)) {
         char szInstance[5] = {0};
         if (bAdd) {
             // The marker decides; the check value is only logged.
@@ -44,7 +41,7 @@ void TwainDSInstaller::MAddTwainDS(bool bAdd, bool bLog)
             }
         } else {
             // Runs the search to its end, which closes it.
-            while (!m_bStopped && NextTwainDir(szInstance, sizeof szInstance)) {
+            while (!m_bStopped && NextTwainDir(szInstance, sizeof szInstance, bLog, pLog)) {
                 if (bLog)
                     LogPrintf(pLog, "Found Twain_32 directory for Instance %s", szInstance);
                 if (!InstanceExists(szInstance, bLog, pLog))
@@ -56,155 +53,133 @@ void TwainDSInstaller::MAddTwainDS(bool bAdd, bool bLog)
     DestroyCommandLog(pLog);
 }
 
-DWORD TwainDSInstaller::UpdateInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog)
+DWORD TwainDSInstaller::UpdateInstanceDS(const StepPaths &paths, bool bAdd, bool bLog, InstallLog *pLog)
 {
-    char szTwainDir[260];
-    char szFileName[260];
-    char szFileNameDs[260];
-    char szFileNameGenericDs[260];
-    if (!BuildInstancePaths(szInstance, szTwainDir, szFileName, szFileNameDs) ||
-        !BoundedCopy(szFileNameGenericDs, sizeof szFileNameGenericDs, m_szTwainDir) ||
-        !BoundedAppend(szFileNameGenericDs, sizeof szFileNameGenericDs, "\\") ||
-        !BoundedAppend(szFileNameGenericDs, sizeof szFileNameGenericDs, s_szTemplateName)) {
+    const char *szInstance = paths.pszDirName + strlen(m_pszPrefix);
+    if (!m_bTemplateFits) {
         LogPathTooLong(szInstance, bLog, pLog);
         return ERROR_FILENAME_EXCED_RANGE;
     }
     // Held for the whole step; MRemoveDS removes the directory through it.
     HANDLE hDir = INVALID_HANDLE_VALUE;
-    DWORD dwError = ERROR_SUCCESS;
-    if (!OpenInstanceDir(szTwainDir, szInstance, !bAdd, &hDir, &dwError, bLog, pLog))
+    DWORD dwError = ERROR_SUCCESS, dwAttributes = 0;
+    if (!OpenInstanceDir(paths, szInstance, !bAdd, &hDir, &dwError, bLog, pLog, &dwAttributes))
         return dwError;
     if (bLog) {
         LogPrintf(pLog, "m_szTwainDir = %s", m_szTwainDir);
-        LogPrintf(pLog, "szTwainDir = %s", szTwainDir);
-        LogPrintf(pLog, "szFileName = %s", szFileName);
-        LogPrintf(pLog, "szFileNameDs = %s", szFileNameDs);
-        LogPrintf(pLog, "szFileNameGenericDs = %s", szFileNameGenericDs);
+        LogPrintf(pLog, "szTwainDir = %s", paths.szDir);
+        LogPrintf(pLog, "szFileName = %s", paths.szFile);
+        LogPrintf(pLog, "szFileNameDs = %s", paths.szDs);
+        LogPrintf(pLog, "szFileNameGenericDs = %s", m_szTemplate);
     }
     if (bAdd)
-        dwError =
-            InstallTemplate(szInstance, szTwainDir, szFileName, szFileNameDs, szFileNameGenericDs, hDir, bLog, pLog);
+        dwError = InstallTemplate(paths, szInstance, dwError, hDir, bLog, pLog);
     else if (hDir == INVALID_HANDLE_VALUE)
         // A directory that cannot be held: nothing in it is touched, and both
         // of its steps fail with the open's error.
         LogDirRemovalFailed(dwError, dwError, bLog, pLog);
     else
-        dwError = RemoveInstance(szTwainDir, szFileName, szFileNameDs, hDir, bLog, pLog);
+        dwError = RemoveInstance(paths, hDir, dwAttributes, bLog, pLog);
     if (hDir != INVALID_HANDLE_VALUE)
         CloseHandle(hDir);
     return dwError;
 }
 
-DWORD TwainDSInstaller::InstallTemplate(const char *szInstance, const char *szTwainDir, const char *szFileName,
-                                        const char *szFileNameDs, const char *szFileNameGenericDs, HANDLE &hDir,
-                                        bool bLog, InstallLog *pLog)
+DWORD TwainDSInstaller::HoldTemplate(bool *pbStop, bool bLog, InstallLog *pLog)
 {
-    // An extension-less data source an earlier step left goes first.
-    if (FileExists(szFileName))
-        RemoveFileLogged(szFileName, bLog, pLog, false, s_pRecord);
-
-    // The template, read through its own handle: READ_CONTROL for its check.
+    *pbStop = false;
+    if (m_hTemplate != INVALID_HANDLE_VALUE)
+        return ERROR_SUCCESS;
+    // Read through its own handle: READ_CONTROL for its check.
     bool bLinked = false;
+    HANDLE h = OpenFileExclusiveAt(m_hTwainDir, NameBelow(m_hTwainDir, s_szTemplateName, m_szTemplate),
+                                   FILE_READ_DATA | READ_CONTROL, FILE_OPEN, &bLinked, nullptr, &m_infoTemplate);
+    DWORD dwError = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     const char *pszWhy = nullptr;
-    HANDLE hTemplate = OpenFileExclusive(szFileNameGenericDs, FILE_READ_DATA | READ_CONTROL, FILE_OPEN, &bLinked);
-    DWORD dwError = hTemplate == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    *pbStop = true;
     if (bLinked) {
         if (bLog)
-            LogPrintf(pLog, "Linked file: %s, left as it is", szFileNameGenericDs);
-        return dwError;
-    }
-    if (IsMissing(dwError)) {
+            LogPrintf(pLog, "Linked file: %s, left as it is", m_szTemplate);
+    } else if (IsMissing(dwError)) {
         if (bLog)
-            LogPrintf(pLog, "Failed to find szFileNameGenericDs = %s", szFileNameGenericDs);
-        return dwError;
-    }
-    if (hTemplate != INVALID_HANDLE_VALUE && !OnlyTrustedMayChange(hTemplate, &pszWhy)) {
+            LogPrintf(pLog, "Failed to find szFileNameGenericDs = %s", m_szTemplate);
+    } else if (h != INVALID_HANDLE_VALUE && !OnlyTrustedMayChange(h, &pszWhy)) {
         if (bLog)
-            LogPrintf(pLog, "%s: %s, no data source changed", pszWhy, szFileNameGenericDs);
-        CloseHandle(hTemplate);
-        return ERROR_ACCESS_DENIED;
-    }
-    // Any other failure of the template's open is the copy's (a sharing violation).
-
-    if (hDir == INVALID_HANDLE_VALUE) {
-        if (!FileExists(szTwainDir)) {
-            if (s_pRecord && !s_pRecord->WillCreate(szTwainDir, true)) {
-                dwError = GetLastError();
-                if (hTemplate != INVALID_HANDLE_VALUE)
-                    CloseHandle(hTemplate);
-                return dwError;
-            }
-            if (_mkdir(szTwainDir) != 0 && bLog)
-                LogErrno(pLog, errno, "_mkdir fail to create %s", szTwainDir);
-        }
-        DWORD dwDirError = ERROR_SUCCESS;
-        if (!OpenInstanceDir(szTwainDir, szInstance, false, &hDir, &dwDirError, bLog, pLog)) {
-            if (hTemplate != INVALID_HANDLE_VALUE)
-                CloseHandle(hTemplate);
-            return dwDirError;
-        }
-    }
-    // The .ds, opened before anything is written: FILE_WRITE_DATA, and
-    // FILE_WRITE_ATTRIBUTES for the template's attributes; DELETE for a .ds
-    // that a failed copy made or left half written, which goes as CopyFile's would.
-    HANDLE hDs = INVALID_HANDLE_VALUE;
-    bool bNew = false, bWritten = false;
-    // Recorded, the .ds there is moved aside whole and a new one made, so
-    // that a rollback can put the old one back as it was.
-    if (hTemplate != INVALID_HANDLE_VALUE && s_pRecord) {
-        HANDLE hOld = OpenFileExclusive(szFileNameDs, DELETE | READ_CONTROL | WRITE_DAC, FILE_OPEN, &bLinked);
-        dwError = hOld == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-        if (hOld != INVALID_HANDLE_VALUE) {
-            if (!s_pRecord->MoveAside(hOld, szFileNameDs))
-                dwError = GetLastError();
-            CloseHandle(hOld);
-        } else if (IsMissing(dwError)) {
-            dwError = ERROR_SUCCESS;
-        }
-        if (dwError == ERROR_SUCCESS && !s_pRecord->WillCreate(szFileNameDs, false))
-            dwError = GetLastError();
-    }
-    if (hTemplate != INVALID_HANDLE_VALUE && dwError == ERROR_SUCCESS && !bLinked) {
-        hDs = OpenFileExclusive(szFileNameDs, FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | DELETE, FILE_OPEN_IF, &bLinked,
-                                &bNew);
-        dwError = hDs == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-    }
-    if (bLinked) {
-        if (bLog)
-            LogPrintf(pLog, "Linked file: %s, left as it is", szFileNameDs);
-    } else if (hDs != INVALID_HANDLE_VALUE && CopyByHandle(hTemplate, hDs, &bWritten)) {
-        if (bLog) {
-            LogPrintf(pLog, "CopyFile succeeded on %s", szFileNameGenericDs);
-            LogPrintf(pLog, "Copied to %s", szFileNameDs);
-        }
+            LogPrintf(pLog, "%s: %s, no data source changed", pszWhy, m_szTemplate);
+        CloseHandle(h);
+        dwError = ERROR_ACCESS_DENIED;
     } else {
-        if (hDs != INVALID_HANDLE_VALUE) {
-            dwError = GetLastError();
-            if (bNew || bWritten)
-                DeleteByHandle(hDs);
-        }
-        if (bLog)
-            LogLastError(pLog, dwError, "CopyFile failed");
+        // Any other failure of the open is the copy's (a sharing violation).
+        *pbStop = false;
+        m_hTemplate = h;
     }
-    if (hDs != INVALID_HANDLE_VALUE)
-        CloseHandle(hDs);
-    if (hTemplate != INVALID_HANDLE_VALUE)
-        CloseHandle(hTemplate);
     return dwError;
 }
 
-DWORD TwainDSInstaller::RemoveInstance(const char *szTwainDir, const char *szFileName, const char *szFileNameDs,
-                                       HANDLE hDir, bool bLog, InstallLog *pLog)
+DWORD TwainDSInstaller::MakeInstanceDir(const StepPaths &paths, const char *szInstance, DWORD dwDirError, HANDLE &hDir,
+                                        bool bLog, InstallLog *pLog)
 {
-    DWORD dwError = RemoveFileLogged(szFileName, bLog, pLog, true, s_pRecord);
-    DWORD dwDsError = RemoveFileLogged(szFileNameDs, bLog, pLog, true, s_pRecord);
+    // A name in the directory's place is no directory, and is not made again.
+    if (IsMissing(dwDirError)) {
+        bool bRecordFailed = false;
+        DWORD dwError = m_steps.MakeDir(m_hTwainDir, paths.pszDirName, paths.szDir, &hDir, &bRecordFailed);
+        if (bRecordFailed)
+            return dwError;
+        // Made new in the held twain_32, whose check covered what it passes
+        // on: no link, ours, and no entry for others but those checked there.
+        if (dwError == ERROR_SUCCESS)
+            return ERROR_SUCCESS;
+        if (bLog)
+            LogErrno(pLog, CrtErrno(dwError), "_mkdir fail to create %s", paths.szDir);
+    }
+    DWORD dwError = ERROR_SUCCESS;
+    return OpenInstanceDir(paths, szInstance, false, &hDir, &dwError, bLog, pLog) ? ERROR_SUCCESS : dwError;
+}
+
+DWORD TwainDSInstaller::InstallTemplate(const StepPaths &paths, const char *szInstance, DWORD dwDirError, HANDLE &hDir,
+                                        bool bLog, InstallLog *pLog)
+{
+    // An extension-less data source an earlier step left goes first.
+    if (hDir != INVALID_HANDLE_VALUE)
+        m_steps.RemoveFileLogged(hDir, paths.pszFileName, paths.szFile, true, bLog, pLog);
+    bool bStop = false;
+    DWORD dwError = HoldTemplate(&bStop, bLog, pLog);
+    if (bStop)
+        return dwError;
+    if (hDir == INVALID_HANDLE_VALUE) {
+        DWORD dwMakeError = MakeInstanceDir(paths, szInstance, dwDirError, hDir, bLog, pLog);
+        if (dwMakeError != ERROR_SUCCESS)
+            return dwMakeError;
+    }
+    bool bLinked = false;
+    if (m_hTemplate != INVALID_HANDLE_VALUE)
+        dwError = m_steps.CopyInto(m_hTemplate, m_infoTemplate, hDir, paths.pszDsName, paths.szDs, &bLinked);
+    if (bLinked) {
+        if (bLog)
+            LogPrintf(pLog, "Linked file: %s, left as it is", paths.szDs);
+    } else if (dwError == ERROR_SUCCESS) {
+        if (bLog) {
+            LogPrintf(pLog, "CopyFile succeeded on %s", m_szTemplate);
+            LogPrintf(pLog, "Copied to %s", paths.szDs);
+        }
+    } else if (bLog) {
+        LogLastError(pLog, dwError, "CopyFile failed");
+    }
+    return dwError;
+}
+
+DWORD TwainDSInstaller::RemoveInstance(const StepPaths &paths, HANDLE hDir, DWORD dwAttributes, bool bLog,
+                                       InstallLog *pLog)
+{
+    DWORD dwError = m_steps.RemoveFileLogged(hDir, paths.pszFileName, paths.szFile, true, bLog, pLog);
+    DWORD dwDsError = m_steps.RemoveFileLogged(hDir, paths.pszDsName, paths.szDs, true, bLog, pLog);
     if (dwDsError != ERROR_SUCCESS)
         dwError = dwDsError;
     // Goes when the handle closes; fails, changing nothing, unless it is empty.
-    if (s_pRecord && !RecordDirRemoval(hDir, szTwainDir))
-        return GetLastError();
-    DWORD dwAttrError = SetAttributesByHandle(hDir, FILE_ATTRIBUTE_NORMAL) ? ERROR_SUCCESS : GetLastError();
-    DWORD dwRemoveError = DeleteByHandle(hDir) ? ERROR_SUCCESS : GetLastError();
+    DWORD dwAttrError = ERROR_SUCCESS, dwRemoveError = ERROR_SUCCESS;
+    DWORD dwRecordError = m_steps.RemoveDir(hDir, paths.szDir, dwAttributes, true, &dwAttrError, &dwRemoveError);
+    if (dwRecordError != ERROR_SUCCESS)
+        return dwRecordError;
     LogDirRemovalFailed(dwAttrError, dwRemoveError, bLog, pLog);
     return dwError;
 }
@@ -219,50 +194,41 @@ void TwainDSInstaller::LogDirRemovalFailed(DWORD dwAttrError, DWORD dwRemoveErro
         LogPrintf(pLog, "_trmdir failed, errno = %d", CrtErrno(dwRemoveError));
 }
 
-bool TwainDSInstaller::NextTwainDir(char *szInstance, size_t cbInstance)
+bool TwainDSInstaller::NextTwainDir(char *szInstance, size_t cbInstance, bool bLog, InstallLog *pLog)
 {
-    size_t cchPrefix = strlen(m_pszPrefix);
-    for (;;) {
-        if (m_bFindDone) {
-            m_hFind = -1;
-            m_bFindDone = false;
+    if (!m_listing.IsOpen()) {
+        if (m_bTwainDirTooLong || m_szTwainDir[0] == '\0')
+            return false;
+        // Nothing to list is nothing to sweep; a listing refused is said.
+        if (!m_listing.Open(m_szTwainDir)) {
+            if (GetLastError() == ERROR_SHARING_VIOLATION && bLog)
+                LogPrintf(pLog, "Held by another process: %s, no data source changed", m_szTwainDir);
             return false;
         }
-        if (m_hFind == -1) {
-            char *pszPattern = static_cast<char *>(malloc(260));
-            if (!pszPattern)
-                return false;
-            bool bFits = !m_bTwainDirTooLong && BoundedCopy(pszPattern, 260, m_szTwainDir) &&
-                         BoundedAppend(pszPattern, 260, "\\") && BoundedAppend(pszPattern, 260, m_pszPrefix) &&
-                         BoundedAppend(pszPattern, 260, "*");
-            if (bFits)
-                m_hFind = _findfirst(pszPattern, &m_findData);
-            free(pszPattern);
-            if (m_hFind == -1)
-                return false;
-        }
-
-        // Only an entry whose whole suffix fits is handed out, and only when the
-        // name really begins with the prefix (the search also matches short
-        // names): a cut or shifted suffix would name another instance. Nor is
-        // an entry whose name Windows reads as another one, or a link, whose
-        // removal would be done where it leads, or what is not a directory.
-        const char *pszName = m_findData.name;
-        bool bUsable = strlen(pszName) >= cchPrefix &&
-                       _mbsnbicmp(reinterpret_cast<const unsigned char *>(pszName),
-                                  reinterpret_cast<const unsigned char *>(m_pszPrefix), cchPrefix) == 0 &&
-                       strlen(pszName + cchPrefix) < cbInstance && IsUsableInstance(m_pszPrefix, pszName + cchPrefix) &&
-                       !(m_findData.attrib & FILE_ATTRIBUTE_REPARSE_POINT) && (m_findData.attrib & _A_SUBDIR);
-        if (bUsable)
-            memcpy(szInstance, pszName + cchPrefix, strlen(pszName + cchPrefix) + 1);
-
-        if (_findnext(m_hFind, &m_findData) != 0) {
-            _findclose(m_hFind);
-            m_bFindDone = true;
-        }
-        if (bUsable)
-            return true;
     }
+    size_t cchPrefix = strlen(m_pszPrefix);
+    char szName[260];
+    DWORD dwAttributes = 0;
+    while (m_listing.Next(szName, sizeof szName, &dwAttributes)) {
+        // Only an entry whose whole suffix fits is handed out, and only when
+        // its name begins with the prefix: a cut or shifted suffix would name
+        // another instance. Nor is an entry whose name Windows reads as
+        // another one, or a link, whose removal would be done where it leads,
+        // or what is not a directory.
+        bool bUsable = strlen(szName) >= cchPrefix &&
+                       _mbsnbicmp(reinterpret_cast<const unsigned char *>(szName),
+                                  reinterpret_cast<const unsigned char *>(m_pszPrefix), cchPrefix) == 0 &&
+                       strlen(szName + cchPrefix) < cbInstance && IsUsableInstance(m_pszPrefix, szName + cchPrefix) &&
+                       !(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        if (bUsable) {
+            memcpy(szInstance, szName + cchPrefix, strlen(szName + cchPrefix) + 1);
+            return true;
+        }
+    }
+    if (GetLastError() == ERROR_SHARING_VIOLATION && bLog)
+        LogPrintf(pLog, "Held by another process: %s, no data source changed", m_szTwainDir);
+    m_listing.Close();
+    return false;
 }
 
 bool TwainDSInstaller::InstanceExists(const char *szInstance, bool bLog, InstallLog *pLog)
@@ -270,7 +236,7 @@ bool TwainDSInstaller::InstanceExists(const char *szInstance, bool bLog, Install
     char *pszDevice = static_cast<char *>(malloc(260));
     if (!pszDevice) {
         // Whether a device has it cannot be told: it stays, and the command ends.
-        AllocationFailed();
+        AllocationFailed(m_run);
         m_bStopped = true;
         return true;
     }

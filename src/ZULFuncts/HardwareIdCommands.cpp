@@ -4,7 +4,8 @@
 
 #include "FileHandles.h"
 #include "InstallLog.h"
-#include "StepRecord.h"
+
+#include <string.h>
 
 void TwainDSInstaller::AddTwainDS(bool bAdd, bool bLog)
 {
@@ -17,7 +18,7 @@ void TwainDSInstaller::AddTwainDS(bool bAdd, bool bLog)
         LogLabelLine(pLog, "Params Key:", m_pszParamsKey);
     }
 
-    if (m_bReady && TwainDirUsable(bLog, pLog)) {
+    if (m_bReady && TwainDirReady(bAdd, bLog, pLog)) {
         char szInstance[5] = {0};
         while (!m_bStopped && NextInstance(szInstance, sizeof szInstance, bLog, pLog)) {
             if (MatchesHardwareId(m_pDevInfoData))
@@ -28,59 +29,53 @@ void TwainDSInstaller::AddTwainDS(bool bAdd, bool bLog)
     DestroyCommandLog(pLog);
 }
 
-DWORD TwainDSInstaller::RenameInstanceDS(const char *szInstance, bool bAdd, bool bLog, InstallLog *pLog)
+DWORD TwainDSInstaller::RenameInstanceDS(const StepPaths &paths, bool bAdd, bool bLog, InstallLog *pLog)
 {
-    char szTwainDir[260];
-    char szFileName[260];
-    char szFileNameDs[260];
-    if (!BuildInstancePaths(szInstance, szTwainDir, szFileName, szFileNameDs)) {
-        LogPathTooLong(szInstance, bLog, pLog);
-        return ERROR_FILENAME_EXCED_RANGE;
-    }
+    const char *szInstance = paths.pszDirName + strlen(m_pszPrefix);
     // Held for the step; removed through this handle when RemoveDS empties it.
     HANDLE hDir = INVALID_HANDLE_VALUE;
-    DWORD dwError = ERROR_SUCCESS;
-    if (!OpenInstanceDir(szTwainDir, szInstance, !bAdd, &hDir, &dwError, bLog, pLog))
+    DWORD dwError = ERROR_SUCCESS, dwAttributes = 0;
+    if (!OpenInstanceDir(paths, szInstance, !bAdd, &hDir, &dwError, bLog, pLog, &dwAttributes))
         return dwError;
+    const char *pszFrom = bAdd ? paths.szFile : paths.szDs;
     // The add case's labels; RemoveDS's have the two paths exchanged, which log readers know.
     if (bLog) {
-        LogLabelLine(pLog, "Existing File:", bAdd ? szFileName : szFileNameDs);
-        LogLabelLine(pLog, "New File:", bAdd ? szFileNameDs : szFileName);
+        LogLabelLine(pLog, "Existing File:", pszFrom);
+        LogLabelLine(pLog, "New File:", bAdd ? paths.szDs : paths.szFile);
     }
     // No file below a directory that could not be held is touched; no failure is logged.
     if (hDir == INVALID_HANDLE_VALUE && !bAdd)
         return dwError;
     // DELETE, which a rename needs as a deletion does.
     bool bLinked = false;
-    // Moved aside, its DACL is kept and replaced (READ_CONTROL, WRITE_DAC).
-    const DWORD dwAccess = s_pRecord && !bAdd ? DELETE | READ_CONTROL | WRITE_DAC : DELETE;
-    HANDLE hFile = OpenFileExclusive(bAdd ? szFileName : szFileNameDs, dwAccess, FILE_OPEN, &bLinked);
+    HANDLE hFile = OpenFileExclusiveAt(hDir, NameBelow(hDir, bAdd ? paths.pszFileName : paths.pszDsName, pszFrom),
+                                       bAdd ? DELETE : m_steps.RemoveRights(), FILE_OPEN, &bLinked);
     if (bLinked && bLog)
-        LogPrintf(pLog, "Linked file: %s, left as it is", bAdd ? szFileName : szFileNameDs);
+        LogPrintf(pLog, "Linked file: %s, left as it is", pszFrom);
     if (hFile == INVALID_HANDLE_VALUE) {
         dwError = GetLastError();
         // No .ds to delete: RemoveDS has done its work once the directory goes.
         if (!bAdd && IsMissing(dwError) && !bLinked)
             dwError = ERROR_SUCCESS;
-    } else if (!ChangeDataSource(hFile, bAdd, szFileName, szFileNameDs)) {
+    } else if (!ChangeDataSource(hFile, hDir, bAdd, paths)) {
         dwError = GetLastError();
     }
     if (hFile != INVALID_HANDLE_VALUE)
         CloseHandle(hFile);
     // Fails, changing nothing, unless the directory is empty.
     if (hDir != INVALID_HANDLE_VALUE) {
-        if (!bAdd && (!s_pRecord || RecordDirRemoval(hDir, szTwainDir)))
-            DeleteByHandle(hDir);
+        DWORD dwAttrError = ERROR_SUCCESS, dwRemoveError = ERROR_SUCCESS;
+        if (!bAdd)
+            m_steps.RemoveDir(hDir, paths.szDir, dwAttributes, false, &dwAttrError, &dwRemoveError);
         CloseHandle(hDir);
     }
     return dwError;
 }
 
-bool TwainDSInstaller::ChangeDataSource(HANDLE hFile, bool bAdd, const char *szFileName, const char *szFileNameDs)
+bool TwainDSInstaller::ChangeDataSource(HANDLE hFile, HANDLE hDir, bool bAdd, const StepPaths &paths)
 {
     // Recorded, the rename is written down first, and the deleted .ds moved aside whole.
     if (!bAdd)
-        return s_pRecord ? s_pRecord->MoveAside(hFile, szFileNameDs) : DeleteByHandle(hFile);
-    return (!s_pRecord || s_pRecord->WillRename(szFileName, szFileNameDs)) &&
-           RenameByHandle(hFile, szFileNameDs, false);
+        return m_steps.Remove(hFile, paths.szDs);
+    return m_steps.Rename(hFile, hDir, paths.szFile, paths.szDs, paths.pszDsName);
 }

@@ -7,22 +7,19 @@
 #include "FileHelpers.h"
 #include "InstallLog.h"
 #include "NameRules.h"
-#include "StepRecord.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 #include <new>
 
-char TwainDSInstaller::m_szTwainDir[260];
-bool TwainDSInstaller::m_bTwainDirTooLong = false;
-const StepObserver *TwainDSInstaller::s_pObserver = nullptr;
-StepRecord *TwainDSInstaller::s_pRecord = nullptr;
+const char TwainDSInstaller::s_szTemplateName[] = "qrvgnds2.tmp";
 
 TwainDSInstaller::TwainDSInstaller(const char *pszHardwareId, const char *pszPrefix, const char *pszCheckKey,
-                                   const char *pszCheckValue, const char *pszParamsKey)
-    : m_pszParamsKey(pszParamsKey), m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey),
-      m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix), m_bReady(true)
+                                   const char *pszCheckValue, const char *pszParamsKey, RunContext *pRun)
+    : m_run(pRun ? *pRun : m_ownRun), m_szTwainDir(), m_steps(m_run.pRecord), m_pszParamsKey(pszParamsKey),
+      m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey), m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix),
+      m_bReady(true)
 {
     // The probe folds the identifier's case in place: it works on a copy of its own.
     if (pszHardwareId) {
@@ -32,63 +29,67 @@ TwainDSInstaller::TwainDSInstaller(const char *pszHardwareId, const char *pszPre
             memcpy(m_pszHardwareId, pszHardwareId, cb);
         } else {
             m_bReady = false;
-            AllocationFailed();
+            AllocationFailed(m_run);
         }
     }
     Init();
 }
 
-TwainDSInstaller::TwainDSInstaller(const char *pszPrefix, const char *pszCheckKey, const char *pszCheckValue)
-    : m_pszParamsKey(nullptr), m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey), m_pszHardwareId(nullptr),
-      m_pszPrefix(pszPrefix), m_bReady(true)
+TwainDSInstaller::TwainDSInstaller(const char *pszPrefix, const char *pszCheckKey, const char *pszCheckValue,
+                                   RunContext *pRun)
+    : m_run(pRun ? *pRun : m_ownRun), m_szTwainDir(), m_steps(m_run.pRecord), m_pszParamsKey(nullptr),
+      m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey), m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix),
+      m_bReady(true)
 {
     Init();
 }
 
-bool TwainDSInstaller::FindTwainDir()
+bool TwainDSInstaller::FindTwainDir(const char *pszTwainName, char *szTwainDir, bool *pbTooLong)
 {
-    m_bTwainDirTooLong = false;
-    UINT cch = GetWindowsDirectoryA(m_szTwainDir, sizeof m_szTwainDir);
+    const size_t cb = 260;
+    *pbTooLong = false;
+    UINT cch = GetWindowsDirectoryA(szTwainDir, cb);
     if (cch == 0) {
-        m_szTwainDir[0] = '\0';
-    } else if (cch >= sizeof m_szTwainDir) {
-        m_szTwainDir[0] = '\0';
-        m_bTwainDirTooLong = true;
+        szTwainDir[0] = '\0';
+    } else if (cch >= cb) {
+        szTwainDir[0] = '\0';
+        *pbTooLong = true;
     } else {
         bool bFits = true;
-        if (m_szTwainDir[cch - 1] != '\\')
-            bFits = BoundedAppend(m_szTwainDir, sizeof m_szTwainDir, "\\");
-        if (!bFits || !BoundedAppend(m_szTwainDir, sizeof m_szTwainDir, "twain_32")) {
-            m_szTwainDir[0] = '\0';
-            m_bTwainDirTooLong = true;
+        if (szTwainDir[cch - 1] != '\\')
+            bFits = BoundedAppend(szTwainDir, cb, "\\");
+        if (!bFits || !BoundedAppend(szTwainDir, cb, pszTwainName)) {
+            szTwainDir[0] = '\0';
+            *pbTooLong = true;
         }
     }
-    return m_szTwainDir[0] != '\0';
+    return szTwainDir[0] != '\0';
 }
 
 void TwainDSInstaller::Init()
 {
     m_bStopped = false;
-    FindTwainDir();
+    FindTwainDir(m_run.pszTwainName, m_szTwainDir, &m_bTwainDirTooLong);
+    m_bTemplateFits = !m_bTwainDirTooLong && BoundedCopy(m_szTemplate, sizeof m_szTemplate, m_szTwainDir) &&
+                      BoundedAppend(m_szTemplate, sizeof m_szTemplate, "\\") &&
+                      BoundedAppend(m_szTemplate, sizeof m_szTemplate, s_szTemplateName);
 
     m_pDevInfoData = static_cast<PSP_DEVINFO_DATA>(malloc(sizeof(SP_DEVINFO_DATA)));
     if (m_pDevInfoData) {
         m_pDevInfoData->cbSize = sizeof(SP_DEVINFO_DATA);
     } else {
         m_bReady = false;
-        AllocationFailed();
+        AllocationFailed(m_run);
     }
-    m_hFind = -1;
-    memset(&m_findData, 0, sizeof m_findData);
-    m_bFindDone = false;
     m_hTwainDir = INVALID_HANDLE_VALUE;
+    m_hTemplate = INVALID_HANDLE_VALUE;
+    memset(&m_infoTemplate, 0, sizeof m_infoTemplate);
 }
 
 TwainDSInstaller::~TwainDSInstaller()
 {
-    // A search the observer stopped is still open.
-    if (m_hFind != -1 && !m_bFindDone)
-        _findclose(m_hFind);
+    if (m_hTemplate != INVALID_HANDLE_VALUE)
+        CloseHandle(m_hTemplate);
     if (m_hTwainDir != INVALID_HANDLE_VALUE)
         CloseHandle(m_hTwainDir);
     free(m_pszHardwareId);
@@ -109,49 +110,28 @@ bool TwainDSInstaller::NextInstance(char *szInstance, size_t cbInstance, bool bL
     return false;
 }
 
-bool TwainDSInstaller::BuildInstancePaths(const char *szInstance, char *szTwainDir, char *szFileName,
-                                          char *szFileNameDs)
-{
-    const size_t cb = 260;
-    if (m_bTwainDirTooLong)
-        return false;
-    return BoundedCopy(szTwainDir, cb, m_szTwainDir) && BoundedAppend(szTwainDir, cb, "\\") &&
-           BoundedAppend(szTwainDir, cb, m_pszPrefix) && BoundedAppend(szTwainDir, cb, szInstance) &&
-           BoundedCopy(szFileName, cb, szTwainDir) && BoundedAppend(szFileName, cb, "\\") &&
-           BoundedAppend(szFileName, cb, m_pszPrefix) && BoundedAppend(szFileName, cb, szInstance) &&
-           BoundedCopy(szFileNameDs, cb, szFileName) && BoundedAppend(szFileNameDs, cb, ".ds");
-}
-
 void TwainDSInstaller::LogPathTooLong(const char *szInstance, bool bLog, InstallLog *pLog)
 {
     if (bLog)
         LogPrintf(pLog, "Path too long, instance %s skipped", szInstance);
 }
 
-bool TwainDSInstaller::OpenInstanceDir(const char *szTwainDir, const char *szInstance, bool bRemove, HANDLE *phDir,
-                                       DWORD *pdwError, bool bLog, InstallLog *pLog)
+bool TwainDSInstaller::OpenInstanceDir(const StepPaths &paths, const char *szInstance, bool bRemove, HANDLE *phDir,
+                                       DWORD *pdwError, bool bLog, InstallLog *pLog, DWORD *pdwAttributes)
 {
     *pdwError = ERROR_SUCCESS;
     const char *pszWhy = nullptr;
-    switch (OpenTrustedDirectory(szTwainDir, bRemove, phDir, &pszWhy)) {
-    case DIR_TRUSTED:
+    DirCheck check = OpenTrustedDirectory(NameBelow(m_hTwainDir, paths.pszDirName, paths.szDir), bRemove, phDir,
+                                          &pszWhy, m_hTwainDir, pdwAttributes);
+    if (check == DIR_TRUSTED)
         return true;
-    case DIR_UNOPENED:
+    if (check == DIR_UNOPENED) {
         *pdwError = GetLastError();
         // Nothing to hold: no directory (a file in its place fails the step later).
         if (bRemove || IsMissing(*pdwError) || *pdwError == ERROR_DIRECTORY)
             return true;
-        pszWhy = "Security unreadable";
-        break;
-    case DIR_REPARSE_POINT:
-        if (bLog)
-            LogPrintf(pLog, "Reparse point, instance %s skipped", szInstance);
-        break;
-    case DIR_UNTRUSTED:
-        break;
     }
-    if (pszWhy && bLog)
-        LogPrintf(pLog, "%s: %s, no data source changed", pszWhy, szTwainDir);
+    LogDirRefused(check, pszWhy, paths.szDir, "Reparse point, instance %s skipped", szInstance, bLog, pLog);
     *pdwError = ERROR_ACCESS_DENIED;
     return false;
 }
@@ -170,39 +150,37 @@ bool TwainDSInstaller::TwainDirUsable(bool bLog, InstallLog *pLog)
     // between a check and the act that follows it. Held until the command
     // ends, it can be neither renamed nor deleted.
     const char *pszWhy = nullptr;
-    switch (OpenTrustedDirectory(m_szTwainDir, false, &m_hTwainDir, &pszWhy)) {
-    case DIR_TRUSTED:
+    DirCheck check = OpenTrustedDirectory(m_szTwainDir, false, &m_hTwainDir, &pszWhy);
+    // A missing twain_32 is no danger: the commands find nothing.
+    if (check == DIR_TRUSTED || (check == DIR_UNOPENED && IsMissing(GetLastError())))
         return true;
-    case DIR_UNOPENED:
-        // A missing twain_32 is no danger: the commands find nothing.
-        if (IsMissing(GetLastError()))
-            return true;
-        pszWhy = "Security unreadable";
-        break;
-    case DIR_REPARSE_POINT:
-        if (bLog)
-            LogPrintf(pLog, "Reparse point at %s, no data source changed", m_szTwainDir);
-        return false;
-    case DIR_UNTRUSTED:
-        break;
-    }
-    if (bLog)
-        LogPrintf(pLog, "%s: %s, no data source changed", pszWhy, m_szTwainDir);
+    LogDirRefused(check, pszWhy, m_szTwainDir, "Reparse point at %s, no data source changed", m_szTwainDir, bLog, pLog);
     return false;
+}
+
+bool TwainDSInstaller::TwainDirReady(bool bAdd, bool bLog, InstallLog *pLog)
+{
+    for (;;) {
+        if (TwainDirUsable(bLog, pLog))
+            return true;
+        // The installer's form: an adding command that can make no data source fails.
+        if (!bAdd || !RetryStep(m_szTwainDir, true, ERROR_ACCESS_DENIED))
+            return false;
+    }
 }
 
 InstallLog *TwainDSInstaller::CreateCommandLog(bool bAdd, bool &bLog)
 {
     // The installer's log hears every line, whatever the flag says of the file.
     bool bFile = bLog;
-    if (!bFile && !InstallLog::HasLineSink())
+    if (!bFile && !m_run.pfnLine)
         return nullptr;
     // From the C runtime, constructed in place: no C++ runtime library in the exe.
     void *pv = malloc(sizeof(InstallLog));
     bLog = pv != nullptr;
     if (!pv)
         return nullptr;
-    return new (pv) InstallLog(bAdd ? "_add_ds.log" : "_remove_ds.log", bFile);
+    return new (pv) InstallLog(bAdd ? "_add_ds.log" : "_remove_ds.log", bFile, m_run.pfnLine, m_run.pvLine);
 }
 
 void TwainDSInstaller::DestroyCommandLog(InstallLog *pLog)
@@ -219,53 +197,46 @@ void TwainDSInstaller::LogLabelLine(InstallLog *pLog, const char *pszLabel, cons
     pLog->WriteLine(pszValue ? pszValue : "");
 }
 
-bool TwainDSInstaller::RetryStep(const char *szInstance, bool bAdd, DWORD dwError)
+bool TwainDSInstaller::RetryStep(const char *pszDs, bool bAdd, DWORD dwError)
 {
-    if (!s_pObserver)
+    const StepObserver *pObserver = m_run.pObserver;
+    if (!pObserver)
         return false;
     // The message names the data source the step is for.
-    char szTwainDir[260];
-    char szFileName[260];
-    char szFileNameDs[260];
-    if (!BuildInstancePaths(szInstance, szTwainDir, szFileName, szFileNameDs))
-        szFileNameDs[0] = '\0';
-    StepAnswer answer = s_pObserver->pfnFailed(s_pObserver->pvContext, bAdd, szFileNameDs, dwError);
+    StepAnswer answer = pObserver->pfnFailed(pObserver->pvContext, bAdd, pszDs, dwError);
     if (answer == STEP_STOP)
         m_bStopped = true;
     return answer == STEP_RETRY;
 }
 
-void TwainDSInstaller::StepDone(const char *szInstance)
+void TwainDSInstaller::StepDone(const char *pszDirName)
 {
-    if (!s_pObserver)
-        return;
-    char szDirName[260];
-    if (BoundedCopy(szDirName, sizeof szDirName, m_pszPrefix) &&
-        BoundedAppend(szDirName, sizeof szDirName, szInstance) &&
-        !s_pObserver->pfnDone(s_pObserver->pvContext, szDirName))
+    const StepObserver *pObserver = m_run.pObserver;
+    if (pObserver && !pObserver->pfnDone(pObserver->pvContext, pszDirName))
         m_bStopped = true;
 }
 
 void TwainDSInstaller::RunStep(const char *szInstance, bool bAdd, bool bRename, bool bLog, InstallLog *pLog)
 {
+    StepPaths paths;
+    bool bPaths = !m_bTwainDirTooLong && paths.Build(m_szTwainDir, m_pszPrefix, szInstance);
     for (;;) {
-        DWORD dwError =
-            bRename ? RenameInstanceDS(szInstance, bAdd, bLog, pLog) : UpdateInstanceDS(szInstance, bAdd, bLog, pLog);
+        DWORD dwError = ERROR_FILENAME_EXCED_RANGE;
+        if (!bPaths)
+            LogPathTooLong(szInstance, bLog, pLog);
+        else if (bRename)
+            dwError = RenameInstanceDS(paths, bAdd, bLog, pLog);
+        else
+            dwError = UpdateInstanceDS(paths, bAdd, bLog, pLog);
         if (dwError == ERROR_SUCCESS) {
-            StepDone(szInstance);
+            StepDone(paths.pszDirName);
             return;
         }
         // AddDS finding no inactive data source, or the .ds there already: a
         // repair, or another product's work.
         if (bRename && bAdd && (IsMissing(dwError) || dwError == ERROR_ALREADY_EXISTS || dwError == ERROR_FILE_EXISTS))
             return;
-        if (!RetryStep(szInstance, bAdd, dwError))
+        if (!RetryStep(bPaths ? paths.szDs : "", bAdd, dwError))
             return;
     }
-}
-
-bool TwainDSInstaller::RecordDirRemoval(HANDLE hDir, const char *szTwainDir)
-{
-    BY_HANDLE_FILE_INFORMATION info;
-    return GetFileInformationByHandle(hDir, &info) && s_pRecord->WillRemoveDir(szTwainDir, info.dwFileAttributes);
 }

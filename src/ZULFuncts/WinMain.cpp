@@ -2,6 +2,7 @@
 // the installer learns: 0 for usage or a command that ran, 1 for a command
 // line that was not accepted.
 #include "CommandLine.h"
+#include "RunContext.h"
 #include "RuntimeFunctions.h"
 
 #include <windows.h>
@@ -56,7 +57,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR lpCmdLine, int)
         return 0;
     }
     CommandLine commandLine;
-    if (!commandLine.ParseAndRun(lpCmdLine))
+    RunContext run;
+    if (!commandLine.ParseAndRun(lpCmdLine, run))
         exit(1);
     return 0;
 }

@@ -13,42 +13,95 @@ const NTSTATUS s_statusSharingViolation = static_cast<NTSTATUS>(0xC0000043u);
 
 const DWORD s_cbCopyBlock = 65536;
 
+const NTSTATUS s_statusNoMoreFiles = static_cast<NTSTATUS>(0x80000006u);
+const ULONG s_ulFileDirectoryInformation = 1;
+
+// Where FILE_DIRECTORY_INFORMATION, which winternl.h does not define, keeps
+// what the listing reads: the next entry's offset, the attributes, the
+// name's length in bytes and the name.
+const size_t s_ibNextEntry = 0;
+const size_t s_ibAttributes = 56;
+const size_t s_ibNameLength = 60;
+const size_t s_ibName = 64;
+
+ULONG EntryField(const BYTE *pbEntry, size_t ib)
+{
+    ULONG ul;
+    memcpy(&ul, pbEntry + ib, sizeof ul);
+    return ul;
+}
+
 } // namespace
 
-HANDLE OpenNoWait(const char *pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition, DWORD dwOptions,
-                  bool *pbCreated)
+namespace {
+
+// RtlNtStatusToDosError, when the NTDLL call that needs it was found too
+// (bFound); null otherwise, with ERROR_PROC_NOT_FOUND: nothing is done by
+// name instead.
+PFN_RTLNTSTATUSTODOSERROR StatusMapper(bool bFound)
 {
-    if (pbCreated)
-        *pbCreated = false;
-    PFN_NTCREATEFILE pfnNtCreateFile = s_fnNtCreateFile.Find();
-    PFN_RTLNTSTATUSTODOSERROR pfnToError = s_fnRtlNtStatusToDosError.Find();
-    if (!pfnNtCreateFile || !pfnToError) {
+    PFN_RTLNTSTATUSTODOSERROR pfnToError = bFound ? s_fnRtlNtStatusToDosError.Find() : nullptr;
+    if (!pfnToError)
         SetLastError(ERROR_PROC_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    // The NT name: \??\ and the path; \\server\share becomes \??\UNC\server\share.
-    bool bUnc = pszPath[0] == '\\' && pszPath[1] == '\\';
+    return pfnToError;
+}
+
+// The name NtCreateFile is given: below hRoot, the relative name as it is;
+// else the NT name, \??\ and the path (\\server\share becomes \??\UNC\server\share).
+// cppcheck-suppress constParameter
+bool MakeNtName(HANDLE hRoot, const char *pszPath, WCHAR *wszName, size_t cwchName, UNICODE_STRING *pName)
+{
+    bool bUnc = !hRoot && pszPath[0] == '\\' && pszPath[1] == '\\';
     static const WCHAR s_wszDos[] = {'\\', '?', '?', '\\'};
     static const WCHAR s_wszUnc[] = {'\\', '?', '?', '\\', 'U', 'N', 'C'};
-    const size_t cwchPrefix = bUnc ? sizeof s_wszUnc / sizeof(WCHAR) : sizeof s_wszDos / sizeof(WCHAR);
-    WCHAR wszName[8 + MAX_PATH];
-    memcpy(wszName, bUnc ? s_wszUnc : s_wszDos, cwchPrefix * sizeof(WCHAR));
-    int cwch = MultiByteToWideChar(CP_ACP, 0, bUnc ? pszPath + 1 : pszPath, -1, wszName + cwchPrefix, MAX_PATH);
+    size_t cwchPrefix = bUnc ? sizeof s_wszUnc / sizeof(WCHAR) : sizeof s_wszDos / sizeof(WCHAR);
+    if (hRoot)
+        cwchPrefix = 0;
+    else
+        memcpy(wszName, bUnc ? s_wszUnc : s_wszDos, cwchPrefix * sizeof(WCHAR));
+    int cwch = MultiByteToWideChar(CP_ACP, 0, bUnc ? pszPath + 1 : pszPath, -1, wszName + cwchPrefix,
+                                   static_cast<int>(cwchName - cwchPrefix));
     if (cwch <= 1) {
         if (cwch == 1)
             SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
+        return false;
     }
     for (int i = 0; i < cwch; i++) {
         if (wszName[cwchPrefix + i] == '/')
             wszName[cwchPrefix + i] = '\\';
     }
+    pName->Length = static_cast<WORD>((cwchPrefix + static_cast<size_t>(cwch) - 1) * sizeof(WCHAR));
+    pName->MaximumLength = static_cast<WORD>(pName->Length + sizeof(WCHAR));
+    pName->Buffer = wszName;
+    return true;
+}
+
+} // namespace
+
+HANDLE OpenNoWait(const char *pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition, DWORD dwOptions,
+                  bool *pbCreated)
+{
+    return OpenNoWaitAt(nullptr, pszPath, dwAccess, dwShare, dwDisposition, dwOptions, pbCreated);
+}
+
+HANDLE OpenNoWaitAt(HANDLE hRoot, const char *pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition,
+                    DWORD dwOptions, bool *pbCreated)
+{
+    if (pbCreated)
+        *pbCreated = false;
+    PFN_NTCREATEFILE pfnNtCreateFile = s_fnNtCreateFile.Find();
+    PFN_RTLNTSTATUSTODOSERROR pfnToError = StatusMapper(pfnNtCreateFile != nullptr);
+    if (!pfnToError)
+        return INVALID_HANDLE_VALUE;
+    if (hRoot == INVALID_HANDLE_VALUE)
+        hRoot = nullptr;
+    WCHAR wszName[8 + MAX_PATH];
     UNICODE_STRING name;
-    name.Length = static_cast<WORD>((cwchPrefix + static_cast<size_t>(cwch) - 1) * sizeof(WCHAR));
-    name.MaximumLength = static_cast<WORD>(name.Length + sizeof(WCHAR));
-    name.Buffer = wszName;
+    if (!MakeNtName(hRoot, pszPath, wszName, sizeof wszName / sizeof(WCHAR), &name))
+        return INVALID_HANDLE_VALUE;
     OBJECT_ATTRIBUTES attributes = {};
     attributes.Length = sizeof attributes;
+    attributes.RootDirectory = hRoot;
     attributes.ObjectName = &name;
     attributes.Attributes = OBJ_CASE_INSENSITIVE;
     IO_STATUS_BLOCK iosb = {};
@@ -72,23 +125,37 @@ HANDLE OpenNoWait(const char *pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDi
     return h;
 }
 
+bool IsLinked(const BY_HANDLE_FILE_INFORMATION &info)
+{
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || info.nNumberOfLinks != 1;
+}
+
 HANDLE OpenFileExclusive(const char *pszPath, DWORD dwAccess, DWORD dwDisposition, bool *pbLinked, bool *pbCreated)
+{
+    return OpenFileExclusiveAt(nullptr, pszPath, dwAccess, dwDisposition, pbLinked, pbCreated);
+}
+
+HANDLE OpenFileExclusiveAt(HANDLE hRoot, const char *pszPath, DWORD dwAccess, DWORD dwDisposition, bool *pbLinked,
+                           bool *pbCreated, BY_HANDLE_FILE_INFORMATION *pInfo)
 {
     *pbLinked = false;
     bool bCreated = false;
-    HANDLE h =
-        OpenNoWait(pszPath, dwAccess | FILE_READ_ATTRIBUTES, 0, dwDisposition, FILE_NON_DIRECTORY_FILE, &bCreated);
+    HANDLE h = OpenNoWaitAt(hRoot, pszPath, dwAccess | FILE_READ_ATTRIBUTES, 0, dwDisposition, FILE_NON_DIRECTORY_FILE,
+                            &bCreated);
     if (pbCreated)
         *pbCreated = bCreated;
-    if (h == INVALID_HANDLE_VALUE)
+    // What the open made has one name and is no reparse point: nothing to check.
+    if (h == INVALID_HANDLE_VALUE || (bCreated && !pInfo))
         return h;
     BY_HANDLE_FILE_INFORMATION info;
     DWORD dwError = ERROR_SUCCESS;
     if (!GetFileInformationByHandle(h, &info)) {
         dwError = GetLastError();
-    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || info.nNumberOfLinks != 1) {
+    } else if (IsLinked(info)) {
         *pbLinked = true;
         dwError = ERROR_ACCESS_DENIED;
+    } else if (pInfo) {
+        *pInfo = info;
     }
     if (dwError == ERROR_SUCCESS)
         return h;
@@ -99,11 +166,11 @@ HANDLE OpenFileExclusive(const char *pszPath, DWORD dwAccess, DWORD dwDispositio
     return INVALID_HANDLE_VALUE;
 }
 
-HANDLE OpenDirectory(const char *pszPath, bool bRemove)
+HANDLE OpenDirectory(const char *pszPath, bool bRemove, HANDLE hRoot)
 {
-    const DWORD dwHeld = READ_CONTROL | FILE_READ_ATTRIBUTES;
-    return bRemove ? OpenNoWait(pszPath, dwHeld | DELETE | FILE_WRITE_ATTRIBUTES, 0, FILE_OPEN, FILE_DIRECTORY_FILE)
-                   : OpenNoWait(pszPath, dwHeld, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, FILE_DIRECTORY_FILE);
+    // Shared for reading and writing: a rename in it opens it for writing.
+    const DWORD dwHeld = READ_CONTROL | FILE_READ_ATTRIBUTES | (bRemove ? DELETE | FILE_WRITE_ATTRIBUTES : 0);
+    return OpenNoWaitAt(hRoot, pszPath, dwHeld, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, FILE_DIRECTORY_FILE);
 }
 
 bool IsReparsePointHandle(HANDLE h)
@@ -112,29 +179,37 @@ bool IsReparsePointHandle(HANDLE h)
     return !GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-bool CopyByHandle(HANDLE hFrom, HANDLE hTo, bool *pbWritten)
+bool CopyByHandle(HANDLE hFrom, const BY_HANDLE_FILE_INFORMATION &info, HANDLE hTo, bool bEmpty, bool *pbWritten)
 {
     *pbWritten = false;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(hFrom, &info))
-        return false;
     BYTE *pb = static_cast<BYTE *>(malloc(s_cbCopyBlock));
     if (!pb) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
+    // From the start of hFrom, which a copy before this one read to its end.
+    LARGE_INTEGER zero = {};
+    if (!SetFilePointerEx(hFrom, zero, nullptr, FILE_BEGIN)) {
+        free(pb);
+        return false;
+    }
     // Cut first: a copy cut short leaves a part of the template, never the old
     // content's tail after it.
-    bool bCopied = SetEndOfFile(hTo) != FALSE;
-    *pbWritten = bCopied;
-    while (bCopied) {
+    bool bCopied = bEmpty || SetEndOfFile(hTo) != FALSE;
+    *pbWritten = bCopied && !bEmpty;
+    // hFrom is held unshared: its size is what it was when it was read.
+    unsigned long long cbLeft = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    while (bCopied && cbLeft > 0) {
         DWORD cbRead = 0, cbWritten = 0;
-        if (!ReadFile(hFrom, pb, s_cbCopyBlock, &cbRead, nullptr)) {
+        DWORD cbBlock = cbLeft < s_cbCopyBlock ? static_cast<DWORD>(cbLeft) : s_cbCopyBlock;
+        if (!ReadFile(hFrom, pb, cbBlock, &cbRead, nullptr)) {
             bCopied = false;
             break;
         }
         if (cbRead == 0)
             break;
+        cbLeft -= cbRead;
+        *pbWritten = true;
         bool bWrote = WriteFile(hTo, pb, cbRead, &cbWritten, nullptr) != FALSE;
         if (!bWrote || cbWritten != cbRead) {
             if (bWrote)
@@ -170,7 +245,7 @@ bool DeleteByHandle(HANDLE h)
     return SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
 }
 
-bool RenameByHandle(HANDLE h, const char *pszNewPath, bool bReplaceIfExists)
+bool RenameByHandle(HANDLE h, const char *pszNewPath, bool bReplaceIfExists, HANDLE hRoot)
 {
     alignas(FILE_RENAME_INFO) BYTE rgbRename[sizeof(FILE_RENAME_INFO) + MAX_PATH * sizeof(WCHAR)];
     memset(rgbRename, 0, sizeof rgbRename);
@@ -179,9 +254,96 @@ bool RenameByHandle(HANDLE h, const char *pszNewPath, bool bReplaceIfExists)
     if (cwch <= 1)
         return false;
     pRename->ReplaceIfExists = bReplaceIfExists ? TRUE : FALSE;
-    pRename->RootDirectory = nullptr;
+    pRename->RootDirectory = hRoot == INVALID_HANDLE_VALUE ? nullptr : hRoot;
     pRename->FileNameLength = static_cast<DWORD>(cwch - 1) * sizeof(WCHAR);
-    return SetFileInformationByHandle(h, FileRenameInfo, rgbRename, sizeof rgbRename) != FALSE;
+    if (!pRename->RootDirectory)
+        return SetFileInformationByHandle(h, FileRenameInfo, rgbRename, sizeof rgbRename) != FALSE;
+    // FILE_RENAME_INFORMATION has FILE_RENAME_INFO's layout.
+    const ULONG ulFileRenameInformation = 10;
+    PFN_NTSETINFORMATIONFILE pfnSet = s_fnNtSetInformationFile.Find();
+    PFN_RTLNTSTATUSTODOSERROR pfnToError = StatusMapper(pfnSet != nullptr);
+    if (!pfnToError)
+        return false;
+    IO_STATUS_BLOCK iosb = {};
+    NTSTATUS status = pfnSet(h, &iosb, rgbRename, sizeof rgbRename, ulFileRenameInformation);
+    if (status < 0)
+        SetLastError(pfnToError(status));
+    return status >= 0;
+}
+
+DirectoryListing::DirectoryListing() : m_hDir(INVALID_HANDLE_VALUE), m_cbFilled(0), m_ibNext(0), m_rgb()
+{
+}
+
+DirectoryListing::~DirectoryListing()
+{
+    Close();
+}
+
+bool DirectoryListing::Open(const char *pszDir)
+{
+    Close();
+    m_hDir = OpenNoWait(pszDir, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                        FILE_DIRECTORY_FILE);
+    return m_hDir != INVALID_HANDLE_VALUE;
+}
+
+void DirectoryListing::Close()
+{
+    if (m_hDir != INVALID_HANDLE_VALUE)
+        CloseHandle(m_hDir);
+    m_hDir = INVALID_HANDLE_VALUE;
+    m_cbFilled = m_ibNext = 0;
+}
+
+bool DirectoryListing::Fill()
+{
+    PFN_NTQUERYDIRECTORYFILE pfnQuery = s_fnNtQueryDirectoryFile.Find();
+    PFN_RTLNTSTATUSTODOSERROR pfnToError = StatusMapper(pfnQuery != nullptr);
+    if (!pfnToError)
+        return false;
+    IO_STATUS_BLOCK iosb = {};
+    NTSTATUS status = pfnQuery(m_hDir, nullptr, nullptr, nullptr, &iosb, m_rgb, sizeof m_rgb,
+                               s_ulFileDirectoryInformation, FALSE, nullptr, FALSE);
+    m_cbFilled = m_ibNext = 0;
+    if (status == s_statusNoMoreFiles) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return false;
+    }
+    if (status < 0) {
+        SetLastError(pfnToError(status));
+        return false;
+    }
+    m_cbFilled = static_cast<ULONG>(iosb.Information);
+    if (m_cbFilled == 0) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return false;
+    }
+    return true;
+}
+
+bool DirectoryListing::Next(char *szName, size_t cbName, DWORD *pdwAttributes)
+{
+    for (;;) {
+        if (m_hDir == INVALID_HANDLE_VALUE) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return false;
+        }
+        if (m_ibNext >= m_cbFilled && !Fill())
+            return false;
+        const BYTE *pbEntry = m_rgb + m_ibNext;
+        ULONG ibNext = EntryField(pbEntry, s_ibNextEntry);
+        m_ibNext = ibNext ? m_ibNext + ibNext : m_cbFilled;
+        BOOL bLossy = FALSE;
+        int cch = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, reinterpret_cast<const WCHAR *>(pbEntry + s_ibName),
+                                      static_cast<int>(EntryField(pbEntry, s_ibNameLength) / sizeof(WCHAR)), szName,
+                                      static_cast<int>(cbName - 1), nullptr, &bLossy);
+        if (cch <= 0 || bLossy)
+            continue; // would name another entry, or none
+        szName[cch] = '\0';
+        *pdwAttributes = EntryField(pbEntry, s_ibAttributes);
+        return true;
+    }
 }
 
 int CrtErrno(DWORD dwError)

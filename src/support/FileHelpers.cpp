@@ -2,7 +2,6 @@
 
 #include "FileHandles.h"
 #include "InstallLog.h"
-#include "StepRecord.h"
 
 #include <windows.h>
 
@@ -20,16 +19,20 @@ bool FileExists(const char *pszPath)
 
 bool IsRunningAccount(void *psid)
 {
-    HANDLE hToken;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken))
-        return false;
-    alignas(TOKEN_USER) BYTE rgbUser[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    const TOKEN_USER *pUser = reinterpret_cast<const TOKEN_USER *>(rgbUser);
-    DWORD cb = 0;
-    bool bSame =
-        GetTokenInformation(hToken, TokenUser, rgbUser, sizeof rgbUser, &cb) && EqualSid(pUser->User.Sid, psid);
-    CloseHandle(hToken);
-    return bSame;
+    // The process's user never changes: read once, on the first call that can.
+    alignas(TOKEN_USER) static BYTE s_rgbUser[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    static bool s_bRead = false;
+    if (!s_bRead) {
+        HANDLE hToken;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken))
+            return false;
+        DWORD cb = 0;
+        s_bRead = GetTokenInformation(hToken, TokenUser, s_rgbUser, sizeof s_rgbUser, &cb) != FALSE;
+        CloseHandle(hToken);
+        if (!s_bRead)
+            return false;
+    }
+    return EqualSid(reinterpret_cast<const TOKEN_USER *>(s_rgbUser)->User.Sid, psid) != FALSE;
 }
 
 namespace {
@@ -44,12 +47,6 @@ const struct {
 
 // CREATOR OWNER, S-1-3-0.
 const SID s_sidCreatorOwner = {1, 1, {{0, 0, 0, 0, 0, 3}}, {0}};
-
-bool IsTrustedAccount(PSID psid)
-{
-    return IsWellKnownSid(psid, WinLocalSystemSid) || IsWellKnownSid(psid, WinBuiltinAdministratorsSid) ||
-           EqualSid(psid, const_cast<SID *>(&s_trustedInstaller.sid)) || IsRunningAccount(psid);
-}
 
 // Whether an allow entry lets someone untrusted change the object or what is
 // made in it: add, delete or rename entries, write data or attributes, delete
@@ -89,6 +86,17 @@ bool LetsOthersChange(const ACE_HEADER *pHeader)
 
 } // namespace
 
+bool IsTrustedLogOwner(void *psid)
+{
+    return IsRunningAccount(psid) || IsWellKnownSid(psid, WinLocalSystemSid) ||
+           IsWellKnownSid(psid, WinBuiltinAdministratorsSid);
+}
+
+bool IsTrustedAccount(void *psid)
+{
+    return IsTrustedLogOwner(psid) || EqualSid(psid, const_cast<SID *>(&s_trustedInstaller.sid));
+}
+
 bool OnlyTrustedMayChange(HANDLE h, const char **ppszWhy)
 {
     *ppszWhy = "Security unreadable";
@@ -120,63 +128,41 @@ bool OnlyTrustedMayChange(HANDLE h, const char **ppszWhy)
     return bOnlyTrusted;
 }
 
-DirCheck OpenTrustedDirectory(const char *pszDir, bool bRemove, HANDLE *phDir, const char **ppszWhy)
+DirCheck OpenTrustedDirectory(const char *pszDir, bool bRemove, HANDLE *phDir, const char **ppszWhy, HANDLE hRoot,
+                              DWORD *pdwAttributes)
+{
+    *phDir = OpenDirectory(pszDir, bRemove, hRoot);
+    return CheckTrustedDirectory(phDir, ppszWhy, pdwAttributes);
+}
+
+DirCheck CheckTrustedDirectory(HANDLE *phDir, const char **ppszWhy, DWORD *pdwAttributes)
 {
     *ppszWhy = nullptr;
-    *phDir = OpenDirectory(pszDir, bRemove);
     if (*phDir == INVALID_HANDLE_VALUE)
         return DIR_UNOPENED;
     DirCheck check = DIR_TRUSTED;
-    if (IsReparsePointHandle(*phDir))
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(*phDir, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         check = DIR_REPARSE_POINT;
     else if (!OnlyTrustedMayChange(*phDir, ppszWhy))
         check = DIR_UNTRUSTED;
     if (check != DIR_TRUSTED) {
         CloseHandle(*phDir);
         *phDir = INVALID_HANDLE_VALUE;
+    } else if (pdwAttributes) {
+        *pdwAttributes = info.dwFileAttributes;
     }
     return check;
 }
 
-unsigned long RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog, bool bIfExists, StepRecord *pRecord)
+void LogDirRefused(DirCheck check, const char *pszWhy, const char *pszDir, const char *pszReparseFormat,
+                   const char *pszReparseArg, bool bLog, InstallLog *pLog)
 {
-    // DELETE for the deletion or the move, FILE_WRITE_ATTRIBUTES to clear read-only first.
-    bool bLinked = false;
-    // Moved aside, its DACL is kept and replaced (READ_CONTROL, WRITE_DAC).
-    const DWORD dwAccess = DELETE | FILE_WRITE_ATTRIBUTES | (pRecord ? READ_CONTROL | WRITE_DAC : 0);
-    HANDLE h = OpenFileExclusive(pszPath, dwAccess, FILE_OPEN, &bLinked);
-    DWORD dwError = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-    if (bIfExists && dwError == ERROR_FILE_NOT_FOUND)
-        return ERROR_SUCCESS;
-    if (bLinked) {
-        if (bLog)
-            LogPrintf(pLog, "Linked file: %s, left as it is", pszPath);
-        return dwError;
+    if (!bLog || check == DIR_TRUSTED)
+        return;
+    if (check == DIR_REPARSE_POINT) {
+        LogPrintf(pLog, pszReparseFormat, pszReparseArg);
+        return;
     }
-    // Moved aside whole, read-only or not, for a rollback to put back.
-    if (pRecord && h != INVALID_HANDLE_VALUE) {
-        if (!pRecord->MoveAside(h, pszPath))
-            dwError = GetLastError();
-        CloseHandle(h);
-        if (dwError == ERROR_SUCCESS && bLog)
-            LogPrintf(pLog, "_tremove succefully removed %s", pszPath);
-        else if (bLog)
-            LogErrno(pLog, CrtErrno(dwError), "_tremove failed on %s", pszPath);
-        return dwError;
-    }
-    // A file that cannot be opened fails both steps with the open's error.
-    if ((h == INVALID_HANDLE_VALUE || !SetAttributesByHandle(h, FILE_ATTRIBUTE_NORMAL)) && bLog)
-        LogLastError(pLog, h == INVALID_HANDLE_VALUE ? dwError : GetLastError(), "SetFileAttributes failed on %s",
-                     pszPath);
-    if (h != INVALID_HANDLE_VALUE && !DeleteByHandle(h))
-        dwError = GetLastError();
-    if (h != INVALID_HANDLE_VALUE)
-        CloseHandle(h);
-    if (dwError != ERROR_SUCCESS) {
-        if (bLog)
-            LogErrno(pLog, CrtErrno(dwError), "_tremove failed on %s", pszPath);
-    } else if (bLog) {
-        LogPrintf(pLog, "_tremove succefully removed %s", pszPath);
-    }
-    return dwError;
+    LogPrintf(pLog, "%s: %s, no data source changed", pszWhy ? pszWhy : "Security unreadable", pszDir);
 }

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 class InstallLog;
-class StepRecord;
 
 // True when a file or directory of that name (or matching that wildcard
 // pattern) exists, whatever its attributes.
@@ -13,6 +12,14 @@ bool FileExists(const char *pszPath);
 
 // True when the SID is the running account's (the process token's user).
 bool IsRunningAccount(void *psid);
+
+// The accounts trusted with what the program works on: the running account,
+// SYSTEM, the Administrators group and TrustedInstaller (data sources, the
+// TWAIN directory and the backup folders).
+bool IsTrustedAccount(void *psid);
+// The log's narrower rule, for a file in a directory every user reaches: the
+// same without TrustedInstaller, which never makes a log there.
+bool IsTrustedLogOwner(void *psid);
 
 // Reads the owner and DACL of a directory or file through its handle (which
 // needs READ_CONTROL). False, with the reason for the log in *ppszWhy, when
@@ -38,13 +45,17 @@ enum DirCheck
 // on its handle: no reparse point, and only trusted accounts may change it
 // (OnlyTrustedMayChange). *phDir holds it when it passes and is
 // INVALID_HANDLE_VALUE otherwise.
-DirCheck OpenTrustedDirectory(const char *pszDir, bool bRemove, HANDLE *phDir, const char **ppszWhy);
+// Below the held directory hRoot when it is given (pszDir then a name in it);
+// *pdwAttributes, when given, gets the attributes of a directory that passes.
+DirCheck OpenTrustedDirectory(const char *pszDir, bool bRemove, HANDLE *phDir, const char **ppszWhy,
+                              HANDLE hRoot = nullptr, DWORD *pdwAttributes = nullptr);
 
-// Opens the file once, exclusively, clears its attributes so that a read-only
-// file can go, deletes it through that handle and logs the outcome; a link is
-// left as it is. ERROR_SUCCESS when the file is gone, the error otherwise.
-// bIfExists: a missing file is nothing to do, and nothing is logged (a
-// directory held exclusively cannot be searched for it).
-// pRecord: the file is moved into the record's folder instead, as it is.
-unsigned long RemoveFileLogged(const char *pszPath, bool bLog, InstallLog *pLog, bool bIfExists = false,
-                               StepRecord *pRecord = nullptr);
+// The check of OpenTrustedDirectory on a directory held on *phDir
+// (INVALID_HANDLE_VALUE: DIR_UNOPENED), which is closed unless it passes.
+DirCheck CheckTrustedDirectory(HANDLE *phDir, const char **ppszWhy, DWORD *pdwAttributes = nullptr);
+
+// The one line a refused directory gets: "<why>: <dir>, no data source
+// changed" (an open that failed: "Security unreadable"), or for a reparse
+// point the caller's own format, given pszReparseArg. Nothing for DIR_TRUSTED.
+void LogDirRefused(DirCheck check, const char *pszWhy, const char *pszDir, const char *pszReparseFormat,
+                   const char *pszReparseArg, bool bLog, InstallLog *pLog);

@@ -83,17 +83,15 @@ bool WriteLines(const char *pchTail, size_t cbTail, FILE *pOut)
 // or hard) and other users' files are never written.
 bool IsTrusted(HANDLE h, BY_HANDLE_FILE_INFORMATION *pInfo)
 {
-    if (!GetFileInformationByHandle(h, pInfo) ||
-        (pInfo->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-        pInfo->nNumberOfLinks != 1)
+    if (!GetFileInformationByHandle(h, pInfo) || (pInfo->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        IsLinked(*pInfo))
         return false;
     PSID psidOwner = nullptr;
     PSECURITY_DESCRIPTOR pSD = nullptr;
     if (GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &psidOwner, nullptr, nullptr, nullptr, &pSD) !=
         ERROR_SUCCESS)
         return false;
-    bool bTrusted = psidOwner && (IsRunningAccount(psidOwner) || IsWellKnownSid(psidOwner, WinLocalSystemSid) ||
-                                  IsWellKnownSid(psidOwner, WinBuiltinAdministratorsSid));
+    bool bTrusted = psidOwner && IsTrustedLogOwner(psidOwner);
     LocalFree(pSD);
     return bTrusted;
 }
@@ -220,16 +218,9 @@ DWORD TempPath(char *szTemp, DWORD cbTemp)
 
 } // namespace
 
-PFN_LOGLINE InstallLog::s_pfnLineSink = nullptr;
-void *InstallLog::s_pvLineSink = nullptr;
-
-void InstallLog::SetLineSink(PFN_LOGLINE pfnLineSink, void *pvContext)
-{
-    s_pfnLineSink = pfnLineSink;
-    s_pvLineSink = pvContext;
-}
-
-InstallLog::InstallLog(const char *pszName, bool bFile) : m_stream(nullptr), m_cchLine(0), m_bFramed(pszName != nullptr)
+InstallLog::InstallLog(const char *pszName, bool bFile, PFN_LOGLINE pfnLineSink, void *pvLineSink)
+    : m_stream(nullptr), m_cchLine(0), m_bFramed(pszName != nullptr), m_pfnLineSink(pfnLineSink),
+      m_pvLineSink(pvLineSink)
 {
     m_szPath[0] = '\0';
     m_szLine[0] = '\0';
@@ -275,7 +266,7 @@ InstallLog::~InstallLog()
 
 bool InstallLog::Write(const char *pch, size_t cch)
 {
-    if (s_pfnLineSink) {
+    if (m_pfnLineSink) {
         size_t cchFits = sizeof m_szLine - 1 - m_cchLine;
         size_t cchCopy = cch < cchFits ? cch : cchFits;
         memcpy(m_szLine + m_cchLine, pch, cchCopy);
@@ -283,7 +274,7 @@ bool InstallLog::Write(const char *pch, size_t cch)
         m_szLine[m_cchLine] = '\0';
     }
     if (!m_stream)
-        return s_pfnLineSink != nullptr;
+        return m_pfnLineSink != nullptr;
     fwrite(pch, 1, cch, m_stream);
     return true;
 }
@@ -295,13 +286,13 @@ bool InstallLog::Write(const char *pszText)
 
 bool InstallLog::EndLine()
 {
-    if (s_pfnLineSink) {
-        s_pfnLineSink(s_pvLineSink, m_szLine);
+    if (m_pfnLineSink) {
+        m_pfnLineSink(m_pvLineSink, m_szLine);
         m_cchLine = 0;
         m_szLine[0] = '\0';
     }
     if (!m_stream)
-        return s_pfnLineSink != nullptr;
+        return m_pfnLineSink != nullptr;
     fwrite("\r\n", 1, 2, m_stream);
     fflush(m_stream);
     return true;

@@ -11,10 +11,11 @@ typedef void (*PFN_LOGLINE)(void *pvContext, const char *pszLine);
 class InstallLog
 {
 public:
-    // bFile: whether the file is written; the line sink, when set, gets every
-    // line either way. Without a name, no file and no framing lines: the
-    // sink's lines alone.
-    explicit InstallLog(const char *pszName, bool bFile = true);
+    // bFile: whether the file is written; the line sink, when given, gets
+    // every line either way. Without a name, no file and no framing lines:
+    // the sink's lines alone.
+    explicit InstallLog(const char *pszName, bool bFile = true, PFN_LOGLINE pfnLineSink = nullptr,
+                        void *pvLineSink = nullptr);
     virtual ~InstallLog();
 
     bool WriteTimestamp();
@@ -23,11 +24,7 @@ public:
     // Whether the file is open.
     bool IsOpen() const { return m_stream != nullptr; }
     // Whether a line goes anywhere: the file or the sink.
-    bool IsHeard() const { return m_stream != nullptr || s_pfnLineSink != nullptr; }
-
-    // One sink for the process; null: the file alone.
-    static void SetLineSink(PFN_LOGLINE pfnLineSink, void *pvContext);
-    static bool HasLineSink() { return s_pfnLineSink != nullptr; }
+    bool IsHeard() const { return m_stream != nullptr || m_pfnLineSink != nullptr; }
 
     static const long long s_cbCap = 25600;
 
@@ -45,10 +42,9 @@ private:
     // The line being written, for the sink; a longer line reaches it cut.
     char m_szLine[1024];
     size_t m_cchLine;
-    bool m_bFramed; // the start and end lines around the run's
-
-    static PFN_LOGLINE s_pfnLineSink;
-    static void *s_pvLineSink;
+    bool m_bFramed;            // the start and end lines around the run's
+    PFN_LOGLINE m_pfnLineSink; // null: the file alone
+    void *m_pvLineSink;
 };
 
 // Formats one line into the log. Returns the number of characters written,

@@ -11,13 +11,21 @@ template <typename PFN>
 struct RuntimeFunction {
     const char *pszModule;
     const char *pszName;
+    // What the one look-up of the process found (Find).
+    PFN pfnFound = nullptr;
+    bool bLookedUp = false;
 
     // The function in its module, which the process has loaded already
-    // (KERNEL32, NTDLL); null when that module lacks it.
-    PFN Find() const
+    // (KERNEL32, NTDLL) and never unloads: looked up once per process, null
+    // when that module lacks it.
+    PFN Find()
     {
-        HMODULE hModule = GetModuleHandleA(pszModule);
-        return hModule ? FindIn(hModule) : nullptr;
+        if (!bLookedUp) {
+            HMODULE hModule = GetModuleHandleA(pszModule);
+            pfnFound = hModule ? FindIn(hModule) : nullptr;
+            bLookedUp = true;
+        }
+        return pfnFound;
     }
 
     // The function in the module as loaded by the caller.
@@ -31,7 +39,7 @@ struct RuntimeFunction {
 
 // KERNEL32 of Windows 11 and Server 2022 on; Wine 8 and older Windows lack it.
 typedef DWORD(WINAPI *PFN_GETTEMPPATH2A)(DWORD BufferLength, LPSTR Buffer);
-inline constexpr RuntimeFunction<PFN_GETTEMPPATH2A> s_fnGetTempPath2A = {"kernel32.dll", "GetTempPath2A"};
+inline RuntimeFunction<PFN_GETTEMPPATH2A> s_fnGetTempPath2A = {"kernel32.dll", "GetTempPath2A"};
 
 // NTDLL: the one open that can be told not to wait for another process's
 // oplock (FILE_COMPLETE_IF_OPLOCKED), and what its status means as an error.
@@ -41,9 +49,19 @@ typedef NTSTATUS(NTAPI *PFN_NTCREATEFILE)(PHANDLE FileHandle, ACCESS_MASK Desire
                                           ULONG CreateDisposition, ULONG CreateOptions, PVOID EaBuffer, ULONG EaLength);
 typedef ULONG(NTAPI *PFN_RTLNTSTATUSTODOSERROR)(NTSTATUS Status);
 inline constexpr const char s_szNtdll[] = "ntdll.dll";
-inline constexpr RuntimeFunction<PFN_NTCREATEFILE> s_fnNtCreateFile = {s_szNtdll, "NtCreateFile"};
-inline constexpr RuntimeFunction<PFN_RTLNTSTATUSTODOSERROR> s_fnRtlNtStatusToDosError = {s_szNtdll,
-                                                                                         "RtlNtStatusToDosError"};
+inline RuntimeFunction<PFN_NTCREATEFILE> s_fnNtCreateFile = {s_szNtdll, "NtCreateFile"};
+inline RuntimeFunction<PFN_RTLNTSTATUSTODOSERROR> s_fnRtlNtStatusToDosError = {s_szNtdll, "RtlNtStatusToDosError"};
+// A rename relative to a held directory: SetFileInformationByHandle would
+// read a relative name as the current directory's (Wine).
+typedef NTSTATUS(NTAPI *PFN_NTSETINFORMATIONFILE)(HANDLE FileHandle, PIO_STATUS_BLOCK IoStatusBlock,
+                                                  PVOID FileInformation, ULONG Length, ULONG FileInformationClass);
+inline RuntimeFunction<PFN_NTSETINFORMATIONFILE> s_fnNtSetInformationFile = {s_szNtdll, "NtSetInformationFile"};
+// A listing read through a handle the no-wait open made, never a search by name.
+typedef NTSTATUS(NTAPI *PFN_NTQUERYDIRECTORYFILE)(HANDLE FileHandle, HANDLE Event, PVOID ApcRoutine, PVOID ApcContext,
+                                                  PIO_STATUS_BLOCK IoStatusBlock, PVOID FileInformation, ULONG Length,
+                                                  ULONG FileInformationClass, BOOLEAN ReturnSingleEntry,
+                                                  PUNICODE_STRING FileName, BOOLEAN RestartScan);
+inline RuntimeFunction<PFN_NTQUERYDIRECTORYFILE> s_fnNtQueryDirectoryFile = {s_szNtdll, "NtQueryDirectoryFile"};
 
 // ADVAPI32's RtlGenRandom, exported by that name only: random bytes for names
 // no one may guess (the DLL imports ADVAPI32, so it is loaded).
@@ -56,8 +74,8 @@ typedef HWINSTA(WINAPI *PFN_GETPROCESSWINDOWSTATION)(void);
 typedef BOOL(WINAPI *PFN_GETUSEROBJECTINFORMATIONA)(HANDLE hObj, int nIndex, PVOID pvInfo, DWORD nLength,
                                                     LPDWORD lpnLengthNeeded);
 inline constexpr const char s_szUser32[] = "user32.dll";
-inline constexpr RuntimeFunction<PFN_MESSAGEBOXA> s_fnMessageBoxA = {s_szUser32, "MessageBoxA"};
-inline constexpr RuntimeFunction<PFN_GETPROCESSWINDOWSTATION> s_fnGetProcessWindowStation = {s_szUser32,
-                                                                                             "GetProcessWindowStation"};
-inline constexpr RuntimeFunction<PFN_GETUSEROBJECTINFORMATIONA> s_fnGetUserObjectInformationA = {
+inline const RuntimeFunction<PFN_MESSAGEBOXA> s_fnMessageBoxA = {s_szUser32, "MessageBoxA"};
+inline const RuntimeFunction<PFN_GETPROCESSWINDOWSTATION> s_fnGetProcessWindowStation = {s_szUser32,
+                                                                                         "GetProcessWindowStation"};
+inline const RuntimeFunction<PFN_GETUSEROBJECTINFORMATIONA> s_fnGetUserObjectInformationA = {
     s_szUser32, "GetUserObjectInformationA"};

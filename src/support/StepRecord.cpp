@@ -5,7 +5,6 @@
 #include "FileHelpers.h"
 #include "InstallLog.h"
 
-#include <io.h>
 #include <mbstring.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -47,7 +46,7 @@ HANDLE OpenTrustedDir(const char *pszDir, bool bRemove, InstallLog *pLog)
     const char *pszWhy = nullptr;
     DirCheck check = OpenTrustedDirectory(pszDir, bRemove, &h, &pszWhy);
     if (check == DIR_REPARSE_POINT || check == DIR_UNTRUSTED) {
-        LogPrintf(pLog, "%s: %s, no data source changed", pszWhy ? pszWhy : "Reparse point", pszDir);
+        LogDirRefused(check, pszWhy, pszDir, "Reparse point: %s, no data source changed", pszDir, true, pLog);
         SetLastError(ERROR_ACCESS_DENIED);
     }
     return h;
@@ -470,6 +469,11 @@ HANDLE OpenTwainDirAbove(const char *pszBelow, InstallLog *pLog)
     return h;
 }
 
+bool IsDotEntry(const char *pszName)
+{
+    return strcmp(pszName, ".") == 0 || strcmp(pszName, "..") == 0;
+}
+
 bool IsRecordName(const char *pszName)
 {
     return _mbsicmp(reinterpret_cast<const unsigned char *>(pszName),
@@ -480,16 +484,15 @@ bool IsRecordName(const char *pszName)
 // aside that no rollback put back. True too when that cannot be told.
 bool HoldsBackups(const char *pszFolder)
 {
-    char szPattern[260];
-    struct _finddata_t found;
-    intptr_t hFind = Join(szPattern, pszFolder, "*") ? _findfirst(szPattern, &found) : -1;
-    if (hFind == -1)
+    DirectoryListing listing;
+    if (!listing.Open(pszFolder))
         return true;
+    char szName[260];
+    DWORD dwAttributes = 0;
     bool bHolds = false;
-    for (int iFound = 0; iFound == 0 && !bHolds; iFound = _findnext(hFind, &found))
-        bHolds = strcmp(found.name, ".") != 0 && strcmp(found.name, "..") != 0 && !IsRecordName(found.name);
-    _findclose(hFind);
-    return bHolds;
+    while (!bHolds && listing.Next(szName, sizeof szName, &dwAttributes))
+        bHolds = !IsDotEntry(szName) && !IsRecordName(szName);
+    return bHolds || GetLastError() != ERROR_NO_MORE_FILES;
 }
 
 // Removes the folder when it is empty and no link; anything else stays.
@@ -668,17 +671,17 @@ bool StepRecord::RemoveAll(const char *pszFolder, InstallLog *pLog)
     HANDLE hFolder = OpenTrustedDir(pszFolder, false, pLog);
     if (hFolder == INVALID_HANDLE_VALUE)
         return IsMissing(GetLastError());
-    bool bAll = true;
-    char szPattern[260];
-    struct _finddata_t found;
-    intptr_t hFind = Join(szPattern, pszFolder, "*") ? _findfirst(szPattern, &found) : -1;
-    for (int iFound = hFind == -1 ? -1 : 0; iFound == 0; iFound = _findnext(hFind, &found)) {
-        if (strcmp(found.name, ".") == 0 || strcmp(found.name, "..") == 0 || IsRecordName(found.name))
+    DirectoryListing listing;
+    bool bAll = listing.Open(pszFolder);
+    char szName[260];
+    DWORD dwAttributes = 0;
+    while (bAll && listing.Next(szName, sizeof szName, &dwAttributes)) {
+        if (IsDotEntry(szName) || IsRecordName(szName))
             continue;
         char szPath[260];
-        if (!Join(szPath, pszFolder, found.name)) {
+        if (!Join(szPath, pszFolder, szName)) {
             bAll = false;
-        } else if ((found.attrib & _A_SUBDIR) && !(found.attrib & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        } else if ((dwAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
             bAll = RemoveAll(szPath, pLog) && bAll;
         } else {
             // Only what the record made goes; a link, which it never makes, stays.
@@ -693,8 +696,9 @@ bool StepRecord::RemoveAll(const char *pszFolder, InstallLog *pLog)
             }
         }
     }
-    if (hFind != -1)
-        _findclose(hFind);
+    if (bAll && GetLastError() != ERROR_NO_MORE_FILES)
+        bAll = false;
+    listing.Close();
     // The record goes last: a folder that stays still tells what it holds,
     // and what was undone already.
     char szRecord[260];
@@ -720,18 +724,21 @@ bool StepRecord::RemoveAll(const char *pszFolder, InstallLog *pLog)
 
 void StepRecord::LetGo(const char *pszFolder, size_t cchInstallation, InstallLog *pLog)
 {
-    char szProduct[260], szTop[260], szPattern[260];
-    if (!ParentOf(pszFolder, szProduct) || !ParentOf(szProduct, szTop) || !Join(szPattern, szProduct, "*"))
+    char szProduct[260], szTop[260];
+    if (!ParentOf(pszFolder, szProduct) || !ParentOf(szProduct, szTop))
         return;
     const unsigned char *pszRun = reinterpret_cast<const unsigned char *>(pszFolder + strlen(szProduct) + 1);
-    struct _finddata_t found;
-    intptr_t hFind = _findfirst(szPattern, &found);
-    for (int iFound = hFind == -1 ? -1 : 0; iFound == 0; iFound = _findnext(hFind, &found)) {
-        const unsigned char *pszName = reinterpret_cast<const unsigned char *>(found.name);
+    DirectoryListing listing;
+    char szName[260];
+    DWORD dwAttributes = 0;
+    if (!listing.Open(szProduct) && !IsMissing(GetLastError()))
+        LogLastError(pLog, GetLastError(), "NtQueryDirectoryFile failed on %s", szProduct);
+    while (listing.IsOpen() && listing.Next(szName, sizeof szName, &dwAttributes)) {
+        const unsigned char *pszName = reinterpret_cast<const unsigned char *>(szName);
         char szRun[260];
-        if (!(found.attrib & _A_SUBDIR) || strcmp(found.name, ".") == 0 || strcmp(found.name, "..") == 0 ||
+        if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsDotEntry(szName) ||
             (cchInstallation > 0 && _mbsnbicmp(pszName, pszRun, cchInstallation) == 0) ||
-            !Join(szRun, szProduct, found.name))
+            !Join(szRun, szProduct, szName))
             continue;
         // A run whose rollback never came: what it moved aside is found
         // nowhere else.
@@ -740,8 +747,7 @@ void StepRecord::LetGo(const char *pszFolder, size_t cchInstallation, InstallLog
         else
             RemoveAll(szRun, pLog);
     }
-    if (hFind != -1)
-        _findclose(hFind);
+    listing.Close();
     RemoveIfEmpty(szProduct);
     RemoveIfEmpty(szTop);
 }

@@ -259,18 +259,21 @@ static PFN_NTCREATEFILE s_pfnNtCreateFile;
 static PFN_RTLNTSTATUSTODOSERROR s_pfnToError;
 
 // As the data-source steps open: never waiting on an oplock, never through a link, synchronous.
+// Below hRoot when it is given, sPath then a name in it.
 static NTSTATUS NtOpen(const std::string &sPath, ACCESS_MASK access, ULONG share, ULONG disposition, ULONG options,
-                       HANDLE *ph, ULONG_PTR *pInformation = NULL)
+                       HANDLE *ph, ULONG_PTR *pInformation = NULL, HANDLE hRoot = NULL)
 {
     WCHAR wsz[8 + MAX_PATH] = {'\\', '?', '?', '\\'};
-    int cwch = MultiByteToWideChar(CP_ACP, 0, sPath.c_str(), -1, wsz + 4, MAX_PATH);
+    int cwchPrefix = hRoot ? 0 : 4;
+    int cwch = MultiByteToWideChar(CP_ACP, 0, sPath.c_str(), -1, wsz + cwchPrefix, MAX_PATH);
     UNICODE_STRING name;
-    name.Length = (WORD)((4 + cwch - 1) * sizeof(WCHAR));
+    name.Length = (WORD)((cwchPrefix + cwch - 1) * sizeof(WCHAR));
     name.MaximumLength = (WORD)(name.Length + sizeof(WCHAR));
     name.Buffer = wsz;
     OBJECT_ATTRIBUTES attributes;
     memset(&attributes, 0, sizeof(attributes));
     attributes.Length = sizeof(attributes);
+    attributes.RootDirectory = hRoot;
     attributes.ObjectName = &name;
     attributes.Attributes = OBJ_CASE_INSENSITIVE;
     IO_STATUS_BLOCK iosb;
@@ -427,9 +430,103 @@ static void test_DataSourceHandles()
     ok(!Exists(sDir), "an empty directory goes when its handle closes, %#lx\n", Attributes(sDir));
 }
 
+typedef NTSTATUS(NTAPI *PFN_NTSETINFORMATIONFILE)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+
+// Below a held directory: a file opened by its name in it, read again from
+// its start, and renamed to another name in it.
+static void test_RelativeToHeldDirectory()
+{
+    PFN_NTSETINFORMATIONFILE pfnSet =
+        (PFN_NTSETINFORMATIONFILE)(void (*)(void))GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSetInformationFile");
+    ok(pfnSet != NULL, "NTDLL exports NtSetInformationFile\n");
+    if (!pfnSet || !s_pfnNtCreateFile) {
+        return;
+    }
+    std::string sDir = Scratch("held");
+    ok_win(CreateDirectoryA(sDir.c_str(), NULL), "CreateDirectoryA");
+    HANDLE hDir = NULL, h = NULL;
+    NTSTATUS status = NtOpen(sDir, READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
+                             FILE_DIRECTORY_FILE, &hDir);
+    ok(status == 0, "the directory is held, status %#lx\n", (unsigned long)status);
+    ULONG_PTR information = 0;
+    status = NtOpen("A.ds", FILE_READ_DATA | FILE_WRITE_DATA | DELETE, 0, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE, &h,
+                    &information, hDir);
+    ok(status == 0 && information == FILE_CREATED, "NtCreateFile below RootDirectory makes the name there, %#lx\n",
+       (unsigned long)status);
+    DWORD cb = 0;
+    char sz[8] = "";
+    LARGE_INTEGER start;
+    start.QuadPart = 0;
+    ok_win(WriteFile(h, "abc", 3, &cb, NULL) && SetFilePointerEx(h, start, NULL, FILE_BEGIN) &&
+               ReadFile(h, sz, sizeof(sz), &cb, NULL) && cb == 3 && !memcmp(sz, "abc", 3),
+           "SetFilePointerEx(0, FILE_BEGIN) reads the file again from its start");
+    union {
+        FILE_RENAME_INFO info;
+        BYTE rgb[sizeof(FILE_RENAME_INFO) + MAX_PATH * sizeof(WCHAR)];
+    } target;
+    memset(&target, 0, sizeof(target));
+    target.info.RootDirectory = hDir;
+    int cwch = MultiByteToWideChar(CP_ACP, 0, "b.ds", -1, target.info.FileName, MAX_PATH);
+    target.info.FileNameLength = (DWORD)(cwch - 1) * sizeof(WCHAR);
+    IO_STATUS_BLOCK iosb;
+    memset(&iosb, 0, sizeof(iosb));
+    status = pfnSet(h, &iosb, &target, sizeof(target), 10 /* FileRenameInformation */);
+    ok(status == 0, "FileRenameInformation below RootDirectory, status %#lx\n", (unsigned long)status);
+    CloseHandle(h);
+    ok(ReadText(sDir + "\\b.ds") == "abc" && !Exists(sDir + "\\A.ds"), "renamed within the held directory\n");
+    ok_nt_fails(NtOpen("A.ds", DELETE, 0, FILE_OPEN, FILE_NON_DIRECTORY_FILE, &h, NULL, hDir), ERROR_FILE_NOT_FOUND,
+                "NtCreateFile below RootDirectory of a missing name");
+    status = NtOpen("sub", READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+                    FILE_DIRECTORY_FILE, &h, &information, hDir);
+    ok(status == 0 && information == FILE_CREATED && (Attributes(sDir + "\\sub") & FILE_ATTRIBUTE_DIRECTORY),
+       "NtCreateFile(FILE_CREATE, FILE_DIRECTORY_FILE) below RootDirectory makes and holds it, %#lx\n",
+       (unsigned long)status);
+    if (status >= 0) {
+        CloseHandle(h);
+    }
+    ok_nt_fails(NtOpen("sub", READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE, FILE_DIRECTORY_FILE, &h,
+                       NULL, hDir),
+                ERROR_ALREADY_EXISTS, "NtCreateFile(FILE_CREATE) of an existing directory");
+    RemoveDirectoryA((sDir + "\\sub").c_str());
+    CloseHandle(hDir);
+
+    // Its listing, read through a handle: every name once, then STATUS_NO_MORE_FILES.
+    typedef NTSTATUS(NTAPI * PFN_QUERY)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG, BOOLEAN,
+                                        PUNICODE_STRING, BOOLEAN);
+    PFN_QUERY pfnQuery =
+        (PFN_QUERY)(void (*)(void))GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryDirectoryFile");
+    ok(WriteText(sDir + "\\c", "x"), "cannot write the scratch file, errno %d\n", errno);
+    status = NtOpen(sDir, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                    FILE_DIRECTORY_FILE, &hDir);
+    int cEntries = 0;
+    bool bFound = false;
+    alignas(8) BYTE rgb[4096];
+    while (pfnQuery && status >= 0 &&
+           (status = pfnQuery(hDir, NULL, NULL, NULL, &iosb, rgb, sizeof(rgb), 1, FALSE, NULL, FALSE)) == 0) {
+        for (ULONG ib = 0;;) {
+            const ULONG *pul = (const ULONG *)(rgb + ib);
+            const WCHAR *pwsz = (const WCHAR *)(rgb + ib + 64);
+            cEntries++;
+            bFound = bFound || (pul[15] == 4 * sizeof(WCHAR) && pwsz[0] == 'b' && pwsz[1] == '.' &&
+                                !(pul[14] & FILE_ATTRIBUTE_DIRECTORY));
+            if (!pul[0])
+                break;
+            ib += pul[0];
+        }
+    }
+    ok(status == (NTSTATUS)0x80000006u && cEntries == 4 && bFound,
+       "NtQueryDirectoryFile(FileDirectoryInformation) lists ., .., b.ds and c, then %#lx; %d entries\n",
+       (unsigned long)status, cEntries);
+    CloseHandle(hDir);
+    DeleteFileA((sDir + "\\c").c_str());
+    DeleteFileA((sDir + "\\b.ds").c_str());
+    RemoveDirectoryA(sDir.c_str());
+}
+
 void func_handles()
 {
     test_LogHandles();
     test_RenameAndDeleteByHandle();
     test_DataSourceHandles();
+    test_RelativeToHeldDirectory();
 }

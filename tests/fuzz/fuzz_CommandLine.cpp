@@ -4,6 +4,7 @@
 // A first byte 0xFF selects code page 932, whose lead bytes the multibyte
 // routines take with whatever follows, the terminator too.
 #include "CommandLine.h"
+#include "RunContext.h"
 #include "RecordingInstaller.h"
 
 #include <mbstring.h>
@@ -47,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t cb)
     bool bAccepted;
     {
         CommandLine commandLine;
-        bAccepted = commandLine.ParseAndRun(text.data());
+        RunContext run;
+        bAccepted = commandLine.ParseAndRun(text.data(), run);
         // The front end's own buffers stay terminated within their 260 bytes.
         const char *rgpsz[] = {commandLine.m_szFunction, commandLine.m_szParamsKey, commandLine.m_szCheckValue,
                                commandLine.m_szCheckKey, commandLine.m_szPrefix,    commandLine.m_szHardwareId,

@@ -12,6 +12,7 @@
 #include <winternl.h>
 
 #include <errno.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <stddef.h>
 #include <stdio.h>
@@ -20,8 +21,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -32,6 +35,10 @@ struct OpenFile {
     DWORD dwAccess;
     dev_t dev;
     ino_t ino;
+    // Of a directory: its names as NtQueryDirectoryFile first read them, and
+    // how many it handed out. Later changes do not move the cursor, as on NTFS.
+    std::vector<std::string> names = {};
+    size_t cListed = 0;
 };
 
 std::map<int, OpenFile> s_files;
@@ -53,6 +60,7 @@ const struct {
     {0xC0000043, ERROR_SHARING_VIOLATION}, {0xC0000035, ERROR_ALREADY_EXISTS}, {0xC0000103, ERROR_DIRECTORY},
     {0xC00000BA, ERROR_ACCESS_DENIED},     {0xC0000101, ERROR_DIR_NOT_EMPTY},  {0xC0000017, ERROR_NOT_ENOUGH_MEMORY},
     {0xC000000D, ERROR_INVALID_PARAMETER}, {0xC0000033, ERROR_INVALID_NAME},   {0xC0000001, ERROR_GEN_FAILURE},
+    {0xC0000008, ERROR_INVALID_HANDLE},
 };
 const NTSTATUS s_statusNotADirectory = static_cast<NTSTATUS>(0xC0000103u);
 const NTSTATUS s_statusFileIsADirectory = static_cast<NTSTATUS>(0xC00000BAu);
@@ -130,10 +138,13 @@ FILETIME FileTime(const struct timespec &ts)
     return ft;
 }
 
+// The POSIX path of a name below the open directory hRoot; false when hRoot is none.
+bool BelowRoot(HANDLE hRoot, const std::string &sName, std::string *psPath);
+
 BOOL RenameOpenFile(OpenFile &file, const FILE_RENAME_INFO *pInfo, DWORD cbInfo)
 {
     if (cbInfo < offsetof(FILE_RENAME_INFO, FileName) ||
-        pInfo->FileNameLength > cbInfo - offsetof(FILE_RENAME_INFO, FileName) || pInfo->RootDirectory)
+        pInfo->FileNameLength > cbInfo - offsetof(FILE_RENAME_INFO, FileName))
         return ZulStandinFail(ERROR_INVALID_PARAMETER);
     // Characters back to the bytes MultiByteToWideChar made of them.
     std::string sName;
@@ -143,7 +154,11 @@ BOOL RenameOpenFile(OpenFile &file, const FILE_RENAME_INFO *pInfo, DWORD cbInfo)
             return ZulStandinFail(ERROR_INVALID_NAME);
         sName += static_cast<char>(wch);
     }
-    std::string sTarget = ZulStandinPosixPath(sName.c_str());
+    std::string sTarget;
+    if (!pInfo->RootDirectory)
+        sTarget = ZulStandinPosixPath(sName.c_str());
+    else if (!BelowRoot(pInfo->RootDirectory, sName, &sTarget))
+        return ZulStandinFail(ERROR_INVALID_HANDLE);
     // POSIX renames names, not open files: only while the name still shows this file.
     struct stat st;
     if (lstat(file.sPath.c_str(), &st) != 0 || !ShowsFile(st, file))
@@ -205,6 +220,17 @@ BOOL SetBasicInfo(int fd, const FILE_BASIC_INFO *pInfo, DWORD cbInfo)
             return ZulStandinFail(ZulStandinErrorFromErrno(errno));
     }
     return TRUE;
+}
+
+bool BelowRoot(HANDLE hRoot, const std::string &sName, std::string *psPath)
+{
+    int fd;
+    OpenFile *pRoot = Lookup(hRoot, &fd);
+    struct stat st;
+    if (!pRoot || fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    *psPath = ZulStandinPosixPath((pRoot->sPath + "/" + sName).c_str());
+    return true;
 }
 
 } // namespace
@@ -327,10 +353,17 @@ extern "C" NTSTATUS NTAPI NtCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAc
             return s_statusInvalidName;
         sName += static_cast<char>(pName->Buffer[i]);
     }
-    if (sName.compare(0, 4, "\\??\\") != 0 || ObjectAttributes->RootDirectory)
-        return s_statusInvalidName;
-    sName.erase(0, 4);
-    std::string s = ZulStandinPosixPath(sName.c_str());
+    // A name below an open directory, or \??\ and a full path.
+    std::string s;
+    if (ObjectAttributes->RootDirectory) {
+        if (sName.empty() || sName[0] == '\\' || !BelowRoot(ObjectAttributes->RootDirectory, sName, &s))
+            return s_statusInvalidName;
+    } else {
+        if (sName.compare(0, 4, "\\??\\") != 0)
+            return s_statusInvalidName;
+        sName.erase(0, 4);
+        s = ZulStandinPosixPath(sName.c_str());
+    }
     ACCESS_MASK access = MapGeneric(DesiredAccess);
     bool bWrite = (access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
     bool bDirectory = (CreateOptions & FILE_DIRECTORY_FILE) != 0;
@@ -367,7 +400,10 @@ extern "C" NTSTATUS NTAPI NtCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAc
         else
             fd = open(s.c_str(), (oflags & ~(O_CREAT | O_EXCL)) | (S_ISDIR(stSeen.st_mode) ? O_DIRECTORY : 0));
     } else if (bDirectory && CreateDisposition != FILE_OPEN) {
-        return StatusOf(ERROR_INVALID_PARAMETER); // the program makes no directory this way
+        // Made as CreateDirectoryA makes it, then opened.
+        if (mkdir(s.c_str(), 0777) != 0)
+            return StatusOf(ZulStandinErrorForPath(errno, sName.c_str()));
+        fd = open(s.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     } else {
         fd = open(s.c_str(), oflags | O_NOFOLLOW, 0666);
     }
@@ -379,8 +415,10 @@ extern "C" NTSTATUS NTAPI NtCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAc
     }
     IoStatusBlock->Information = bExists ? FILE_OPENED : FILE_CREATED;
     // Another process's oplock: refused at once, or opened while it breaks.
+    // An open without data access meets neither oplocks nor sharing modes.
     NTSTATUS status = 0;
-    if (s_oplock.bHeld && st.st_dev == s_oplock.dev && st.st_ino == s_oplock.ino) {
+    const ACCESS_MASK dataAccess = FILE_READ_DATA | FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_EXECUTE | DELETE;
+    if (s_oplock.bHeld && st.st_dev == s_oplock.dev && st.st_ino == s_oplock.ino && (access & dataAccess)) {
         status = s_oplock.status;
         if (status < 0) {
             close(fd);
@@ -393,6 +431,78 @@ extern "C" NTSTATUS NTAPI NtCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAc
     *FileHandle = HandleOf(fd);
     IoStatusBlock->Status = status;
     return status;
+}
+
+extern "C" NTSTATUS NTAPI NtSetInformationFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStatusBlock, PVOID FileInformation,
+                                               ULONG Length, ULONG FileInformationClass)
+{
+    const ULONG ulFileRenameInformation = 10;
+    int fd;
+    OpenFile *pFile = Lookup(FileHandle, &fd);
+    if (!pFile)
+        return StatusOf(ERROR_INVALID_HANDLE);
+    if (FileInformationClass != ulFileRenameInformation)
+        return StatusOf(ERROR_INVALID_PARAMETER);
+    if (!(pFile->dwAccess & DELETE))
+        return StatusOf(ERROR_ACCESS_DENIED);
+    BOOL bDone = RenameOpenFile(*pFile, static_cast<const FILE_RENAME_INFO *>(FileInformation), Length);
+    IoStatusBlock->Status = bDone ? 0 : StatusOf(GetLastError());
+    return IoStatusBlock->Status;
+}
+
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE FileHandle, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK IoStatusBlock,
+                                               PVOID FileInformation, ULONG Length, ULONG FileInformationClass, BOOLEAN,
+                                               PUNICODE_STRING, BOOLEAN)
+{
+    const ULONG ulFileDirectoryInformation = 1;
+    const NTSTATUS statusNoMoreFiles = static_cast<NTSTATUS>(0x80000006u);
+    const size_t cbHead = 64; // FILE_DIRECTORY_INFORMATION up to FileName
+    int fd;
+    OpenFile *pFile = Lookup(FileHandle, &fd);
+    if (!pFile)
+        return StatusOf(ERROR_INVALID_HANDLE);
+    if (FileInformationClass != ulFileDirectoryInformation)
+        return StatusOf(ERROR_INVALID_PARAMETER);
+    if (!(pFile->dwAccess & FILE_LIST_DIRECTORY))
+        return StatusOf(ERROR_ACCESS_DENIED);
+    // Sorted, as find.cpp's searches: the stand-in's order is stable.
+    if (pFile->cListed == 0) {
+        DIR *pDir = opendir(pFile->sPath.c_str());
+        if (!pDir)
+            return StatusOf(ZulStandinErrorFromErrno(errno));
+        pFile->names.clear();
+        while (struct dirent *pEntry = readdir(pDir))
+            pFile->names.push_back(pEntry->d_name);
+        closedir(pDir);
+        std::sort(pFile->names.begin(), pFile->names.end());
+    }
+    const std::vector<std::string> &names = pFile->names;
+    BYTE *pb = static_cast<BYTE *>(FileInformation);
+    size_t ib = 0, ibLast = 0;
+    bool bAny = false;
+    for (; pFile->cListed < names.size(); pFile->cListed++) {
+        const std::string &sName = names[pFile->cListed];
+        size_t cch = sName.size(), cb = (cbHead + cch * sizeof(WCHAR) + 7) & ~static_cast<size_t>(7);
+        if (ib + cbHead + cch * sizeof(WCHAR) > Length)
+            break;
+        struct stat st;
+        if (lstat((pFile->sPath + "/" + sName).c_str(), &st) != 0)
+            memset(&st, 0, sizeof st);
+        memset(pb + ib, 0, cbHead);
+        if (bAny)
+            *reinterpret_cast<ULONG *>(pb + ibLast) = static_cast<ULONG>(ib - ibLast);
+        *reinterpret_cast<ULONG *>(pb + ib + 56) = ZulStandinAttributes(st.st_mode, S_ISLNK(st.st_mode));
+        *reinterpret_cast<ULONG *>(pb + ib + 60) = static_cast<ULONG>(cch * sizeof(WCHAR));
+        WCHAR *pwch = reinterpret_cast<WCHAR *>(pb + ib + cbHead);
+        for (size_t i = 0; i < cch; i++)
+            pwch[i] = static_cast<unsigned char>(sName[i]);
+        ibLast = ib;
+        ib += cb;
+        bAny = true;
+    }
+    IoStatusBlock->Information = bAny ? ibLast + cbHead + *reinterpret_cast<ULONG *>(pb + ibLast + 60) : 0;
+    IoStatusBlock->Status = bAny ? 0 : statusNoMoreFiles;
+    return IoStatusBlock->Status;
 }
 
 extern "C" ULONG NTAPI RtlNtStatusToDosError(NTSTATUS Status)
@@ -464,6 +574,22 @@ extern "C" BOOL WINAPI SetEndOfFile(HANDLE hFile)
     return TRUE;
 }
 
+extern "C" BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
+                                        DWORD dwMoveMethod)
+{
+    int fd;
+    if (!Lookup(hFile, &fd))
+        return FALSE;
+    if (dwMoveMethod != FILE_BEGIN)
+        return ZulStandinFail(ERROR_INVALID_PARAMETER);
+    off_t off = lseek(fd, static_cast<off_t>(liDistanceToMove.QuadPart), SEEK_SET);
+    if (off < 0)
+        return ZulStandinFail(ZulStandinErrorFromErrno(errno));
+    if (lpNewFilePointer)
+        lpNewFilePointer->QuadPart = off;
+    return TRUE;
+}
+
 extern "C" BOOL WINAPI CloseHandle(HANDLE hObject)
 {
     if (ZulStandinIsTokenHandle(hObject))
@@ -491,6 +617,33 @@ extern "C" int WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR lpMultiByteStr, in
     for (size_t i = 0; i < cb; i++)
         lpWideCharStr[i] = static_cast<unsigned char>(lpMultiByteStr[i]);
     return static_cast<int>(cb);
+}
+
+// And back: a character above 0xFF has no byte, and becomes the default character.
+extern "C" int WINAPI WideCharToMultiByte(UINT, DWORD, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
+                                          int cbMultiByte, LPCSTR, LPBOOL lpUsedDefaultChar)
+{
+    size_t cch = 0;
+    if (cchWideChar < 0)
+        while (lpWideCharStr[cch++] != 0) {
+        }
+    else
+        cch = static_cast<size_t>(cchWideChar);
+    if (lpUsedDefaultChar)
+        *lpUsedDefaultChar = FALSE;
+    if (cbMultiByte == 0)
+        return static_cast<int>(cch);
+    if (static_cast<size_t>(cbMultiByte) < cch) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    for (size_t i = 0; i < cch; i++) {
+        bool bFits = static_cast<unsigned long>(lpWideCharStr[i]) <= 0xFF;
+        lpMultiByteStr[i] = bFits ? static_cast<char>(lpWideCharStr[i]) : '?';
+        if (!bFits && lpUsedDefaultChar)
+            *lpUsedDefaultChar = TRUE;
+    }
+    return static_cast<int>(cch);
 }
 
 extern "C" int _open_osfhandle(intptr_t osfhandle, int flags)

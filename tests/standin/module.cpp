@@ -39,6 +39,8 @@ const Export s_rgKernel32Exports[] = {
 const Export s_rgNtdllExports[] = {
     {"NtCreateFile", reinterpret_cast<void (*)(void)>(&NtCreateFile)},
     {"RtlNtStatusToDosError", reinterpret_cast<void (*)(void)>(&RtlNtStatusToDosError)},
+    {"NtSetInformationFile", reinterpret_cast<void (*)(void)>(&NtSetInformationFile)},
+    {"NtQueryDirectoryFile", reinterpret_cast<void (*)(void)>(&NtQueryDirectoryFile)},
 };
 
 bool IsUser32(HMODULE hModule)

@@ -4,17 +4,14 @@
 
 InstallerRecord g_installerRecord;
 
-char TwainDSInstaller::m_szTwainDir[260];
-bool TwainDSInstaller::m_bTwainDirTooLong = false;
-
 static std::string Text(const char *psz)
 {
     return psz ? psz : "";
 }
 
 TwainDSInstaller::TwainDSInstaller(const char *pszHardwareId, const char *pszPrefix, const char *pszCheckKey,
-                                   const char *pszCheckValue, const char *pszParamsKey)
-    : m_pDevInfoData(nullptr), m_bFindDone(false), m_hFind(-1), m_pszParamsKey(pszParamsKey),
+                                   const char *pszCheckValue, const char *pszParamsKey, RunContext *pRun)
+    : m_run(pRun ? *pRun : m_ownRun), m_steps(nullptr), m_pDevInfoData(nullptr), m_pszParamsKey(pszParamsKey),
       m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey), m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix)
 {
     InstallerRecord &r = g_installerRecord;
@@ -29,9 +26,10 @@ TwainDSInstaller::TwainDSInstaller(const char *pszHardwareId, const char *pszPre
     r.bParamsKeyNull = pszParamsKey == nullptr;
 }
 
-TwainDSInstaller::TwainDSInstaller(const char *pszPrefix, const char *pszCheckKey, const char *pszCheckValue)
-    : m_pDevInfoData(nullptr), m_bFindDone(false), m_hFind(-1), m_pszParamsKey(nullptr), m_pszCheckValue(pszCheckValue),
-      m_pszCheckKey(pszCheckKey), m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix)
+TwainDSInstaller::TwainDSInstaller(const char *pszPrefix, const char *pszCheckKey, const char *pszCheckValue,
+                                   RunContext *pRun)
+    : m_run(pRun ? *pRun : m_ownRun), m_steps(nullptr), m_pDevInfoData(nullptr), m_pszParamsKey(nullptr),
+      m_pszCheckValue(pszCheckValue), m_pszCheckKey(pszCheckKey), m_pszHardwareId(nullptr), m_pszPrefix(pszPrefix)
 {
     InstallerRecord &r = g_installerRecord;
     r.nBuilt++;

@@ -1,6 +1,7 @@
 // The command front end: tokens, quotes, command words, parameters, defaults,
 // the logging flag and the refusals, through a recording installer.
 #include "CommandLine.h"
+#include "RunContext.h"
 #include "RecordingInstaller.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +23,8 @@ Outcome Parse(const std::string &sText)
     std::vector<char> text(sText.begin(), sText.end());
     text.push_back('\0');
     CommandLine commandLine;
-    bool bAccepted = commandLine.ParseAndRun(text.data());
+    RunContext run;
+    bool bAccepted = commandLine.ParseAndRun(text.data(), run);
     return {bAccepted, g_installerRecord};
 }
 

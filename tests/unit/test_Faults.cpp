@@ -9,6 +9,7 @@
 #include "LogModel.h"
 #include "Sandbox.h"
 #include "Seams.h"
+#include "RunContext.h"
 #include "StepRecord.h"
 #include "TestFacts.h"
 #include "TwainDSInstaller.h"
@@ -556,11 +557,12 @@ protected:
                 _exit(StepRecord::Undo(szFolder, szBelow, nullptr) ? 0 : 2);
             StepRecord record;
             if (record.Begin(szFolder, nullptr)) {
-                TwainDSInstaller::s_pRecord = &record;
-                TwainDSInstaller::s_pObserver = &observer;
+                RunContext run;
+                run.pRecord = &record;
+                run.pObserver = &observer;
                 std::vector<char> text(pszText, pszText + strlen(pszText) + 1);
                 CommandLine commandLine;
-                commandLine.ParseAndRun(text.data());
+                commandLine.ParseAndRun(text.data(), run);
             }
             _exit(0);
         }
@@ -639,8 +641,9 @@ protected:
                         EXPECT_EQ("", Lost()) << sCase << ", then undone: lost";
                         cChecks += 2;
                         // A record the fault left unreadable keeps all it holds.
-                        if (nSecond == 0 || !bUndo)
+                        if (nSecond == 0 || !bUndo) {
                             EXPECT_EQ(sBefore, Tree()) << sCase << ", then undone";
+                        }
                     }
                 }
             }

@@ -1,5 +1,6 @@
 // Existence tests and logged removal of data-source files; bounded strings.
 #include "BoundedString.h"
+#include "DataSourceSteps.h"
 #include "FileHelpers.h"
 #include "InstallLog.h"
 #include "Sandbox.h"
@@ -32,10 +33,12 @@ TEST(FileHelpers, RemoveFileLoggedDeletesReadOnlyFilesAndLogsWhatHappened)
     Sandbox::WriteFile(sFile, "x");
     Sandbox::MakeReadOnly(sFile);
     std::string sMissing = box.TwainDir() + "/zorb_0000/absent";
+    DataSourceSteps steps(nullptr);
     {
         InstallLog log("_remove_ds.log");
-        EXPECT_EQ(ERROR_SUCCESS, RemoveFileLogged(sFile.c_str(), true, &log));
-        EXPECT_EQ(ERROR_FILE_NOT_FOUND, RemoveFileLogged(sMissing.c_str(), true, &log));
+        EXPECT_EQ(ERROR_SUCCESS, steps.RemoveFileLogged(nullptr, sFile.c_str(), sFile.c_str(), false, true, &log));
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+                  steps.RemoveFileLogged(nullptr, sMissing.c_str(), sMissing.c_str(), false, true, &log));
     }
     EXPECT_FALSE(Sandbox::Exists(sFile));
     std::string sLog = Sandbox::ReadFile(box.TempDir() + "/_remove_ds.log");
@@ -52,7 +55,7 @@ TEST(FileHelpers, RemoveFileLoggedDeletesReadOnlyFilesAndLogsWhatHappened)
         << sLog;
 
     Sandbox::WriteFile(sFile, "x");
-    RemoveFileLogged(sFile.c_str(), false, nullptr);
+    steps.RemoveFileLogged(nullptr, sFile.c_str(), sFile.c_str(), false, false, nullptr);
     EXPECT_FALSE(Sandbox::Exists(sFile));
 }
 

@@ -22,8 +22,10 @@ class StepRecordTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(TwainDSInstaller::FindTwainDir());
-        m_sTwain = TwainDSInstaller::m_szTwainDir;
+        char szTwainDir[260];
+        bool bTooLong = false;
+        ASSERT_TRUE(TwainDSInstaller::FindTwainDir("twain_32", szTwainDir, &bTooLong));
+        m_sTwain = szTwainDir;
         m_sBelow = m_sTwain + "\\zorb_";
         m_sWindows = m_sTwain.substr(0, m_sTwain.size() - sizeof "twain_32");
         m_sFolder = m_sWindows + "\\ZULFuncts\\{PC}\\run";
@@ -215,9 +217,7 @@ void CollectLine(void *pv, const char *pszLine)
 
 struct CollectedLines {
     std::string sLines;
-    InstallLog log{nullptr, false};
-    CollectedLines() { InstallLog::SetLineSink(CollectLine, &sLines); }
-    ~CollectedLines() { InstallLog::SetLineSink(nullptr, nullptr); }
+    InstallLog log{nullptr, false, CollectLine, &sLines};
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "Sandbox.h"
 #include "Seams.h"
 #include "TwainDSInstaller.h"
+#include "standin.h"
 
 #include <gtest/gtest.h>
 #include <mbstring.h>
@@ -49,32 +50,36 @@ protected:
 
 TEST_F(InstallerTest, TwainDirectoryIsBelowTheWindowsDirectory)
 {
+    char szTwainDir[260];
+    bool bTooLong = true;
     s_pszWindowsDir = "C:\\WINDOWS";
-    TwainDSInstaller a("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_STREQ("C:\\WINDOWS\\twain_32", TwainDSInstaller::m_szTwainDir);
-    TwainDSInstaller b("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_STREQ("C:\\WINDOWS\\twain_32", TwainDSInstaller::m_szTwainDir) << "recomputed, not appended twice";
+    EXPECT_TRUE(TwainDSInstaller::FindTwainDir("twain_32", szTwainDir, &bTooLong));
+    EXPECT_STREQ("C:\\WINDOWS\\twain_32", szTwainDir);
+    RunContext run64;
+    run64.pszTwainName = "twain_64";
+    TwainDSInstaller b("zorb_", "DeviceData", "InstallCLSID", &run64);
+    EXPECT_STREQ("C:\\WINDOWS\\twain_64", b.m_szTwainDir) << "the run's directory";
 
     s_pszWindowsDir = "C:\\";
     TwainDSInstaller c("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_STREQ("C:\\twain_32", TwainDSInstaller::m_szTwainDir);
+    EXPECT_STREQ("C:\\twain_32", c.m_szTwainDir);
 
     s_pszWindowsDir = "";
     TwainDSInstaller d("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_STREQ("", TwainDSInstaller::m_szTwainDir);
-    EXPECT_FALSE(TwainDSInstaller::m_bTwainDirTooLong);
+    EXPECT_STREQ("", d.m_szTwainDir);
+    EXPECT_FALSE(d.m_bTwainDirTooLong);
 
     // 251 bytes fit the buffer, but not with "\twain_32".
     std::string sLong = "C:\\" + std::string(248, 'w');
     s_pszWindowsDir = sLong.c_str();
     TwainDSInstaller e("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_STREQ("", TwainDSInstaller::m_szTwainDir);
-    EXPECT_TRUE(TwainDSInstaller::m_bTwainDirTooLong);
+    EXPECT_STREQ("", e.m_szTwainDir);
+    EXPECT_TRUE(e.m_bTwainDirTooLong);
 
     std::string sTooLong = "C:\\" + std::string(300, 'w');
     s_pszWindowsDir = sTooLong.c_str();
     TwainDSInstaller f("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_TRUE(TwainDSInstaller::m_bTwainDirTooLong);
+    EXPECT_TRUE(f.m_bTwainDirTooLong);
 }
 
 TEST_F(InstallerTest, NewInstallerHoldsItsParametersAndNoSearch)
@@ -84,8 +89,7 @@ TEST_F(InstallerTest, NewInstallerHoldsItsParametersAndNoSearch)
     EXPECT_STREQ("HW-ID", five.m_pszHardwareId);
     EXPECT_NE(szId, five.m_pszHardwareId) << "the identifier is copied";
     EXPECT_STREQ("params", five.m_pszParamsKey);
-    EXPECT_EQ(-1, five.m_hFind);
-    EXPECT_FALSE(five.m_bFindDone);
+    EXPECT_FALSE(five.m_listing.IsOpen());
     EXPECT_EQ(sizeof(SP_DEVINFO_DATA), five.m_pDevInfoData->cbSize);
 #if defined(__i386__)
     EXPECT_EQ(28u, five.m_pDevInfoData->cbSize);
@@ -109,8 +113,7 @@ TEST_F(InstallerTest, NextTwainDirHandsOutEachEntryOfThePrefixThenStartsAgain)
     TwainDSInstaller installer("zorb_", "DeviceData", "InstallCLSID");
 
     EXPECT_EQ((std::set<std::string>{"0000", "0001"}), Sweep(installer));
-    EXPECT_EQ(-1, installer.m_hFind);
-    EXPECT_FALSE(installer.m_bFindDone);
+    EXPECT_FALSE(installer.m_listing.IsOpen());
 
     // The next search sees the entries that exist then.
     Sandbox::MakeDir(m_box.TwainDir() + "/zorb_0004");
@@ -167,7 +170,7 @@ TEST_F(InstallerTest, NextTwainDirPassesOverSuffixesThatDoNotFitOrNameAnotherEnt
     TwainDSInstaller none("zorb_1", "DeviceData", "InstallCLSID");
     char szInstance[5];
     EXPECT_FALSE(none.NextTwainDir(szInstance, sizeof szInstance));
-    EXPECT_EQ(-1, none.m_hFind);
+    EXPECT_FALSE(none.m_listing.IsOpen());
 }
 
 TEST_F(InstallerTest, NextTwainDirFindsNothingWithoutTheDirectory)
@@ -175,7 +178,7 @@ TEST_F(InstallerTest, NextTwainDirFindsNothingWithoutTheDirectory)
     TwainDSInstaller installer("zorb_", "DeviceData", "InstallCLSID");
     char szInstance[5];
     EXPECT_FALSE(installer.NextTwainDir(szInstance, sizeof szInstance));
-    EXPECT_EQ(-1, installer.m_hFind);
+    EXPECT_FALSE(installer.m_listing.IsOpen());
 }
 
 namespace {
@@ -273,8 +276,102 @@ TEST_F(InstallerTest, LinksInTheTwainDirectoryArePassedOver)
     EXPECT_EQ("victim", Sandbox::ReadFile(m_box.Root() + "/elsewhere/zorb_0000/zorb_0000"));
     EXPECT_EQ("victim ds", Sandbox::ReadFile(m_box.Root() + "/elsewhere/zorb_0000/zorb_0000.ds"));
     sLog = Sandbox::ReadFile(m_box.TempDir() + "/_add_ds.log");
-    std::string sLine =
-        "\r\nReparse point at " + std::string(TwainDSInstaller::m_szTwainDir) + ", no data source changed\r\n";
+    std::string sLine = "\r\nReparse point at " + std::string(TwainDSInstaller("zorb_", "", "").m_szTwainDir) +
+                        ", no data source changed\r\n";
     EXPECT_NE(std::string::npos, sLog.find(sLine)) << sLog;
     EXPECT_EQ(std::string::npos, sLog.find("SetupDiEnumDeviceInfo", sLog.find(sLine))) << sLog;
+}
+
+TEST_F(InstallerTest, EveryMarkedDeviceGetsTheWholeTemplate)
+{
+    // Longer than one copy block, with every byte value: each copy starts
+    // from the template's first byte, whatever the one before read.
+    std::string sTemplate;
+    for (size_t i = 0; i < 150000; i++)
+        sTemplate += static_cast<char>((i * 7 + i / 256) & 0xFF);
+    Sandbox::WriteFile(m_box.TwainDir() + "/qrvgnds2.tmp", sTemplate);
+    Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0001/zorb_0001.ds", "an older, longer data source " + sTemplate);
+    const std::string sMarked = ":\"MarelCLSID\"=\"x\";\"InstallCLSID\"=\"{ABCDEF00}\"";
+    m_box.SetRegistry(ImagingDevicesReg("0000" + sMarked + "|0001" + sMarked + "|0002" + sMarked));
+    {
+        TwainDSInstaller madd("zorb_", "DeviceData", "InstallCLSID");
+        madd.MAddTwainDS(true, false);
+    }
+    for (const char *pszInstance : {"0000", "0001", "0002"}) {
+        std::string sDs = m_box.TwainDir() + "/zorb_" + pszInstance + "/zorb_" + pszInstance + ".ds";
+        EXPECT_TRUE(Sandbox::ReadFile(sDs) == sTemplate) << sDs << " differs from the template";
+    }
+}
+
+namespace {
+
+// The installer's form's observer: the failed steps it heard of, each answered "go on".
+std::vector<std::string> g_failed;
+StepAnswer OnFailed(void *, bool bAdd, const char *pszPath, DWORD dwError)
+{
+    g_failed.push_back(std::string(bAdd ? "add " : "remove ") + pszPath + " " + std::to_string(dwError));
+    return STEP_GO_ON;
+}
+bool OnDone(void *, const char *)
+{
+    return true;
+}
+
+} // namespace
+
+TEST_F(InstallerTest, ATwainDirectoryThatCannotBeWorkedInFailsTheInstallersAdding)
+{
+    const StepObserver observer = {nullptr, OnDone, OnFailed};
+    RunContext run;
+    run.pObserver = &observer;
+    m_box.SetRegistry(ImagingDevicesReg("0000:\"MarelCLSID\"=\"x\";\"InstallCLSID\"=\"{ABCDEF00}\""));
+    Sandbox::MakeDir(m_box.Root() + "/elsewhere");
+    rmdir(m_box.TwainDir().c_str());
+    ASSERT_EQ(0, symlink((m_box.Root() + "/elsewhere").c_str(), m_box.TwainDir().c_str()));
+    g_failed.clear();
+    std::string sTwainDir;
+    {
+        TwainDSInstaller madd("zorb_", "DeviceData", "InstallCLSID", &run);
+        sTwainDir = madd.m_szTwainDir;
+        madd.MAddTwainDS(true, false);
+        TwainDSInstaller mremove("zorb_", "DeviceData", "InstallCLSID", &run);
+        mremove.MAddTwainDS(false, false);
+    }
+    EXPECT_EQ(std::vector<std::string>{"add " + sTwainDir + " 5"}, g_failed) << "removing fails nothing";
+}
+
+TEST_F(InstallerTest, ASweepOfATwainDirectoryAnotherProcessHoldsSaysSo)
+{
+    Sandbox::MakeDir(m_box.TwainDir() + "/zorb_0000");
+    m_box.SetRegistry("REGEDIT4\r\n");
+    const NTSTATUS statusSharingViolation = static_cast<NTSTATUS>(0xC0000043u);
+    ZulStandinHoldOplock(m_box.TwainDir().c_str(), statusSharingViolation);
+    std::string sTwainDir;
+    {
+        TwainDSInstaller mremove("zorb_", "DeviceData", "InstallCLSID");
+        sTwainDir = mremove.m_szTwainDir;
+        mremove.MAddTwainDS(false, true);
+    }
+    ZulStandinHoldOplock(nullptr, 0);
+    EXPECT_TRUE(Sandbox::Exists(m_box.TwainDir() + "/zorb_0000"));
+    std::string sLog = Sandbox::ReadFile(m_box.TempDir() + "/_remove_ds.log");
+    EXPECT_NE(std::string::npos,
+              sLog.find("\r\nHeld by another process: " + sTwainDir + ", no data source changed\r\n"))
+        << sLog;
+}
+
+TEST_F(InstallerTest, TheSweepReachesEveryEntryOfAListingLongerThanOneRead)
+{
+    // More entries than one read of the listing holds, removed while it runs.
+    for (int i = 1000; i < 1150; i++) {
+        std::string sName = "zorb_" + std::to_string(i);
+        Sandbox::WriteFile(m_box.TwainDir() + "/" + sName + "/" + sName + ".ds", "ds");
+    }
+    m_box.SetRegistry("REGEDIT4\r\n");
+    {
+        TwainDSInstaller mremove("zorb_", "DeviceData", "InstallCLSID");
+        mremove.MAddTwainDS(false, false);
+    }
+    EXPECT_FALSE(Sandbox::Exists(m_box.TwainDir() + "/zorb_1000"));
+    EXPECT_FALSE(Sandbox::Exists(m_box.TwainDir() + "/zorb_1149"));
 }

@@ -11,6 +11,7 @@
 #define CALLBACK
 
 typedef int BOOL;
+typedef BOOL *LPBOOL;
 typedef unsigned char BYTE;
 typedef unsigned short WORD;
 typedef uint32_t DWORD;
@@ -21,6 +22,7 @@ typedef intptr_t LONG_PTR;
 typedef char CHAR;
 typedef wchar_t WCHAR;
 typedef WCHAR *LPWSTR;
+typedef const WCHAR *LPCWSTR;
 typedef BYTE BOOLEAN;
 typedef char *LPSTR;
 typedef const char *LPCSTR;
@@ -308,6 +310,7 @@ typedef struct tagUSEROBJECTFLAGS {
 #define GENERIC_ALL 0x10000000L
 // File and directory rights and the file generic mapping.
 #define FILE_READ_DATA 0x0001
+#define FILE_LIST_DIRECTORY 0x0001
 #define FILE_EXECUTE 0x0020
 #define FILE_WRITE_DATA 0x0002
 #define FILE_APPEND_DATA 0x0004
@@ -387,8 +390,14 @@ BOOL WINAPI FlushFileBuffers(HANDLE hFile);
 BOOL WINAPI WriteFile(HANDLE hFile, const void *lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                       LPVOID lpOverlapped);
 BOOL WINAPI SetEndOfFile(HANDLE hFile);
+#define FILE_BEGIN 0
+BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
+                             DWORD dwMoveMethod);
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar);
+#define WC_NO_BEST_FIT_CHARS 0x00000400
+int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                               LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);
 
 HANDLE WINAPI GetCurrentProcess(void);
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);

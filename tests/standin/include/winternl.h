@@ -56,6 +56,14 @@ NTSTATUS NTAPI NtCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess, POBJE
                             ULONG ShareAccess, ULONG CreateDisposition, ULONG CreateOptions, PVOID EaBuffer,
                             ULONG EaLength);
 ULONG NTAPI RtlNtStatusToDosError(NTSTATUS Status);
+// FileDirectoryInformation (1) alone, the whole listing in one call when it fits.
+NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE FileHandle, HANDLE Event, PVOID ApcRoutine, PVOID ApcContext,
+                                    PIO_STATUS_BLOCK IoStatusBlock, PVOID FileInformation, ULONG Length,
+                                    ULONG FileInformationClass, BOOLEAN ReturnSingleEntry, PUNICODE_STRING FileName,
+                                    BOOLEAN RestartScan);
+// FileRenameInformation (10) alone, whose buffer is laid out as FILE_RENAME_INFO.
+NTSTATUS NTAPI NtSetInformationFile(HANDLE FileHandle, PIO_STATUS_BLOCK IoStatusBlock, PVOID FileInformation,
+                                    ULONG Length, ULONG FileInformationClass);
 
 #ifdef __cplusplus
 }
