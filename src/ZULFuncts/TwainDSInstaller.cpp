@@ -148,7 +148,9 @@ bool TwainDSInstaller::TwainDirUsable(bool bLog, InstallLog *pLog)
         return true; // every step says its path is too long
     // Whoever may change entries of the directory could swap one for a link
     // between a check and the act that follows it. Held until the command
-    // ends, it can be neither renamed nor deleted.
+    // ends, with every step opened relative to the handle, the work stays in
+    // the directory checked here; the check keeps others from renaming or
+    // deleting it and its entries.
     const char *pszWhy = nullptr;
     DirCheck check = OpenTrustedDirectory(m_szTwainDir, false, &m_hTwainDir, &pszWhy);
     // A missing twain_32 is no danger: the commands find nothing.

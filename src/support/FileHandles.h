@@ -41,8 +41,9 @@ HANDLE OpenFileExclusiveAt(HANDLE hRoot, const char *pszPath, DWORD dwAccess, DW
 // A data-source directory, held with READ_CONTROL and FILE_READ_ATTRIBUTES,
 // rights no other process's sharing can refuse; for a step that removes it
 // (bRemove), with DELETE and FILE_WRITE_ATTRIBUTES as well. Shared for
-// reading and writing (a rename below it opens it for writing), never for
-// deleting: while held, no other process opens it to rename or delete it.
+// reading and writing (a rename below it opens it for writing). Without read,
+// write or delete access the hold itself refuses no other open: what keeps
+// others from renaming or deleting it is its DACL, checked on this handle.
 // Below hRoot when it is given (OpenNoWaitAt).
 HANDLE OpenDirectory(const char *pszPath, bool bRemove, HANDLE hRoot = nullptr);
 
