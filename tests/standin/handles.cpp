@@ -313,7 +313,7 @@ extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE
 extern "C" BOOL WINAPI GetFileInformationByHandleEx(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
                                                     LPVOID lpFileInformation, DWORD dwBufferSize)
 {
-    BY_HANDLE_FILE_INFORMATION info;
+    BY_HANDLE_FILE_INFORMATION info = {};
     if (!GetFileInformationByHandle(hFile, &info))
         return FALSE;
     if (FileInformationClass == FileBasicInfo && dwBufferSize >= sizeof(FILE_BASIC_INFO)) {
