@@ -125,6 +125,27 @@ HANDLE OpenNoWaitAt(HANDLE hRoot, const char *pszPath, DWORD dwAccess, DWORD dwS
     return h;
 }
 
+bool ReadFileFacts(HANDLE h, BY_HANDLE_FILE_INFORMATION *pInfo)
+{
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    if (!GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic) ||
+        !GetFileInformationByHandleEx(h, FileStandardInfo, &standard, sizeof standard))
+        return false;
+    memset(pInfo, 0, sizeof *pInfo);
+    pInfo->dwFileAttributes = basic.FileAttributes;
+    FILETIME *rgft[] = {&pInfo->ftCreationTime, &pInfo->ftLastAccessTime, &pInfo->ftLastWriteTime};
+    const LARGE_INTEGER *rgli[] = {&basic.CreationTime, &basic.LastAccessTime, &basic.LastWriteTime};
+    for (size_t i = 0; i < sizeof rgft / sizeof rgft[0]; i++) {
+        rgft[i]->dwLowDateTime = rgli[i]->LowPart;
+        rgft[i]->dwHighDateTime = static_cast<DWORD>(rgli[i]->HighPart);
+    }
+    pInfo->nFileSizeHigh = static_cast<DWORD>(standard.EndOfFile.HighPart);
+    pInfo->nFileSizeLow = standard.EndOfFile.LowPart;
+    pInfo->nNumberOfLinks = standard.NumberOfLinks;
+    return true;
+}
+
 bool IsLinked(const BY_HANDLE_FILE_INFORMATION &info)
 {
     return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || info.nNumberOfLinks != 1;
@@ -149,7 +170,7 @@ HANDLE OpenFileExclusiveAt(HANDLE hRoot, const char *pszPath, DWORD dwAccess, DW
         return h;
     BY_HANDLE_FILE_INFORMATION info;
     DWORD dwError = ERROR_SUCCESS;
-    if (!GetFileInformationByHandle(h, &info)) {
+    if (!ReadFileFacts(h, &info)) {
         dwError = GetLastError();
     } else if (IsLinked(info)) {
         *pbLinked = true;
@@ -176,7 +197,7 @@ HANDLE OpenDirectory(const char *pszPath, bool bRemove, HANDLE hRoot)
 bool IsReparsePointHandle(HANDLE h)
 {
     BY_HANDLE_FILE_INFORMATION info;
-    return !GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    return !ReadFileFacts(h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 bool CopyByHandle(HANDLE hFrom, const BY_HANDLE_FILE_INFORMATION &info, HANDLE hTo, bool bEmpty, bool *pbWritten)

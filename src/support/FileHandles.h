@@ -24,6 +24,13 @@ HANDLE OpenNoWait(const char *pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDi
 HANDLE OpenNoWaitAt(HANDLE hRoot, const char *pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition,
                     DWORD dwOptions, bool *pbCreated = nullptr);
 
+// What the checks and the copy read of an open file (FILE_READ_ATTRIBUTES):
+// attributes, times, size and number of names, from FileBasicInfo and
+// FileStandardInfo. The volume serial and file index stay 0: under Wine,
+// GetFileInformationByHandle asks the mount manager for them, a dozen server
+// round trips on every call.
+bool ReadFileFacts(HANDLE h, BY_HANDLE_FILE_INFORMATION *pInfo);
+
 // The one link rule: a reparse point, or a file with more than one name.
 bool IsLinked(const BY_HANDLE_FILE_INFORMATION &info);
 

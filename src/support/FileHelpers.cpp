@@ -142,7 +142,7 @@ DirCheck CheckTrustedDirectory(HANDLE *phDir, const char **ppszWhy, DWORD *pdwAt
         return DIR_UNOPENED;
     DirCheck check = DIR_TRUSTED;
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(*phDir, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (!ReadFileFacts(*phDir, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         check = DIR_REPARSE_POINT;
     else if (!OnlyTrustedMayChange(*phDir, ppszWhy))
         check = DIR_UNTRUSTED;

@@ -135,6 +135,12 @@ static void test_LogHandles()
         ok(info.nNumberOfLinks == 2 && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT),
            "a file with a hard link has nNumberOfLinks 2 and no reparse attribute, got %lu, %#lx\n",
            (unsigned long)info.nNumberOfLinks, (unsigned long)info.dwFileAttributes);
+        FILE_STANDARD_INFO standard;
+        FILE_BASIC_INFO basic;
+        ok(GetFileInformationByHandleEx(h, FileStandardInfo, &standard, sizeof(standard)) &&
+               GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof(basic)) && standard.NumberOfLinks == 2 &&
+               standard.EndOfFile.LowPart == info.nFileSizeLow && basic.FileAttributes == info.dwFileAttributes,
+           "FileStandardInfo and FileBasicInfo read the names, size and attributes, error %lu\n", LastError());
         CloseHandle(h);
     }
     ok_win_fails(OpenLogFile(sLink, CREATE_NEW, DELETE) != INVALID_HANDLE_VALUE, ERROR_FILE_EXISTS,

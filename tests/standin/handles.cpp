@@ -310,6 +310,37 @@ extern "C" BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE
     return TRUE;
 }
 
+extern "C" BOOL WINAPI GetFileInformationByHandleEx(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                                    LPVOID lpFileInformation, DWORD dwBufferSize)
+{
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(hFile, &info))
+        return FALSE;
+    if (FileInformationClass == FileBasicInfo && dwBufferSize >= sizeof(FILE_BASIC_INFO)) {
+        FILE_BASIC_INFO &basic = *static_cast<FILE_BASIC_INFO *>(lpFileInformation);
+        const FILETIME *rgft[] = {&info.ftCreationTime, &info.ftLastAccessTime, &info.ftLastWriteTime,
+                                  &info.ftLastWriteTime};
+        LARGE_INTEGER *rgli[] = {&basic.CreationTime, &basic.LastAccessTime, &basic.LastWriteTime, &basic.ChangeTime};
+        for (size_t i = 0; i < 4; i++) {
+            rgli[i]->LowPart = rgft[i]->dwLowDateTime;
+            rgli[i]->HighPart = static_cast<LONG>(rgft[i]->dwHighDateTime);
+        }
+        basic.FileAttributes = info.dwFileAttributes;
+        return TRUE;
+    }
+    if (FileInformationClass == FileStandardInfo && dwBufferSize >= sizeof(FILE_STANDARD_INFO)) {
+        FILE_STANDARD_INFO &standard = *static_cast<FILE_STANDARD_INFO *>(lpFileInformation);
+        standard.EndOfFile.LowPart = info.nFileSizeLow;
+        standard.EndOfFile.HighPart = static_cast<LONG>(info.nFileSizeHigh);
+        standard.AllocationSize = standard.EndOfFile;
+        standard.NumberOfLinks = info.nNumberOfLinks;
+        standard.DeletePending = FALSE;
+        standard.Directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? TRUE : FALSE;
+        return TRUE;
+    }
+    return ZulStandinFail(ERROR_INVALID_PARAMETER);
+}
+
 extern "C" BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
                                                   LPVOID lpFileInformation, DWORD dwBufferSize)
 {

@@ -126,6 +126,14 @@ typedef struct _FILE_BASIC_INFO {
     DWORD FileAttributes;
 } FILE_BASIC_INFO, *PFILE_BASIC_INFO;
 
+typedef struct _FILE_STANDARD_INFO {
+    LARGE_INTEGER AllocationSize;
+    LARGE_INTEGER EndOfFile;
+    DWORD NumberOfLinks;
+    BOOLEAN DeletePending;
+    BOOLEAN Directory;
+} FILE_STANDARD_INFO, *PFILE_STANDARD_INFO;
+
 // Security identifiers and the process token.
 typedef void *PSID;
 typedef void *PSECURITY_DESCRIPTOR;
@@ -381,6 +389,8 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPVOID lpSecurityAttributes,
                           DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
+BOOL WINAPI GetFileInformationByHandleEx(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                         LPVOID lpFileInformation, DWORD dwBufferSize);
 BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
                                        LPVOID lpFileInformation, DWORD dwBufferSize);
 BOOL WINAPI CloseHandle(HANDLE hObject);
