@@ -66,7 +66,7 @@ inline RuntimeFunction<PFN_NTQUERYDIRECTORYFILE> s_fnNtQueryDirectoryFile = {s_s
 // ADVAPI32's RtlGenRandom, exported by that name only: random bytes for names
 // no one may guess (the DLL imports ADVAPI32, so it is loaded).
 typedef BOOLEAN(WINAPI *PFN_RTLGENRANDOM)(PVOID RandomBuffer, ULONG RandomBufferLength);
-inline constexpr RuntimeFunction<PFN_RTLGENRANDOM> s_fnRtlGenRandom = {"advapi32.dll", "SystemFunction036"};
+inline RuntimeFunction<PFN_RTLGENRANDOM> s_fnRtlGenRandom = {"advapi32.dll", "SystemFunction036"};
 
 // USER32, loaded for the usage box alone.
 typedef int(WINAPI *PFN_MESSAGEBOXA)(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
