@@ -1,6 +1,7 @@
-/* Holds a file open without sharing, as a scanning application might, until
- * a stop file appears (at most 120 s): holdopen FILE READY STOP. It makes
- * READY once the file is held. */
+/* Holds a file open for reading, as a scanning application that loaded it
+ * might, until a stop file appears (at most 120 s): holdopen FILE READY STOP.
+ * It lets others read, rename and delete the file, so only an open that
+ * shares nothing is refused. It makes READY once the file is held. */
 #include <windows.h>
 
 int main(int argc, char **argv)
@@ -9,7 +10,7 @@ int main(int argc, char **argv)
     int i;
     if (argc != 4)
         return 2;
-    hFile = CreateFileA(argv[1], GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    hFile = CreateFileA(argv[1], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
         return 1;
     hReady = CreateFileA(argv[2], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);

@@ -535,7 +535,7 @@ std::vector<BYTE> Descriptor(const char *pszOwner, const std::vector<Ace> &aces)
         entry[0] = ace.type;
         entry[1] = ace.flags;
         memcpy(&entry[4], &ace.mask, 4);
-        if (ace.type == ACCESS_ALLOWED_OBJECT_ACE_TYPE)
+        if (ace.type == ACCESS_ALLOWED_OBJECT_ACE_TYPE || ace.type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE)
             entry.resize(entry.size() + 4); // the flags of the object types, none given
         AppendSid(entry, ace.pszSid);
         WORD cb = static_cast<WORD>(entry.size());
@@ -590,7 +590,8 @@ struct TrustRow {
 
 TEST_F(LogAttacks, EveryTrustDecisionFollowsTheOwnerAndTheDacl)
 {
-    const char *const pszWritable = "Writable by other users", *const pszOwned = "Owned by another user";
+    const char *const pszWritable = "Writable by other users", *const pszOwned = "Owned by another user",
+                      *const pszUnreadable = "Security unreadable";
     const std::vector<TrustRow> rows = {
         {"Windows' default DACL", TWAIN, s_szTrustedInstaller, false, s_windowsDefault, nullptr},
         {"owned by SYSTEM", TWAIN, s_szSystem, false, s_windowsDefault, nullptr},
@@ -609,6 +610,12 @@ TEST_F(LogAttacks, EveryTrustDecisionFollowsTheOwnerAndTheDacl)
          WindowsDefaultAnd({s_ALLOW, s_OICI | s_IO, s_MODIFY, s_szCreatorGroup}), pszWritable},
         {"an object entry adding files", TWAIN, s_szSystem, false,
          WindowsDefaultAnd({ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, FILE_ADD_FILE, s_szUsers}), pszWritable},
+        {"a callback entry adding files", TWAIN, s_szSystem, false,
+         WindowsDefaultAnd({ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0, FILE_ADD_FILE, s_szUsers}), pszWritable},
+        {"a callback object entry adding files", TWAIN, s_szSystem, false,
+         WindowsDefaultAnd({ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE, 0, FILE_ADD_FILE, s_szUsers}), pszWritable},
+        {"Users WRITE_DAC", TWAIN, s_szSystem, false, WindowsDefaultAnd({s_ALLOW, 0, WRITE_DAC, s_szUsers}),
+         pszWritable},
         {"inherit-only, inherited by nothing", TWAIN, s_szSystem, false,
          WindowsDefaultAnd({s_ALLOW, s_IO, s_MODIFY, s_szUsers}), nullptr},
         {"Everyone denied everything", TWAIN, s_szSystem, false,
@@ -617,10 +624,15 @@ TEST_F(LogAttacks, EveryTrustDecisionFollowsTheOwnerAndTheDacl)
         {"Users (OI)(CI)(IO) Modify", INSTANCE, s_szSystem, false,
          WindowsDefaultAnd({s_ALLOW, s_OICI | s_IO, s_MODIFY, s_szUsers}), pszWritable},
         {"owned by another user", INSTANCE, s_szOtherUser, false, s_windowsDefault, pszOwned},
+        {"Users WRITE_OWNER", INSTANCE, s_szSystem, false, WindowsDefaultAnd({s_ALLOW, 0, WRITE_OWNER, s_szUsers}),
+         pszWritable},
+        // No owner: not even opened (its owner may not read it, and no capability overrides that).
+        {"cannot be opened", INSTANCE, nullptr, false, {}, pszUnreadable},
         {"owned by TrustedInstaller", TEMPLATE, s_szTrustedInstaller, false, s_windowsDefault, nullptr},
         {"Users Modify", TEMPLATE, s_szSystem, false, WindowsDefaultAnd({s_ALLOW, 0, s_MODIFY, s_szUsers}),
          pszWritable},
         {"owned by another user", TEMPLATE, s_szOtherUser, false, s_windowsDefault, pszOwned},
+        {"Users DELETE", TEMPLATE, s_szSystem, false, WindowsDefaultAnd({s_ALLOW, 0, DELETE, s_szUsers}), pszWritable},
         {"owned by Administrators", LOG, s_szAdmins, false, s_windowsDefault, nullptr},
         {"owned by SYSTEM", LOG, s_szSystem, false, s_windowsDefault, nullptr},
         {"owned by another user", LOG, s_szOtherUser, false, s_windowsDefault, "the log not written"},
@@ -637,10 +649,14 @@ TEST_F(LogAttacks, EveryTrustDecisionFollowsTheOwnerAndTheDacl)
         const std::string rgsWinPaths[] = {m_box.WindowsDir() + "\\twain_32",
                                            m_box.WindowsDir() + "\\twain_32\\zorb_0000",
                                            m_box.WindowsDir() + "\\twain_32\\qrvgnds2.tmp", ""};
-        s_sCraftedPath = rgsPaths[row.target];
-        s_crafted = Descriptor(row.pszOwner, row.aces);
-        s_bCraftedNoDacl = row.bNoDacl;
-        EXPECT_EQ(0, Run("MAddDS")) << sCase;
+        if (row.pszOwner) {
+            s_sCraftedPath = rgsPaths[row.target];
+            s_crafted = Descriptor(row.pszOwner, row.aces);
+            s_bCraftedNoDacl = row.bNoDacl;
+        } else {
+            ASSERT_EQ(0, chmod(rgsPaths[row.target].c_str(), 0300)) << sCase;
+        }
+        EXPECT_EQ(0, row.pszOwner ? Run("MAddDS") : RunHeldByReadOnly("MAddDS")) << sCase;
         ClearSeams();
         std::string sLog = Sandbox::ReadFile(Temp("_add_ds.log"));
         std::string sDs = Sandbox::Exists(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds")
@@ -652,7 +668,7 @@ TEST_F(LogAttacks, EveryTrustDecisionFollowsTheOwnerAndTheDacl)
             continue;
         }
         EXPECT_EQ(row.pszWhy ? "<none>" : "template", sDs) << sCase;
-        for (const char *pszWhy : {pszWritable, pszOwned}) {
+        for (const char *pszWhy : {pszWritable, pszOwned, pszUnreadable}) {
             std::string sLine = std::string(pszWhy) + ": " + rgsWinPaths[row.target] + ", no data source changed\r\n";
             EXPECT_EQ(row.pszWhy == pszWhy, sLog.find(sLine) != std::string::npos) << sCase << "\n" << sLog;
         }

@@ -222,6 +222,9 @@ TEST(CommandLine, DoubleByteCharactersInThePrefixAndAtTheEndOfTheText)
     Outcome oInvalid = Parse("MAddDS \x81?_ key value");
     // A prefix ending in a lead byte would join the instance's first byte.
     Outcome oLone = Parse("MAddDS \"zorb\x81\" key value");
+    // A fourth character the code page cannot read (the stand-in's reads no
+    // double-byte one) may be a digit: COM and it may name a device.
+    Outcome oUnread = Parse("MAddDS COM\x95\x5C key value");
     // A lead byte at the very end of the text is dropped before the tokenizer sees it.
     Outcome oEnd = Parse("AddDS id zorb_ key value params\x81");
     Outcome oEndFlag = Parse("MAddDS zorb_ key value 0\x81");
@@ -231,6 +234,7 @@ TEST(CommandLine, DoubleByteCharactersInThePrefixAndAtTheEndOfTheText)
     EXPECT_TRUE(oBar.bAccepted);
     EXPECT_FALSE(oInvalid.bAccepted);
     EXPECT_FALSE(oLone.bAccepted);
+    EXPECT_FALSE(oUnread.bAccepted);
     ASSERT_TRUE(oEnd.bAccepted);
     EXPECT_EQ("params", oEnd.record.sParamsKey);
     ASSERT_TRUE(oEndFlag.bAccepted);

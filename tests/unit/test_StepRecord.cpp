@@ -147,6 +147,7 @@ TEST_F(StepRecordTest, EntriesOutsideTheCommandsDataSourcesAreSkipped)
          {"C\t" + sWindows + "\\victim.txt", "C\t" + m_sTwain + "\\other_0000\\other_0000.ds",
           "C\t" + m_sBelow + "0000\\..\\..\\victim.txt", "C\t" + m_sBelow + "0000\\x\\y",
           "R\t" + Path("zorb_0000\\zorb_0000.ds") + "\t" + sWindows + "\\victim.txt",
+          "R\t" + Path("zorb_0006\\zorb_0006") + "\t" + sWindows + "\\victim.txt", "X\t" + m_sBelow + "0000\\.\t16",
           "M\t" + sWindows + "\\x\t1\t" + sDacl, "C\t" + Path("zorb_0000\\a:b"), "X\t" + m_sBelow + "0000\\..\t16",
           "M\t" + Path("zorb_0006\\zorb_0006.ds") + "\t..\\planted\t" + sDacl,
           "C\t" + Path("zorb_0005\\zorb_0005.ds")}) {
@@ -158,6 +159,12 @@ TEST_F(StepRecordTest, EntriesOutsideTheCommandsDataSourcesAreSkipped)
         EXPECT_TRUE(Sandbox::Exists(m_sRun + "/1")) << "what could not be undone stays for a person to find";
         std::filesystem::remove_all(m_sRun);
     }
+    // With AddDS's empty prefix, ".." would be the Windows directory.
+    Record(0);
+    Sandbox::WriteFile(m_sRun + "/record",
+                       Sandbox::ReadFile(m_sRun + "/record") + "C\t" + m_sTwain + "\\..\\victim.txt\r\n");
+    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), (m_sTwain + "\\").c_str(), nullptr));
+    std::filesystem::remove_all(m_sRun);
     for (const std::string &sKept : {m_box.TwainDir() + "/zorb_0005/zorb_0005.ds", m_box.TwainDir() + "/zorb_0000/x/y",
                                      m_box.WindowsDir() + "/victim.txt", m_box.TwainDir() + "/other_0000/other_0000.ds",
                                      m_box.TwainDir() + "/zorb_0000/a:b", m_sProduct + "/planted"})
