@@ -251,25 +251,20 @@ TEST_F(StepRecordTest, ASecondUndoNeverUndoesTwiceAndAnUndoReadsTheWholeRecord)
     EXPECT_TRUE(Undo());
     EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir())) << "the restored original deleted again";
 
-    // A record past 1 MiB: what it moved last is put back too.
-    Record(1);
-    std::string sRecord = RecordText();
-    size_t cchHeader = sRecord.find('\n') + 1;
-    // Lines that count for nothing: marks cut short.
-    std::string sPadding;
-    while (sPadding.size() < (3u << 19))
-        sPadding += "U\t" + std::string(1000, '0') + "\r\n";
-    Sandbox::WriteFile(m_sRun + "/record", sRecord.substr(0, cchHeader) + sPadding + sRecord.substr(cchHeader));
-    EXPECT_TRUE(Undo());
-    EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir()));
-    // One past the bound is not read at all, and its folder stays.
-    Record(1);
-    sRecord = RecordText();
-    while (sRecord.size() <= StepRecord::s_cbMaxRecord + 64)
-        sRecord += sPadding;
-    Sandbox::WriteFile(m_sRun + "/record", sRecord);
-    EXPECT_FALSE(Undo());
-    EXPECT_EQ("theirs", Sandbox::ReadFile(m_sRun + "/1"));
+    // A record past 1 MiB is read whole: what it moved last is put back too.
+    // One past the bound is not read at all, and its folder stays. The
+    // padding counts for nothing: marks cut short.
+    for (DWORD cbPadding : {3u << 19, StepRecord::s_cbMaxRecord + 64}) {
+        Record(1);
+        std::string sRecord = RecordText(), sPadding;
+        while (sPadding.size() < cbPadding)
+            sPadding += "U\t" + std::string(1000, '0') + "\r\n";
+        Sandbox::WriteFile(m_sRun + "/record", sRecord.insert(sRecord.find('\n') + 1, sPadding));
+        const bool bRead = cbPadding < StepRecord::s_cbMaxRecord;
+        EXPECT_EQ(bRead, Undo()) << cbPadding;
+        EXPECT_EQ(bRead, Sandbox::Tree(m_box.TwainDir()) == m_sBefore) << cbPadding;
+        EXPECT_EQ(!bRead, Sandbox::Exists(m_sRun + "/1")) << cbPadding;
+    }
 }
 
 TEST_F(StepRecordTest, AStepPastTheBoundIsNotMadeAndTheUndoStillMarksEveryEntry)
