@@ -67,26 +67,21 @@ TEST_F(InstallerTest, TwainDirectoryIsBelowTheWindowsDirectory)
     TwainDSInstaller b("zorb_", "DeviceData", "InstallCLSID", &run64);
     EXPECT_STREQ("C:\\WINDOWS\\twain_64", b.m_szTwainDir) << "the run's directory";
 
-    s_pszWindowsDir = "C:\\";
-    TwainDSInstaller c("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_STREQ("C:\\twain_32", c.m_szTwainDir);
-
-    s_pszWindowsDir = "";
-    TwainDSInstaller d("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_STREQ("", d.m_szTwainDir);
-    EXPECT_FALSE(d.m_bTwainDirTooLong);
-
-    // 251 bytes fit the buffer, but not with "\twain_32".
-    std::string sLong = "C:\\" + std::string(248, 'w');
-    s_pszWindowsDir = sLong.c_str();
-    TwainDSInstaller e("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_STREQ("", e.m_szTwainDir);
-    EXPECT_TRUE(e.m_bTwainDirTooLong);
-
-    std::string sTooLong = "C:\\" + std::string(300, 'w');
-    s_pszWindowsDir = sTooLong.c_str();
-    TwainDSInstaller f("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_TRUE(f.m_bTwainDirTooLong);
+    // A root, none, and two too long: 251 bytes fit the buffer, but not with "\twain_32".
+    const struct {
+        std::string sWindows;
+        const char *pszTwain;
+        bool bTooLong;
+    } rgRow[] = {{"C:\\", "C:\\twain_32", false},
+                 {"", "", false},
+                 {"C:\\" + std::string(248, 'w'), "", true},
+                 {"C:\\" + std::string(300, 'w'), "", true}};
+    for (const auto &row : rgRow) {
+        s_pszWindowsDir = row.sWindows.c_str();
+        TwainDSInstaller installer("zorb_", "DeviceData", "InstallCLSID");
+        EXPECT_STREQ(row.pszTwain, installer.m_szTwainDir) << row.sWindows;
+        EXPECT_EQ(row.bTooLong, installer.m_bTwainDirTooLong) << row.sWindows;
+    }
 }
 
 TEST_F(InstallerTest, NewInstallerHoldsItsParametersAndNoSearch)
