@@ -312,16 +312,18 @@ std::string OldLog(char chTag)
     return s + "last line without end";
 }
 
-// The calls of a function to fail, of cCalls: the first eight, then every
+// The calls to fail, of each function's calls: the first eight, then every
 // power of two, and the last.
-std::vector<long> Samples(long cCalls)
+std::vector<std::pair<int, long>> FaultPoints(const std::vector<long> &calls)
 {
-    std::vector<long> samples;
-    for (long k = 1; k <= cCalls; k = k < 8 ? k + 1 : k * 2)
-        samples.push_back(k);
-    if (cCalls > 0 && samples.back() != cCalls)
-        samples.push_back(cCalls);
-    return samples;
+    std::vector<std::pair<int, long>> points;
+    for (int fn = 0; fn < F_COUNT; fn++) {
+        for (long k = 1; k <= calls[fn]; k = k < 8 ? k + 1 : k * 2)
+            points.emplace_back(fn, k);
+        if (calls[fn] > 0 && points.back().second != calls[fn])
+            points.emplace_back(fn, calls[fn]);
+    }
+    return points;
 }
 
 bool IsStampLine(const std::string &sLine)
@@ -489,43 +491,39 @@ protected:
         const std::string sLogPath = m_box.TempDir() + "/" + c.pszLog;
         const std::string sSidePath = sLogPath.substr(0, sLogPath.size() - 4) + "2.log";
         long cCases = 0, cFired = 0;
-        for (int fn = 0; fn < F_COUNT; fn++) {
-            for (long k : Samples(calls[fn])) {
-                for (Mode mode : {FAIL_ONCE, FAIL_FROM, CRASH_AFTER}) {
-                    std::string sCase = std::string(c.pszName) + ": " + Unmangled(s_rgpszFn[fn]) + " " +
-                                        s_rgpszMode[mode] + " " + std::to_string(k) + " of " +
-                                        std::to_string(calls[fn]);
-                    Seed();
-                    int status = Run(c.pszText, fn, k, mode);
-                    cCases++;
-                    bool bFired = g_pShared->cFired > 0;
-                    cFired += bFired;
-                    bool bCrashed = mode == CRASH_AFTER && bFired;
-                    int nExpected = bCrashed ? s_nCrashStatus : (g_pShared->bRecordAllocFailed ? 1 : 0);
-                    EXPECT_EQ(nExpected, status) << sCase;
+        for (auto [fn, k] : FaultPoints(calls)) {
+            for (Mode mode : {FAIL_ONCE, FAIL_FROM, CRASH_AFTER}) {
+                std::string sCase = std::string(c.pszName) + ": " + Unmangled(s_rgpszFn[fn]) + " " + s_rgpszMode[mode] +
+                                    " " + std::to_string(k) + " of " + std::to_string(calls[fn]);
+                Seed();
+                int status = Run(c.pszText, fn, k, mode);
+                cCases++;
+                bool bFired = g_pShared->cFired > 0;
+                cFired += bFired;
+                bool bCrashed = mode == CRASH_AFTER && bFired;
+                int nExpected = bCrashed ? s_nCrashStatus : (g_pShared->bRecordAllocFailed ? 1 : 0);
+                EXPECT_EQ(nExpected, status) << sCase;
 
-                    ASSERT_TRUE(Sandbox::Exists(sLogPath)) << sCase << ": the log is gone";
-                    std::string sLog = Sandbox::ReadFile(sLogPath);
-                    bool bWriteFault = fn == F_fwrite || fn == F_fflush || fn == F_fclose;
-                    bool bCut = bCrashed || status == 1;
-                    EXPECT_EQ("", CheckLog(sOldLog, sLog, bCut, bWriteFault && bFired)) << sCase;
-                    EXPECT_EQ(sOtherOld, Sandbox::ReadFile(m_box.TempDir() + "/" + sOtherLog)) << sCase;
-                    EXPECT_EQ("", CheckDataSources(c, bCrashed)) << sCase;
-                    if (!bCrashed) {
-                        // Where the log is opened only through NtCreateFile, a side
-                        // file no handle can delete stays for the next run.
-                        bool bSideMayStay =
-                            c.pszText[0] != 'M' && fn == F_SetFileInformationByHandle && mode == FAIL_FROM;
-                        EXPECT_TRUE(bSideMayStay || !Sandbox::Exists(sSidePath)) << sCase << ": side file left";
-                        continue;
-                    }
-                    // The next run finds the log whole, cuts it and clears the side file.
-                    EXPECT_EQ(0, Run(c.pszText, -1, 0, FAIL_ONCE)) << sCase << ", next run";
-                    std::string sNext = Sandbox::ReadFile(sLogPath);
-                    EXPECT_EQ("", CheckLog(sLog, sNext, false, false)) << sCase << ", next run";
-                    EXPECT_FALSE(Sandbox::Exists(sSidePath)) << sCase << ", next run: side file left";
-                    EXPECT_EQ("", CheckDataSources(c)) << sCase << ", next run";
+                ASSERT_TRUE(Sandbox::Exists(sLogPath)) << sCase << ": the log is gone";
+                std::string sLog = Sandbox::ReadFile(sLogPath);
+                bool bWriteFault = fn == F_fwrite || fn == F_fflush || fn == F_fclose;
+                bool bCut = bCrashed || status == 1;
+                EXPECT_EQ("", CheckLog(sOldLog, sLog, bCut, bWriteFault && bFired)) << sCase;
+                EXPECT_EQ(sOtherOld, Sandbox::ReadFile(m_box.TempDir() + "/" + sOtherLog)) << sCase;
+                EXPECT_EQ("", CheckDataSources(c, bCrashed)) << sCase;
+                if (!bCrashed) {
+                    // Where the log is opened only through NtCreateFile, a side
+                    // file no handle can delete stays for the next run.
+                    bool bSideMayStay = c.pszText[0] != 'M' && fn == F_SetFileInformationByHandle && mode == FAIL_FROM;
+                    EXPECT_TRUE(bSideMayStay || !Sandbox::Exists(sSidePath)) << sCase << ": side file left";
+                    continue;
                 }
+                // The next run finds the log whole, cuts it and clears the side file.
+                EXPECT_EQ(0, Run(c.pszText, -1, 0, FAIL_ONCE)) << sCase << ", next run";
+                std::string sNext = Sandbox::ReadFile(sLogPath);
+                EXPECT_EQ("", CheckLog(sLog, sNext, false, false)) << sCase << ", next run";
+                EXPECT_FALSE(Sandbox::Exists(sSidePath)) << sCase << ", next run: side file left";
+                EXPECT_EQ("", CheckDataSources(c)) << sCase << ", next run";
             }
         }
         printf("%s: %ld faulty runs, %ld with the fault injected\n", c.pszName, cCases, cFired);
@@ -623,27 +621,25 @@ protected:
         long cRuns = 0, cPoints = 0, cChecks = 0;
         for (bool bUndo : {false, true}) {
             const std::vector<long> &calls = bUndo ? undoCalls : runCalls;
-            for (int fn = 0; fn < F_COUNT; fn++) {
-                for (long k : Samples(calls[fn])) {
-                    cPoints++;
-                    for (Mode mode : {FAIL_ONCE, FAIL_FROM, CRASH_AFTER}) {
-                        std::string sCase = std::string(c.pszName) + (bUndo ? ", undo: " : ", recorded: ") +
-                                            Unmangled(s_rgpszFn[fn]) + " " + s_rgpszMode[mode] + " " +
-                                            std::to_string(k) + " of " + std::to_string(calls[fn]);
-                        Seed();
-                        std::filesystem::remove_all(m_box.WindowsDir() + "/ZULFuncts", ec);
-                        if (bUndo)
-                            RunRecorded(c.pszText, false, -1, 0, FAIL_ONCE);
-                        RunRecorded(c.pszText, bUndo, fn, k, mode);
-                        cRuns++;
-                        EXPECT_EQ("", Lost()) << sCase << ": lost";
-                        int nSecond = RunRecorded(c.pszText, true, -1, 0, FAIL_ONCE);
-                        EXPECT_EQ("", Lost()) << sCase << ", then undone: lost";
-                        cChecks += 2;
-                        // A record the fault left unreadable keeps all it holds.
-                        if (nSecond == 0 || !bUndo) {
-                            EXPECT_EQ(sBefore, Tree()) << sCase << ", then undone";
-                        }
+            for (auto [fn, k] : FaultPoints(calls)) {
+                cPoints++;
+                for (Mode mode : {FAIL_ONCE, FAIL_FROM, CRASH_AFTER}) {
+                    std::string sCase = std::string(c.pszName) + (bUndo ? ", undo: " : ", recorded: ") +
+                                        Unmangled(s_rgpszFn[fn]) + " " + s_rgpszMode[mode] + " " + std::to_string(k) +
+                                        " of " + std::to_string(calls[fn]);
+                    Seed();
+                    std::filesystem::remove_all(m_box.WindowsDir() + "/ZULFuncts", ec);
+                    if (bUndo)
+                        RunRecorded(c.pszText, false, -1, 0, FAIL_ONCE);
+                    RunRecorded(c.pszText, bUndo, fn, k, mode);
+                    cRuns++;
+                    EXPECT_EQ("", Lost()) << sCase << ": lost";
+                    int nSecond = RunRecorded(c.pszText, true, -1, 0, FAIL_ONCE);
+                    EXPECT_EQ("", Lost()) << sCase << ", then undone: lost";
+                    cChecks += 2;
+                    // A record the fault left unreadable keeps all it holds.
+                    if (nSecond == 0 || !bUndo) {
+                        EXPECT_EQ(sBefore, Tree()) << sCase << ", then undone";
                     }
                 }
             }

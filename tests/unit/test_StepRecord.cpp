@@ -41,6 +41,29 @@ protected:
 
     std::string Path(const char *pszRel) { return m_sTwain + "\\" + pszRel; }
 
+    bool Undo(InstallLog *pLog = nullptr) { return StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), pLog); }
+
+    std::string RecordText() { return Sandbox::ReadFile(m_sRun + "/record"); }
+
+    // A begun record with sEntry after its header and a file its undo would
+    // take; the undo's result, its folder gone after.
+    bool UndoPlanted(const std::string &sEntry, const std::string &sBelow)
+    {
+        Record(0);
+        Sandbox::WriteFile(m_sRun + "/record", RecordText() + sEntry + "\r\n");
+        Sandbox::WriteFile(m_sRun + "/1", "theirs");
+        bool bUndone = StepRecord::Undo(m_sFolder.c_str(), sBelow.c_str(), nullptr);
+        EXPECT_TRUE(Sandbox::Exists(m_sRun + "/1")) << "what could not be undone stays for a person to find";
+        std::filesystem::remove_all(m_sRun);
+        return bUndone;
+    }
+
+    static unsigned Mode(const std::string &sPath)
+    {
+        struct stat st;
+        return stat(sPath.c_str(), &st) == 0 ? st.st_mode & 0777 : ~0u;
+    }
+
     // A run that made the first cSteps of RunSteps, its record closed.
     void Record(int cSteps, const std::string &sFolder = "")
     {
@@ -100,11 +123,9 @@ TEST_F(StepRecordTest, UndoPutsBackWhateverPartOfTheStepsRan)
         SCOPED_TRACE(cSteps);
         Record(cSteps);
         EXPECT_EQ(cSteps == 0, Sandbox::Tree(m_box.TwainDir()) == m_sBefore);
-        EXPECT_TRUE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+        EXPECT_TRUE(Undo());
         EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir()));
-        struct stat st;
-        ASSERT_EQ(0, stat((m_box.TwainDir() + "/zorb_0000/zorb_0000.ds").c_str(), &st));
-        EXPECT_EQ(0, st.st_mode & 0222) << "read-only as it was";
+        EXPECT_EQ(0u, Mode(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds") & 0222) << "read-only as it was";
         EXPECT_FALSE(Sandbox::Exists(m_sRun));
     }
 }
@@ -119,9 +140,9 @@ TEST_F(StepRecordTest, AStepRecordedButCutShortOrNeverMadeIsUndoneAsFarAsItWent)
         ASSERT_TRUE(record.WillRename(Path("zorb_0001\\zorb_0001").c_str(), Path("zorb_0001\\zorb_0001.ds").c_str()));
     }
     // And a last line the flush never finished.
-    std::string sRecord = Sandbox::ReadFile(m_sRun + "/record");
+    std::string sRecord = RecordText();
     Sandbox::WriteFile(m_sRun + "/record", sRecord + "C\t" + Path("zorb_0001\\zorb_0001"));
-    EXPECT_TRUE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_TRUE(Undo());
     EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir()));
 }
 
@@ -136,11 +157,10 @@ TEST_F(StepRecordTest, EntriesOutsideTheCommandsDataSourcesAreSkipped)
     // Within bounds, but in an instance directory others may change.
     Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0005/zorb_0005.ds", "keep");
     ASSERT_EQ(0, chmod((m_box.TwainDir() + "/zorb_0005").c_str(), 0777));
-    std::string sDacl;
     Record(1);
-    std::string sRecord = Sandbox::ReadFile(m_sRun + "/record");
-    sDacl = sRecord.substr(sRecord.rfind('\t') + 1, sRecord.size() - sRecord.rfind('\t') - 3);
-    ASSERT_TRUE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    std::string sRecord = RecordText();
+    std::string sDacl = sRecord.substr(sRecord.rfind('\t') + 1, sRecord.size() - sRecord.rfind('\t') - 3);
+    ASSERT_TRUE(Undo());
     const std::string &sWindows = m_sWindows;
     // Each alone fails the undo and changes nothing.
     for (const std::string &sEntry :
@@ -149,22 +169,10 @@ TEST_F(StepRecordTest, EntriesOutsideTheCommandsDataSourcesAreSkipped)
           "R\t" + Path("zorb_0000\\zorb_0000.ds") + "\t" + sWindows + "\\victim.txt",
           "R\t" + Path("zorb_0006\\zorb_0006") + "\t" + sWindows + "\\victim.txt", "X\t" + m_sBelow + "0000\\.\t16",
           "M\t" + sWindows + "\\x\t1\t" + sDacl, "C\t" + Path("zorb_0000\\a:b"), "X\t" + m_sBelow + "0000\\..\t16",
-          "M\t" + Path("zorb_0006\\zorb_0006.ds") + "\t..\\planted\t" + sDacl,
-          "C\t" + Path("zorb_0005\\zorb_0005.ds")}) {
-        SCOPED_TRACE(sEntry);
-        Record(0);
-        Sandbox::WriteFile(m_sRun + "/record", Sandbox::ReadFile(m_sRun + "/record") + sEntry + "\r\n");
-        Sandbox::WriteFile(m_sRun + "/1", "theirs");
-        EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
-        EXPECT_TRUE(Sandbox::Exists(m_sRun + "/1")) << "what could not be undone stays for a person to find";
-        std::filesystem::remove_all(m_sRun);
-    }
+          "M\t" + Path("zorb_0006\\zorb_0006.ds") + "\t..\\planted\t" + sDacl, "C\t" + Path("zorb_0005\\zorb_0005.ds")})
+        EXPECT_FALSE(UndoPlanted(sEntry, m_sBelow)) << sEntry;
     // With AddDS's empty prefix, ".." would be the Windows directory.
-    Record(0);
-    Sandbox::WriteFile(m_sRun + "/record",
-                       Sandbox::ReadFile(m_sRun + "/record") + "C\t" + m_sTwain + "\\..\\victim.txt\r\n");
-    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), (m_sTwain + "\\").c_str(), nullptr));
-    std::filesystem::remove_all(m_sRun);
+    EXPECT_FALSE(UndoPlanted("C\t" + m_sTwain + "\\..\\victim.txt", m_sTwain + "\\"));
     for (const std::string &sKept : {m_box.TwainDir() + "/zorb_0005/zorb_0005.ds", m_box.TwainDir() + "/zorb_0000/x/y",
                                      m_box.WindowsDir() + "/victim.txt", m_box.TwainDir() + "/other_0000/other_0000.ds",
                                      m_box.TwainDir() + "/zorb_0000/a:b", m_sProduct + "/planted"})
@@ -193,19 +201,16 @@ TEST_F(StepRecordTest, ABackupFolderOthersMayWriteIsNeitherUsedNorRead)
     ASSERT_EQ(0, chmod(sTop.c_str(), 0777));
     ASSERT_EQ(0, chmod(m_sProduct.c_str(), 0775));
     Record(2);
-    for (const std::string &sLevel : {sTop, m_sProduct, m_sRun, m_sRun + "/1"}) {
-        struct stat st;
-        ASSERT_EQ(0, stat(sLevel.c_str(), &st));
-        EXPECT_EQ(0u, st.st_mode & 077) << sLevel;
-    }
+    for (const std::string &sLevel : {sTop, m_sProduct, m_sRun, m_sRun + "/1"})
+        EXPECT_EQ(0u, Mode(sLevel) & 077) << sLevel;
     ASSERT_EQ(0, chmod(m_sRun.c_str(), 0777));
-    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_FALSE(Undo());
     EXPECT_EQ("template", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds"));
     // Nor one that is a link, however trusted what it leads to.
     ASSERT_EQ(0, chmod(m_sRun.c_str(), 0755));
     ASSERT_EQ(0, rename(m_sRun.c_str(), (m_sProduct + "/elsewhere").c_str()));
     ASSERT_EQ(0, symlink((m_sProduct + "/elsewhere").c_str(), m_sRun.c_str()));
-    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_FALSE(Undo());
     EXPECT_EQ("template", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds"));
     // A run's folder is new: one that is there already is not taken.
     ASSERT_EQ(0, unlink(m_sRun.c_str()));
@@ -234,39 +239,32 @@ TEST_F(StepRecordTest, ASecondUndoNeverUndoesTwiceAndAnUndoReadsTheWholeRecord)
     Record(5);
     // Not while others may change the TWAIN directory: nothing is undone.
     ASSERT_EQ(0, chmod(m_box.TwainDir().c_str(), 0777));
-    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_FALSE(Undo());
     EXPECT_EQ("theirs", Sandbox::ReadFile(m_sRun + "/1"));
     ASSERT_EQ(0, chmod(m_box.TwainDir().c_str(), 0755));
     // The first undo puts everything back but cannot remove its folder.
     ASSERT_EQ(0, symlink("record", (m_sRun + "/link").c_str()));
-    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_FALSE(Undo());
     EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir()));
-    struct stat st;
-    ASSERT_EQ(0, stat((m_box.TwainDir() + "/zorb_0000/zorb_0000.ds").c_str(), &st));
-    EXPECT_EQ(0444u, st.st_mode & 0777) << "its own DACL back";
+    EXPECT_EQ(0444u, Mode(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds")) << "its own DACL back";
     ASSERT_EQ(0, unlink((m_sRun + "/link").c_str()));
-    EXPECT_TRUE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_TRUE(Undo());
     EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir())) << "the restored original deleted again";
 
-    // A record past 1 MiB: what it moved last is put back too.
-    Record(1);
-    std::string sRecord = Sandbox::ReadFile(m_sRun + "/record");
-    size_t cchHeader = sRecord.find('\n') + 1;
-    // Lines that count for nothing: marks cut short.
-    std::string sPadding;
-    while (sPadding.size() < (3u << 19))
-        sPadding += "U\t" + std::string(1000, '0') + "\r\n";
-    Sandbox::WriteFile(m_sRun + "/record", sRecord.substr(0, cchHeader) + sPadding + sRecord.substr(cchHeader));
-    EXPECT_TRUE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
-    EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir()));
-    // One past the bound is not read at all, and its folder stays.
-    Record(1);
-    sRecord = Sandbox::ReadFile(m_sRun + "/record");
-    while (sRecord.size() <= StepRecord::s_cbMaxRecord + 64)
-        sRecord += sPadding;
-    Sandbox::WriteFile(m_sRun + "/record", sRecord);
-    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
-    EXPECT_EQ("theirs", Sandbox::ReadFile(m_sRun + "/1"));
+    // A record past 1 MiB is read whole: what it moved last is put back too.
+    // One past the bound is not read at all, and its folder stays. The
+    // padding counts for nothing: marks cut short.
+    for (DWORD cbPadding : {3u << 19, StepRecord::s_cbMaxRecord + 64}) {
+        Record(1);
+        std::string sRecord = RecordText(), sPadding;
+        while (sPadding.size() < cbPadding)
+            sPadding += "U\t" + std::string(1000, '0') + "\r\n";
+        Sandbox::WriteFile(m_sRun + "/record", sRecord.insert(sRecord.find('\n') + 1, sPadding));
+        const bool bRead = cbPadding < StepRecord::s_cbMaxRecord;
+        EXPECT_EQ(bRead, Undo()) << cbPadding;
+        EXPECT_EQ(bRead, Sandbox::Tree(m_box.TwainDir()) == m_sBefore) << cbPadding;
+        EXPECT_EQ(!bRead, Sandbox::Exists(m_sRun + "/1")) << cbPadding;
+    }
 }
 
 TEST_F(StepRecordTest, AStepPastTheBoundIsNotMadeAndTheUndoStillMarksEveryEntry)
@@ -289,31 +287,29 @@ TEST_F(StepRecordTest, AStepPastTheBoundIsNotMadeAndTheUndoStillMarksEveryEntry)
     }
     // The folder kept from going, so that the marked record can be seen.
     ASSERT_EQ(0, symlink("record", (m_sRun + "/link").c_str()));
-    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), nullptr));
+    EXPECT_FALSE(Undo());
     EXPECT_EQ(m_sBefore, Sandbox::Tree(m_box.TwainDir()));
-    EXPECT_LE(Sandbox::ReadFile(m_sRun + "/record").size(), cbMax);
+    EXPECT_LE(RecordText().size(), cbMax);
 }
 
 TEST_F(StepRecordTest, EveryEntryNotUndoneIsLoggedAndItsFileStaysInTheFolder)
 {
     Record(3);
     // The kept DACL no longer a descriptor; the renamed file held where it must go back.
-    std::string sRecord = Sandbox::ReadFile(m_sRun + "/record");
+    std::string sRecord = RecordText();
     size_t posDacl = sRecord.find("\t1\t") + 3;
     sRecord.replace(posDacl, 4, "FFFF");
     Sandbox::WriteFile(m_sRun + "/record", sRecord);
     Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0001/zorb_0001", "in the way");
     CollectedLines lines;
-    EXPECT_FALSE(StepRecord::Undo(m_sFolder.c_str(), m_sBelow.c_str(), &lines.log));
+    EXPECT_FALSE(Undo(&lines.log));
     for (const char *pszFile : {"zorb_0000\\zorb_0000.ds", "zorb_0001\\zorb_0001"})
         EXPECT_NE(std::string::npos,
                   lines.sLines.find("Rollback failed on " + Path(pszFile) + "\nGetLastError returned "))
             << lines.sLines;
     EXPECT_NE(std::string::npos, lines.sLines.find("Backup folder left: " + m_sFolder)) << lines.sLines;
     EXPECT_EQ("theirs", Sandbox::ReadFile(m_sRun + "/1"));
-    struct stat st;
-    ASSERT_EQ(0, stat((m_sRun + "/1").c_str(), &st));
-    EXPECT_EQ(0u, st.st_mode & 077) << "readable by SYSTEM and Administrators alone";
+    EXPECT_EQ(0u, Mode(m_sRun + "/1") & 077) << "readable by SYSTEM and Administrators alone";
 }
 
 TEST_F(StepRecordTest, ACommitLetsGoOfItsOwnRunAndKeepsEveryBackupNoRollbackPutBack)
@@ -360,33 +356,32 @@ TEST(ActionDataTest, OnlyTheExactFormIsTaken)
     const std::string sPC = "{0123ABCD-4567-89EF-0123-456789ABCDEF}", sRun = "0123456789ABCDEF-89ABCDEF";
     struct Row {
         std::string sText;
-        bool bTaken;
         const char *pszTwain;
         const char *pszCommandLine;
-    } rgRow[] = {
-        {"1;" + sPC + ";" + sRun + ";twain_64;MAddDS zorb_", true, "twain_64", "MAddDS zorb_"},
-        {"0;" + sPC + ";" + sRun + ";twain_32;MAddDS a;b", true, "twain_32", "MAddDS a;b"},
-        {"MAddDS zorb_", true, "twain_32", "MAddDS zorb_"}, // a plain command line: no record
-        {"1;" + sPC + ";" + sRun + ";twain_16;MAddDS", false, nullptr, nullptr},
-        {"1;" + sPC + ";" + sRun + ";MAddDS", false, nullptr, nullptr},
-        {"1;{0123abcd-4567-89EF-0123-456789ABCDEF};" + sRun + ";twain_32;MAddDS", false, nullptr, nullptr},
-        {"1;{0123ABCD-4567-89EF-0123-456789ABCDE};" + sRun + ";twain_32;MAddDS", false, nullptr, nullptr},
-        {"1;(0123ABCD-4567-89EF-0123-456789ABCDEF};" + sRun + ";twain_32;MAddDS", false, nullptr, nullptr},
-        {"1;C:\\Windows\\ZULFuncts\\x;" + sRun + ";twain_32;MAddDS", false, nullptr, nullptr},
-        {"1;" + sPC + ";..\\..\\x;twain_32;MAddDS", false, nullptr, nullptr},
-        {"1;" + sPC + ";0123456789ABCDEF-89ABCDE;twain_32;MAddDS", false, nullptr, nullptr},
-        {"1;" + sPC + ";0123456789ABCDEF.89ABCDEF;twain_32;MAddDS", false, nullptr, nullptr},
-        {"1;" + sPC + ";0123456789abcdef-89ABCDEF;twain_32;MAddDS", false, nullptr, nullptr},
+    } rgTaken[] = {
+        {"1;" + sPC + ";" + sRun + ";twain_64;MAddDS zorb_", "twain_64", "MAddDS zorb_"},
+        {"0;" + sPC + ";" + sRun + ";twain_32;MAddDS a;b", "twain_32", "MAddDS a;b"},
+        {"MAddDS zorb_", "twain_32", "MAddDS zorb_"}, // a plain command line: no record
     };
-    for (const Row &row : rgRow) {
+    for (const Row &row : rgTaken) {
         SCOPED_TRACE(row.sText);
         std::string sText = row.sText;
         ActionData data;
-        ASSERT_EQ(row.bTaken, ParseActionData(&sText[0], &data));
-        if (!row.bTaken)
-            continue;
+        ASSERT_TRUE(ParseActionData(&sText[0], &data));
         EXPECT_STREQ(row.pszTwain, data.pszTwainName);
         EXPECT_STREQ(row.pszCommandLine, data.pszCommandLine);
         EXPECT_EQ(row.sText[0] == '1', data.bRecord);
+    }
+    for (std::string sText :
+         {"1;" + sPC + ";" + sRun + ";twain_16;MAddDS", "1;" + sPC + ";" + sRun + ";MAddDS",
+          "1;{0123abcd-4567-89EF-0123-456789ABCDEF};" + sRun + ";twain_32;MAddDS",
+          "1;{0123ABCD-4567-89EF-0123-456789ABCDE};" + sRun + ";twain_32;MAddDS",
+          "1;(0123ABCD-4567-89EF-0123-456789ABCDEF};" + sRun + ";twain_32;MAddDS",
+          "1;C:\\Windows\\ZULFuncts\\x;" + sRun + ";twain_32;MAddDS", "1;" + sPC + ";..\\..\\x;twain_32;MAddDS",
+          "1;" + sPC + ";0123456789ABCDEF-89ABCDE;twain_32;MAddDS",
+          "1;" + sPC + ";0123456789ABCDEF.89ABCDEF;twain_32;MAddDS",
+          "1;" + sPC + ";0123456789abcdef-89ABCDEF;twain_32;MAddDS"}) {
+        ActionData data;
+        EXPECT_FALSE(ParseActionData(&sText[0], &data)) << sText;
     }
 }

@@ -43,6 +43,13 @@ protected:
             found.insert(szInstance);
         return found;
     }
+    // One run of the marker command; the TWAIN directory it worked in.
+    static std::string RunMarked(bool bAdd, bool bLog, RunContext *pRun = nullptr)
+    {
+        TwainDSInstaller installer("zorb_", "DeviceData", "InstallCLSID", pRun);
+        installer.MAddTwainDS(bAdd, bLog);
+        return installer.m_szTwainDir;
+    }
     Sandbox m_box;
 };
 
@@ -60,26 +67,21 @@ TEST_F(InstallerTest, TwainDirectoryIsBelowTheWindowsDirectory)
     TwainDSInstaller b("zorb_", "DeviceData", "InstallCLSID", &run64);
     EXPECT_STREQ("C:\\WINDOWS\\twain_64", b.m_szTwainDir) << "the run's directory";
 
-    s_pszWindowsDir = "C:\\";
-    TwainDSInstaller c("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_STREQ("C:\\twain_32", c.m_szTwainDir);
-
-    s_pszWindowsDir = "";
-    TwainDSInstaller d("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_STREQ("", d.m_szTwainDir);
-    EXPECT_FALSE(d.m_bTwainDirTooLong);
-
-    // 251 bytes fit the buffer, but not with "\twain_32".
-    std::string sLong = "C:\\" + std::string(248, 'w');
-    s_pszWindowsDir = sLong.c_str();
-    TwainDSInstaller e("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_STREQ("", e.m_szTwainDir);
-    EXPECT_TRUE(e.m_bTwainDirTooLong);
-
-    std::string sTooLong = "C:\\" + std::string(300, 'w');
-    s_pszWindowsDir = sTooLong.c_str();
-    TwainDSInstaller f("zorb_", "DeviceData", "InstallCLSID");
-    EXPECT_TRUE(f.m_bTwainDirTooLong);
+    // A root, none, and two too long: 251 bytes fit the buffer, but not with "\twain_32".
+    const struct {
+        std::string sWindows;
+        const char *pszTwain;
+        bool bTooLong;
+    } rgRow[] = {{"C:\\", "C:\\twain_32", false},
+                 {"", "", false},
+                 {"C:\\" + std::string(248, 'w'), "", true},
+                 {"C:\\" + std::string(300, 'w'), "", true}};
+    for (const auto &row : rgRow) {
+        s_pszWindowsDir = row.sWindows.c_str();
+        TwainDSInstaller installer("zorb_", "DeviceData", "InstallCLSID");
+        EXPECT_STREQ(row.pszTwain, installer.m_szTwainDir) << row.sWindows;
+        EXPECT_EQ(row.bTooLong, installer.m_bTwainDirTooLong) << row.sWindows;
+    }
 }
 
 TEST_F(InstallerTest, NewInstallerHoldsItsParametersAndNoSearch)
@@ -293,10 +295,7 @@ TEST_F(InstallerTest, EveryMarkedDeviceGetsTheWholeTemplate)
     Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0001/zorb_0001.ds", "an older, longer data source " + sTemplate);
     const std::string sMarked = ":\"MarelCLSID\"=\"x\";\"InstallCLSID\"=\"{ABCDEF00}\"";
     m_box.SetRegistry(ImagingDevicesReg("0000" + sMarked + "|0001" + sMarked + "|0002" + sMarked));
-    {
-        TwainDSInstaller madd("zorb_", "DeviceData", "InstallCLSID");
-        madd.MAddTwainDS(true, false);
-    }
+    RunMarked(true, false);
     for (const char *pszInstance : {"0000", "0001", "0002"}) {
         std::string sDs = m_box.TwainDir() + "/zorb_" + pszInstance + "/zorb_" + pszInstance + ".ds";
         EXPECT_TRUE(Sandbox::ReadFile(sDs) == sTemplate) << sDs << " differs from the template";
@@ -329,14 +328,8 @@ TEST_F(InstallerTest, ATwainDirectoryThatCannotBeWorkedInFailsTheInstallersAddin
     rmdir(m_box.TwainDir().c_str());
     ASSERT_EQ(0, symlink((m_box.Root() + "/elsewhere").c_str(), m_box.TwainDir().c_str()));
     g_failed.clear();
-    std::string sTwainDir;
-    {
-        TwainDSInstaller madd("zorb_", "DeviceData", "InstallCLSID", &run);
-        sTwainDir = madd.m_szTwainDir;
-        madd.MAddTwainDS(true, false);
-        TwainDSInstaller mremove("zorb_", "DeviceData", "InstallCLSID", &run);
-        mremove.MAddTwainDS(false, false);
-    }
+    std::string sTwainDir = RunMarked(true, false, &run);
+    RunMarked(false, false, &run);
     EXPECT_EQ(std::vector<std::string>{"add " + sTwainDir + " 5"}, g_failed) << "removing fails nothing";
 }
 
@@ -346,12 +339,7 @@ TEST_F(InstallerTest, ASweepOfATwainDirectoryAnotherProcessHoldsSaysSo)
     m_box.SetRegistry("REGEDIT4\r\n");
     const NTSTATUS statusSharingViolation = static_cast<NTSTATUS>(0xC0000043u);
     ZulStandinHoldOplock(m_box.TwainDir().c_str(), statusSharingViolation);
-    std::string sTwainDir;
-    {
-        TwainDSInstaller mremove("zorb_", "DeviceData", "InstallCLSID");
-        sTwainDir = mremove.m_szTwainDir;
-        mremove.MAddTwainDS(false, true);
-    }
+    std::string sTwainDir = RunMarked(false, true);
     ZulStandinHoldOplock(nullptr, 0);
     EXPECT_TRUE(Sandbox::Exists(m_box.TwainDir() + "/zorb_0000"));
     std::string sLog = Sandbox::ReadFile(m_box.TempDir() + "/_remove_ds.log");
@@ -368,10 +356,7 @@ TEST_F(InstallerTest, TheSweepReachesEveryEntryOfAListingLongerThanOneRead)
         Sandbox::WriteFile(m_box.TwainDir() + "/" + sName + "/" + sName + ".ds", "ds");
     }
     m_box.SetRegistry("REGEDIT4\r\n");
-    {
-        TwainDSInstaller mremove("zorb_", "DeviceData", "InstallCLSID");
-        mremove.MAddTwainDS(false, false);
-    }
+    RunMarked(false, false);
     EXPECT_FALSE(Sandbox::Exists(m_box.TwainDir() + "/zorb_1000"));
     EXPECT_FALSE(Sandbox::Exists(m_box.TwainDir() + "/zorb_1149"));
 }
