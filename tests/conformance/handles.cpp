@@ -417,8 +417,10 @@ static void test_DataSourceHandles()
     status = NtOpen(sDir, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN, dir, &h2);
     // Sharing is checked only against read, write and delete access: a hold
     // with none of them keeps no one from deleting or renaming the directory.
-    ok(status == 0, "a directory held without FILE_SHARE_DELETE but without DELETE access opens to be deleted, "
-       "status %#lx\n", (unsigned long)status);
+    ok(status == 0,
+       "a directory held without FILE_SHARE_DELETE but without DELETE access opens to be deleted, "
+       "status %#lx\n",
+       (unsigned long)status);
     if (status >= 0) {
         CloseHandle(h2);
     }
