@@ -75,18 +75,3 @@ bool ParseActionData(char *pszData, ActionData *pData)
     pData->pszCommandLine = psz;
     return true;
 }
-
-bool WindowsPath(char *szPath, const char *pszName1, const char *pszName2, const char *pszName3)
-{
-    UINT cch = GetWindowsDirectoryA(szPath, 260);
-    if (cch == 0 || cch >= 260)
-        return false;
-    bool bFits = szPath[cch - 1] == '\\' || BoundedAppend(szPath, 260, "\\");
-    bFits = bFits && BoundedAppend(szPath, 260, pszName1);
-    const char *const rgpszMore[] = {pszName2, pszName3};
-    for (const char *pszName : rgpszMore) {
-        if (pszName)
-            bFits = bFits && BoundedAppend(szPath, 260, "\\") && BoundedAppend(szPath, 260, pszName);
-    }
-    return bFits;
-}

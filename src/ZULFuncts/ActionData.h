@@ -28,6 +28,3 @@ bool IsRunName(const char *psz);
 // "0;" or "1;" is a plain command line: twain_32, nothing recorded. False
 // when it begins so but is not exactly the form above.
 bool ParseActionData(char *pszData, ActionData *pData);
-
-// <WindowsDir>\pszName1[\pszName2[\pszName3]] in szPath (260 bytes).
-bool WindowsPath(char *szPath, const char *pszName1, const char *pszName2 = nullptr, const char *pszName3 = nullptr);

@@ -6,6 +6,7 @@
 #include "ActionData.h"
 #include "AllocationFailed.h"
 #include "CommandLine.h"
+#include "FileHelpers.h"
 #include "InstallLog.h"
 #include "RuntimeFunctions.h"
 #include "RunContext.h"
@@ -145,7 +146,7 @@ bool DataSourcesBelow(const ActionData &data, char *szBelow)
         return false;
     CommandLine commandLine;
     bool bParsed = commandLine.Parse(pszWork) != CommandLine::CMD_NONE &&
-                   WindowsPath(szBelow, data.pszTwainName, commandLine.m_szPrefix);
+                   WindowsPath(szBelow, nullptr, data.pszTwainName, commandLine.m_szPrefix);
     free(pszWork);
     return bParsed;
 }
@@ -160,7 +161,7 @@ bool RunFolder(MSIHANDLE hInstall, const ActionData &data, bool bCheckProduct, c
     if (bCheckProduct && (MsiGetPropertyA(hInstall, "ProductCode", szProductCode, &cch) != ERROR_SUCCESS ||
                           strcmp(szProductCode, data.szProductCode) != 0))
         return false;
-    return WindowsPath(szFolder, "ZULFuncts", data.szProductCode, data.szRun);
+    return WindowsPath(szFolder, nullptr, "ZULFuncts", data.szProductCode, data.szRun);
 }
 
 // Runs the command the text names, as the exe would. The help texts ask for

@@ -46,24 +46,7 @@ TwainDSInstaller::TwainDSInstaller(const char *pszPrefix, const char *pszCheckKe
 
 bool TwainDSInstaller::FindTwainDir(const char *pszTwainName, char *szTwainDir, bool *pbTooLong)
 {
-    const size_t cb = 260;
-    *pbTooLong = false;
-    UINT cch = GetWindowsDirectoryA(szTwainDir, cb);
-    if (cch == 0) {
-        szTwainDir[0] = '\0';
-    } else if (cch >= cb) {
-        szTwainDir[0] = '\0';
-        *pbTooLong = true;
-    } else {
-        bool bFits = true;
-        if (szTwainDir[cch - 1] != '\\')
-            bFits = BoundedAppend(szTwainDir, cb, "\\");
-        if (!bFits || !BoundedAppend(szTwainDir, cb, pszTwainName)) {
-            szTwainDir[0] = '\0';
-            *pbTooLong = true;
-        }
-    }
-    return szTwainDir[0] != '\0';
+    return WindowsPath(szTwainDir, pbTooLong, pszTwainName);
 }
 
 void TwainDSInstaller::Init()

@@ -1,11 +1,33 @@
 #include "FileHelpers.h"
 
+#include "BoundedString.h"
 #include "FileHandles.h"
 #include "InstallLog.h"
 
 #include <windows.h>
 
 #include <aclapi.h>
+
+bool WindowsPath(char *szPath, bool *pbTooLong, const char *pszName1, const char *pszName2, const char *pszName3)
+{
+    const size_t cb = 260;
+    UINT cch = GetWindowsDirectoryA(szPath, cb);
+    bool bFits = cch < cb;
+    if (cch != 0 && bFits) {
+        bFits = szPath[cch - 1] == '\\' || BoundedAppend(szPath, cb, "\\");
+        bFits = bFits && BoundedAppend(szPath, cb, pszName1);
+        const char *const rgpszMore[] = {pszName2, pszName3};
+        for (const char *pszName : rgpszMore) {
+            if (pszName)
+                bFits = bFits && BoundedAppend(szPath, cb, "\\") && BoundedAppend(szPath, cb, pszName);
+        }
+    }
+    if (pbTooLong)
+        *pbTooLong = !bFits;
+    if (cch == 0 || !bFits)
+        szPath[0] = '\0';
+    return szPath[0] != '\0';
+}
 
 bool FileExists(const char *pszPath)
 {

@@ -10,6 +10,12 @@ class InstallLog;
 // pattern) exists, whatever its attributes.
 bool FileExists(const char *pszPath);
 
+// <WindowsDir>\pszName1[\pszName2[\pszName3]] in szPath (260 bytes). False,
+// with szPath empty, when the Windows directory cannot be read or, with
+// *pbTooLong set when given, when the path does not fit.
+bool WindowsPath(char *szPath, bool *pbTooLong, const char *pszName1, const char *pszName2 = nullptr,
+                 const char *pszName3 = nullptr);
+
 // True when the SID is the running account's (the process token's user).
 bool IsRunningAccount(void *psid);
 

@@ -537,6 +537,8 @@ std::vector<BYTE> Descriptor(const char *pszOwner, const std::vector<Ace> &aces)
         memcpy(&entry[4], &ace.mask, 4);
         if (ace.type == ACCESS_ALLOWED_OBJECT_ACE_TYPE || ace.type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE)
             entry.resize(entry.size() + 4); // the flags of the object types, none given
+        if (ace.type == ACCESS_ALLOWED_COMPOUND_ACE_TYPE)
+            entry.resize(entry.size() + 4); // the compound type and a reserved word; the server's SID follows
         AppendSid(entry, ace.pszSid);
         WORD cb = static_cast<WORD>(entry.size());
         memcpy(&entry[2], &cb, 2);
@@ -612,6 +614,8 @@ TEST_F(LogAttacks, EveryTrustDecisionFollowsTheOwnerAndTheDacl)
          WindowsDefaultAnd({ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, FILE_ADD_FILE, s_szUsers}), pszWritable},
         {"a callback entry adding files", TWAIN, s_szSystem, false,
          WindowsDefaultAnd({ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0, FILE_ADD_FILE, s_szUsers}), pszWritable},
+        {"a compound entry adding files", TWAIN, s_szSystem, false,
+         WindowsDefaultAnd({ACCESS_ALLOWED_COMPOUND_ACE_TYPE, 0, FILE_ADD_FILE, s_szUsers}), pszWritable},
         {"a callback object entry adding files", TWAIN, s_szSystem, false,
          WindowsDefaultAnd({ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE, 0, FILE_ADD_FILE, s_szUsers}), pszWritable},
         {"Users WRITE_DAC", TWAIN, s_szSystem, false, WindowsDefaultAnd({s_ALLOW, 0, WRITE_DAC, s_szUsers}),

@@ -6,6 +6,7 @@
 // after a crash the next run must find the log whole and clear up.
 #include "ActionData.h"
 #include "CommandLine.h"
+#include "FileHelpers.h"
 #include "LogModel.h"
 #include "Sandbox.h"
 #include "Seams.h"
@@ -540,8 +541,8 @@ protected:
         pid_t pid = fork();
         if (pid == 0) {
             char szFolder[260], szBelow[260];
-            if (!WindowsPath(szFolder, "ZULFuncts", s_szProductCode, s_szRun) ||
-                !WindowsPath(szBelow, "twain_32", "zorb_"))
+            if (!WindowsPath(szFolder, nullptr, "ZULFuncts", s_szProductCode, s_szRun) ||
+                !WindowsPath(szBelow, nullptr, "twain_32", "zorb_"))
                 _exit(3);
             // A silent install's answers: an adding command stops, a removing one goes on.
             const StepObserver observer = {
