@@ -96,6 +96,24 @@ def remove_tree(path):
         shutil.rmtree(path)
 
 
+def _user_temp(user_reg):
+    """The TEMP value of HKCU\\Environment in a prefix's user.reg, or None."""
+    try:
+        with open(user_reg, encoding="latin-1") as f:
+            lines = f.read().splitlines()
+    except OSError:
+        return None
+    section = False
+    for line in lines:
+        if line.startswith("["):
+            section = line.startswith("[Environment]")
+        elif section:
+            m = re.match(r'"TEMP"=(?:str\(2\):)?"(.*)"$', line)
+            if m:
+                return m.group(1).replace("\\\\", "\\")
+    return None
+
+
 class WinePrefix:
     """A Wine prefix with its wineserver kept up while open; a temporary one without a path."""
 
@@ -178,16 +196,20 @@ class WinePrefix:
         return os.path.join(self.path, "drive_c", "windows")
 
     @property
-    def temp_dir(self):
-        """Unix path of the directory GetTempPathA names (C:\\users\\<user>\\Temp)."""
+    def temp_dir_windows(self):
+        """The user's TEMP as the prefix's registry names it: C:\\users\\<user>\\Temp under Wine 8,
+        ...\\AppData\\Local\\Temp under Wine 10."""
         users = os.path.join(self.path, "drive_c", "users")
         names = [getpass.getuser()] + sorted(n for n in os.listdir(users) if n != "Public")
-        return next((os.path.join(users, n, "Temp") for n in names if os.path.isdir(os.path.join(users, n, "Temp"))),
-                    os.path.join(users, names[0], "Temp"))
+        user = next((n for n in names if os.path.isdir(os.path.join(users, n))), names[0])
+        value = _user_temp(os.path.join(self.path, "user.reg")) or "%USERPROFILE%\\Temp"
+        return value.replace("%USERPROFILE%", "C:\\users\\" + user).rstrip("\\")
 
     @property
-    def temp_dir_windows(self):
-        return "C:\\users\\%s\\Temp" % os.path.basename(os.path.dirname(self.temp_dir))
+    def temp_dir(self):
+        """Unix path of the directory GetTempPathA names."""
+        rel = self.temp_dir_windows.split(":", 1)[1].strip("\\").split("\\")
+        return os.path.join(self.path, "drive_c", *rel)
 
     def clean_dirs(self):
         """Empties the Temp directory and removes C:\\windows\\twain_32 and twain_64 (Wine ships gphoto2.ds and
