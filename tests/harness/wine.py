@@ -72,14 +72,25 @@ def removal_sections(previous_text, baseline):
 
 
 def _keys_of(path):
-    """Every key (and ancestor) named in one of Wine's registry files, lower case."""
-    keys = set()
+    """Every key (and ancestor) named in one of Wine's registry files, lower case, and the same keys through
+    each link key (Wine 10 keeps CurrentControlSet as a link to ControlSet001)."""
+    keys, links = set(), {}
     with open(path, "r", encoding="latin-1") as f:
-        for line in f:
-            end = line.rfind("]")
-            if line.startswith("[") and end > 0:
-                parts = line[1:end].replace("\\\\", "\\").lower().split("\\")
-                keys.update("\\".join(parts[:d]) for d in range(1, len(parts) + 1))
+        lines = f.read().replace("\\\n", "").splitlines()
+    section = None
+    for line in lines:
+        end = line.rfind("]")
+        if line.startswith("[") and end > 0:
+            section = line[1:end].replace("\\\\", "\\").lower()
+            parts = section.split("\\")
+            keys.update("\\".join(parts[:d]) for d in range(1, len(parts) + 1))
+        elif section and line.startswith('"SymbolicLinkValue"=hex(6):'):
+            target = bytes.fromhex(line.split(":", 1)[1].replace(",", "").replace(" ", "")).decode("utf-16-le")
+            # \Registry\Machine\<key>, or \Registry\User\<SID>\<key>
+            parts = target.lower().strip("\\").split("\\")
+            links[section] = "\\".join(parts[2:] if parts[1] == "machine" else parts[3:])
+    for link, target in links.items():
+        keys.update(link + key[len(target):] for key in list(keys) if key.startswith(target + "\\"))
     return keys
 
 
