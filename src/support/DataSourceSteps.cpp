@@ -41,8 +41,16 @@ bool DataSourceSteps::Remove(HANDLE h, const char *pszPath)
 
 bool DataSourceSteps::Rename(HANDLE h, HANDLE hDir, const char *pszFrom, const char *pszTo, const char *pszToName)
 {
-    return (!m_pRecord || m_pRecord->WillRename(pszFrom, pszTo)) &&
-           RenameByHandle(h, NameBelow(hDir, pszToName, pszTo), false, hDir);
+    if (m_pRecord && !m_pRecord->WillRename(pszFrom, pszTo))
+        return false;
+    if (RenameByHandle(h, NameBelow(hDir, pszToName, pszTo), false, hDir))
+        return true;
+    // Refused (the .ds there already): a rollback must not rename that one.
+    DWORD dwError = GetLastError();
+    if (m_pRecord)
+        m_pRecord->Cancel();
+    SetLastError(dwError);
+    return false;
 }
 
 DWORD DataSourceSteps::MakeDir(HANDLE hParent, const char *pszName, const char *pszPath, HANDLE *phDir,

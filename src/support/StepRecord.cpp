@@ -193,8 +193,11 @@ bool IsWithin(const char *pszPath, const char *pszBelow)
 // began. ERROR_SUCCESS, or why the entry cannot be undone.
 DWORD CheckParent(const char *pszPath, const char *pszBelow, InstallLog *pLog)
 {
-    const char *pszSeparator = strchr(pszPath + strlen(pszBelow), '\\');
-    if (!pszSeparator)
+    // Character by character: a trail byte may be 0x5C.
+    const char *pszSeparator = pszPath + strlen(pszBelow);
+    while (*pszSeparator && *pszSeparator != '\\')
+        pszSeparator += _ismbblead(static_cast<unsigned char>(*pszSeparator)) && pszSeparator[1] ? 2 : 1;
+    if (!*pszSeparator)
         return ERROR_SUCCESS;
     char szParent[260];
     size_t cch = static_cast<size_t>(pszSeparator - pszPath);
@@ -457,6 +460,15 @@ bool UndoEntries(Record *pRecord, const char *pszFolder, const char *pszBelow, I
     return bAll;
 }
 
+bool HasEntryToUndo(const Record &record)
+{
+    for (unsigned n = 1; n <= record.cEntries; n++) {
+        if (!record.rgbUndone[n])
+            return true;
+    }
+    return false;
+}
+
 // The TWAIN directory above pszBelow, held and checked.
 HANDLE OpenTwainDirAbove(const char *pszBelow, InstallLog *pLog)
 {
@@ -594,6 +606,23 @@ bool StepRecord::Append(char chKind, const char *psz1, const char *psz2, const c
     return bWritten;
 }
 
+bool StepRecord::Cancel()
+{
+    // Uses the room Append kept for this entry's mark.
+    char szMark[s_cbMark + 1];
+    snprintf(szMark, sizeof szMark, "U\t%010u\r\n", m_cEntries);
+    if (m_hRecord == INVALID_HANDLE_VALUE || m_cEntries == 0)
+        return false;
+    if (AppendFlushed(m_hRecord, szMark)) {
+        m_cbWritten += s_cbMark;
+        return true;
+    }
+    // A mark cut short would hide the entry after it: no step is recorded, nor made, from here.
+    CloseHandle(m_hRecord);
+    m_hRecord = INVALID_HANDLE_VALUE;
+    return false;
+}
+
 bool StepRecord::MoveAside(HANDLE h, const char *pszPath)
 {
     char szName[16];
@@ -644,11 +673,14 @@ bool StepRecord::Undo(const char *pszFolder, const char *pszBelow, InstallLog *p
     DWORD dwRead = hFolder == INVALID_HANDLE_VALUE ? GetLastError() : ReadRecord(pszFolder, &record);
     bool bAll = dwRead == ERROR_FILE_NOT_FOUND;
     if (dwRead == ERROR_SUCCESS) {
-        HANDLE hTwainDir = OpenTwainDirAbove(pszBelow, pLog);
-        bAll = hTwainDir != INVALID_HANDLE_VALUE && IndexEntries(&record) &&
-               UndoEntries(&record, pszFolder, pszBelow, pLog);
-        if (hTwainDir != INVALID_HANDLE_VALUE)
-            CloseHandle(hTwainDir);
+        bAll = IndexEntries(&record);
+        // With nothing left to undo, a TWAIN directory gone since is no failure.
+        if (bAll && HasEntryToUndo(record)) {
+            HANDLE hTwainDir = OpenTwainDirAbove(pszBelow, pLog);
+            bAll = hTwainDir != INVALID_HANDLE_VALUE && UndoEntries(&record, pszFolder, pszBelow, pLog);
+            if (hTwainDir != INVALID_HANDLE_VALUE)
+                CloseHandle(hTwainDir);
+        }
     } else if (!bAll) {
         LogLastError(pLog, dwRead, "Record unreadable: %s\\%s", pszFolder, s_szRecordName);
     }

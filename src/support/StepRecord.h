@@ -39,6 +39,9 @@ public:
     bool WillRemoveDir(const char *pszPath, DWORD dwAttributes);
     // Before the file at pszFrom is renamed to pszTo: rollback renames it back.
     bool WillRename(const char *pszFrom, const char *pszTo);
+    // The step just recorded failed and changed nothing (a rename refused):
+    // its entry is marked undone, so that no rollback acts on it.
+    bool Cancel();
 
     // Undoes the record in pszFolder in reverse order, for a command whose
     // data sources lie below pszBelow (<WindowsDir>\<twain>\<prefix>). Each

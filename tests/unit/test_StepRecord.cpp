@@ -6,14 +6,17 @@
 #include "InstallLog.h"
 #include "Sandbox.h"
 #include "StepRecord.h"
+#include "RunContext.h"
 #include "TwainDSInstaller.h"
 
 #include <gtest/gtest.h>
+#include <mbstring.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -173,9 +176,16 @@ TEST_F(StepRecordTest, EntriesOutsideTheCommandsDataSourcesAreSkipped)
         EXPECT_FALSE(UndoPlanted(sEntry, m_sBelow)) << sEntry;
     // With AddDS's empty prefix, ".." would be the Windows directory.
     EXPECT_FALSE(UndoPlanted("C\t" + m_sTwain + "\\..\\victim.txt", m_sTwain + "\\"));
-    for (const std::string &sKept : {m_box.TwainDir() + "/zorb_0005/zorb_0005.ds", m_box.TwainDir() + "/zorb_0000/x/y",
-                                     m_box.WindowsDir() + "/victim.txt", m_box.TwainDir() + "/other_0000/other_0000.ds",
-                                     m_box.TwainDir() + "/zorb_0000/a:b", m_sProduct + "/planted"})
+    // A trail byte 0x5C is no separator: the directory checked is the one the entry lies in.
+    Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0\x95/1/x.ds", "keep");
+    ASSERT_EQ(0, chmod((m_box.TwainDir() + "/zorb_0\x95/1").c_str(), 0777));
+    _setmbcp(932);
+    EXPECT_FALSE(UndoPlanted("C\t" + m_sBelow + "0\x95\\1\\x.ds", m_sBelow));
+    _setmbcp(0);
+    for (const std::string &sKept :
+         {m_box.TwainDir() + "/zorb_0005/zorb_0005.ds", m_box.TwainDir() + "/zorb_0\x95/1/x.ds",
+          m_box.TwainDir() + "/zorb_0000/x/y", m_box.WindowsDir() + "/victim.txt",
+          m_box.TwainDir() + "/other_0000/other_0000.ds", m_box.TwainDir() + "/zorb_0000/a:b", m_sProduct + "/planted"})
         EXPECT_EQ("keep", Sandbox::ReadFile(sKept)) << sKept;
     EXPECT_FALSE(Sandbox::Exists(m_box.WindowsDir() + "/x"));
     EXPECT_EQ("theirs", Sandbox::ReadFile(m_box.TwainDir() + "/zorb_0000/zorb_0000.ds"));
@@ -265,6 +275,42 @@ TEST_F(StepRecordTest, ASecondUndoNeverUndoesTwiceAndAnUndoReadsTheWholeRecord)
         EXPECT_EQ(bRead, Sandbox::Tree(m_box.TwainDir()) == m_sBefore) << cbPadding;
         EXPECT_EQ(!bRead, Sandbox::Exists(m_sRun + "/1")) << cbPadding;
     }
+}
+
+TEST_F(StepRecordTest, WhatACommandHadNothingToDoForIsNeitherFailedNorUndone)
+{
+    std::vector<std::string> failed;
+    const StepObserver observer = {&failed, [](void *, const char *) { return true; },
+                                   [](void *pv, bool, const char *pszPath, DWORD dwError) {
+                                       static_cast<std::vector<std::string> *>(pv)->push_back(
+                                           std::string(pszPath) + " " + std::to_string(dwError));
+                                       return STEP_GO_ON;
+                                   }};
+    const std::string sMarked = ":\"MarelCLSID\"=\"x\";\"InstallCLSID\"=\"{ABCDEF00}\"";
+    // A repair: the .ds is there beside the inactive file, so AddDS's rename is refused.
+    Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0000/zorb_0000", "inactive");
+    const std::string sBefore = Sandbox::Tree(m_box.TwainDir());
+    m_box.SetRegistry(ImagingDevicesReg("0000" + sMarked));
+    {
+        StepRecord record;
+        ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
+        RunContext run;
+        run.pRecord = &record;
+        char szId[] = "abcdef00";
+        TwainDSInstaller(szId, "zorb_", "DeviceData", "InstallCLSID", "params", &run).AddTwainDS(true, false);
+    }
+    EXPECT_TRUE(Undo()) << "the refused rename undone";
+    EXPECT_EQ(sBefore, Sandbox::Tree(m_box.TwainDir()));
+    // A device without a directory: nothing for RemoveDS to remove.
+    m_box.SetRegistry(ImagingDevicesReg("0004" + sMarked));
+    RunContext run;
+    run.pObserver = &observer;
+    TwainDSInstaller("", "zorb_", "DeviceData", "InstallCLSID", "params", &run).AddTwainDS(false, false);
+    EXPECT_EQ(std::vector<std::string>{}, failed);
+    // A record with nothing to undo needs no TWAIN directory.
+    Record(0);
+    std::filesystem::remove_all(m_box.TwainDir());
+    EXPECT_TRUE(Undo());
 }
 
 TEST_F(StepRecordTest, AStepPastTheBoundIsNotMadeAndTheUndoStillMarksEveryEntry)
