@@ -74,14 +74,11 @@ DWORD TwainDSInstaller::UpdateInstanceDS(const StepPaths &paths, bool bAdd, bool
     }
     if (bAdd)
         dwError = InstallTemplate(paths, szInstance, dwError, hDir, bLog, pLog);
-    else if (hDir == INVALID_HANDLE_VALUE) {
+    else if (hDir == INVALID_HANDLE_VALUE)
         // A directory that cannot be held: nothing in it is touched, and both
-        // of its steps fail with the open's error. One gone since the listing
-        // holds nothing to remove.
+        // of its steps fail with the open's error.
         LogDirRemovalFailed(dwError, dwError, bLog, pLog);
-        if (IsMissing(dwError))
-            dwError = ERROR_SUCCESS;
-    } else
+    else
         dwError = RemoveInstance(paths, hDir, dwAttributes, bLog, pLog);
     if (hDir != INVALID_HANDLE_VALUE)
         CloseHandle(hDir);

@@ -43,10 +43,9 @@ DWORD TwainDSInstaller::RenameInstanceDS(const StepPaths &paths, bool bAdd, bool
         LogLabelLine(pLog, "Existing File:", pszFrom);
         LogLabelLine(pLog, "New File:", bAdd ? paths.szDs : paths.szFile);
     }
-    // No file below a directory that could not be held is touched; no failure
-    // is logged. One that is not there holds nothing to remove.
+    // No file below a directory that could not be held is touched; no failure is logged.
     if (hDir == INVALID_HANDLE_VALUE && !bAdd)
-        return IsMissing(dwError) ? ERROR_SUCCESS : dwError;
+        return dwError;
     // DELETE, which a rename needs as a deletion does.
     bool bLinked = false;
     HANDLE hFile = OpenFileExclusiveAt(hDir, NameBelow(hDir, bAdd ? paths.pszFileName : paths.pszDsName, pszFrom),

@@ -44,15 +44,10 @@ TwainDSInstaller::TwainDSInstaller(const char *pszPrefix, const char *pszCheckKe
     Init();
 }
 
-bool TwainDSInstaller::FindTwainDir(const char *pszTwainName, char *szTwainDir, bool *pbTooLong)
-{
-    return WindowsPath(szTwainDir, pbTooLong, pszTwainName);
-}
-
 void TwainDSInstaller::Init()
 {
     m_bStopped = false;
-    FindTwainDir(m_run.pszTwainName, m_szTwainDir, &m_bTwainDirTooLong);
+    WindowsPath(m_szTwainDir, &m_bTwainDirTooLong, m_run.pszTwainName);
     m_bTemplateFits = !m_bTwainDirTooLong && BoundedCopy(m_szTemplate, sizeof m_szTemplate, m_szTwainDir) &&
                       BoundedAppend(m_szTemplate, sizeof m_szTemplate, "\\") &&
                       BoundedAppend(m_szTemplate, sizeof m_szTemplate, s_szTemplateName);
@@ -213,6 +208,9 @@ void TwainDSInstaller::RunStep(const char *szInstance, bool bAdd, bool bRename, 
             dwError = RenameInstanceDS(paths, bAdd, bLog, pLog);
         else
             dwError = UpdateInstanceDS(paths, bAdd, bLog, pLog);
+        // Removing what is not there (no instance directory) is done.
+        if (!bAdd && IsMissing(dwError))
+            dwError = ERROR_SUCCESS;
         if (dwError == ERROR_SUCCESS) {
             StepDone(paths.pszDirName);
             return;

@@ -48,11 +48,6 @@ public:
     bool NextTwainDir(char *szInstance, size_t cbInstance, bool bLog = false, InstallLog *pLog = nullptr);
     bool InstanceExists(const char *szInstance, bool bLog, InstallLog *pLog);
 
-    // <WindowsDir>\<pszTwainName> into szTwainDir (260 bytes); false, with
-    // it empty, when the Windows directory cannot be read or *pbTooLong
-    // when the name does not fit after it.
-    static bool FindTwainDir(const char *pszTwainName, char *szTwainDir, bool *pbTooLong);
-
     // The run's own: its TWAIN directory, its observer and its record.
     RunContext m_ownRun; // the exe's, when no run is given
     RunContext &m_run;

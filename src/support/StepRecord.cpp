@@ -193,11 +193,10 @@ bool IsWithin(const char *pszPath, const char *pszBelow)
 // began. ERROR_SUCCESS, or why the entry cannot be undone.
 DWORD CheckParent(const char *pszPath, const char *pszBelow, InstallLog *pLog)
 {
-    // Character by character: a trail byte may be 0x5C.
-    const char *pszSeparator = pszPath + strlen(pszBelow);
-    while (*pszSeparator && *pszSeparator != '\\')
-        pszSeparator += _ismbblead(static_cast<unsigned char>(*pszSeparator)) && pszSeparator[1] ? 2 : 1;
-    if (!*pszSeparator)
+    // The one separator IsWithin lets through, found by character: a trail byte may be 0x5C.
+    const char *pszSeparator = reinterpret_cast<const char *>(
+        _mbsrchr(reinterpret_cast<const unsigned char *>(pszPath + strlen(pszBelow)), '\\'));
+    if (!pszSeparator)
         return ERROR_SUCCESS;
     char szParent[260];
     size_t cch = static_cast<size_t>(pszSeparator - pszPath);
@@ -609,10 +608,10 @@ bool StepRecord::Append(char chKind, const char *psz1, const char *psz2, const c
 bool StepRecord::Cancel()
 {
     // Uses the room Append kept for this entry's mark.
-    char szMark[s_cbMark + 1];
-    snprintf(szMark, sizeof szMark, "U\t%010u\r\n", m_cEntries);
     if (m_hRecord == INVALID_HANDLE_VALUE || m_cEntries == 0)
         return false;
+    char szMark[s_cbMark + 1];
+    snprintf(szMark, sizeof szMark, "U\t%010u\r\n", m_cEntries);
     if (AppendFlushed(m_hRecord, szMark)) {
         m_cbWritten += s_cbMark;
         return true;

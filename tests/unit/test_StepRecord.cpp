@@ -3,6 +3,7 @@
 // and attribute for attribute, and trusts nothing it reads.
 #include "ActionData.h"
 #include "FileHandles.h"
+#include "FileHelpers.h"
 #include "InstallLog.h"
 #include "Sandbox.h"
 #include "StepRecord.h"
@@ -16,7 +17,6 @@
 
 #include <filesystem>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -27,7 +27,7 @@ protected:
     {
         char szTwainDir[260];
         bool bTooLong = false;
-        ASSERT_TRUE(TwainDSInstaller::FindTwainDir("twain_32", szTwainDir, &bTooLong));
+        ASSERT_TRUE(WindowsPath(szTwainDir, &bTooLong, "twain_32"));
         m_sTwain = szTwainDir;
         m_sBelow = m_sTwain + "\\zorb_";
         m_sWindows = m_sTwain.substr(0, m_sTwain.size() - sizeof "twain_32");
@@ -279,34 +279,32 @@ TEST_F(StepRecordTest, ASecondUndoNeverUndoesTwiceAndAnUndoReadsTheWholeRecord)
 
 TEST_F(StepRecordTest, WhatACommandHadNothingToDoForIsNeitherFailedNorUndone)
 {
-    std::vector<std::string> failed;
-    const StepObserver observer = {&failed, [](void *, const char *) { return true; },
-                                   [](void *pv, bool, const char *pszPath, DWORD dwError) {
-                                       static_cast<std::vector<std::string> *>(pv)->push_back(
-                                           std::string(pszPath) + " " + std::to_string(dwError));
-                                       return STEP_GO_ON;
-                                   }};
-    const std::string sMarked = ":\"MarelCLSID\"=\"x\";\"InstallCLSID\"=\"{ABCDEF00}\"";
-    // A repair: the .ds is there beside the inactive file, so AddDS's rename is refused.
+    // A repair: 0000's .ds beside its inactive file, so AddDS's rename is
+    // refused; 0004 has no directory, so RemoveDS has nothing to remove there.
     Sandbox::WriteFile(m_box.TwainDir() + "/zorb_0000/zorb_0000", "inactive");
     const std::string sBefore = Sandbox::Tree(m_box.TwainDir());
-    m_box.SetRegistry(ImagingDevicesReg("0000" + sMarked));
+    const std::string sMarked = ":\"MarelCLSID\"=\"x\";\"InstallCLSID\"=\"{ABCDEF00}\"";
+    m_box.SetRegistry(ImagingDevicesReg("0000" + sMarked + "|0004" + sMarked));
+    int cFailed = 0;
+    const StepObserver observer = {&cFailed, [](void *, const char *) { return true; },
+                                   [](void *pv, bool, const char *, DWORD) {
+                                       ++*static_cast<int *>(pv);
+                                       return STEP_GO_ON;
+                                   }};
     {
         StepRecord record;
         ASSERT_TRUE(record.Begin(m_sFolder.c_str(), nullptr));
         RunContext run;
         run.pRecord = &record;
+        run.pObserver = &observer;
         char szId[] = "abcdef00";
-        TwainDSInstaller(szId, "zorb_", "DeviceData", "InstallCLSID", "params", &run).AddTwainDS(true, false);
+        for (bool bAdd : {true, false})
+            TwainDSInstaller(bAdd ? szId : "", "zorb_", "DeviceData", "InstallCLSID", "params", &run)
+                .AddTwainDS(bAdd, false);
     }
+    EXPECT_EQ(0, cFailed);
     EXPECT_TRUE(Undo()) << "the refused rename undone";
     EXPECT_EQ(sBefore, Sandbox::Tree(m_box.TwainDir()));
-    // A device without a directory: nothing for RemoveDS to remove.
-    m_box.SetRegistry(ImagingDevicesReg("0004" + sMarked));
-    RunContext run;
-    run.pObserver = &observer;
-    TwainDSInstaller("", "zorb_", "DeviceData", "InstallCLSID", "params", &run).AddTwainDS(false, false);
-    EXPECT_EQ(std::vector<std::string>{}, failed);
     // A record with nothing to undo needs no TWAIN directory.
     Record(0);
     std::filesystem::remove_all(m_box.TwainDir());

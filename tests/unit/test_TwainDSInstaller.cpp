@@ -1,5 +1,6 @@
 // The installer object: the TWAIN directory, its construction, and the search
 // over the TWAIN directory that the sweep walks.
+#include "FileHelpers.h"
 #include "InstallLog.h"
 #include "Sandbox.h"
 #include "Seams.h"
@@ -60,7 +61,7 @@ TEST_F(InstallerTest, TwainDirectoryIsBelowTheWindowsDirectory)
     char szTwainDir[260];
     bool bTooLong = true;
     s_pszWindowsDir = "C:\\WINDOWS";
-    EXPECT_TRUE(TwainDSInstaller::FindTwainDir("twain_32", szTwainDir, &bTooLong));
+    EXPECT_TRUE(WindowsPath(szTwainDir, &bTooLong, "twain_32"));
     EXPECT_STREQ("C:\\WINDOWS\\twain_32", szTwainDir);
     RunContext run64;
     run64.pszTwainName = "twain_64";
